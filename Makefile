@@ -1,0 +1,27 @@
+# KORVA Manager: the two commands a newcomer needs are `make run` and `make test`.
+JOBS ?= $(shell nproc)
+
+.PHONY: all setup configure build run test test-default test-asan test-tsan format clean
+
+all: build
+
+setup:
+	@scripts/setup.sh
+
+configure: setup
+	@cmake --preset default > /dev/null
+
+build: configure
+	@cmake --build --preset default -j $(JOBS)
+
+run: build
+	@scripts/run.sh
+
+test: setup
+	@scripts/test.sh
+
+format:
+	@find infra app device projects patterns tools tests benchmarks -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build build-asan build-tsan

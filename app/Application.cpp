@@ -1,0 +1,31 @@
+#include "app/Application.h"
+
+#include "app/InstanceLock.h"
+#include "app/MainWindow.h"
+
+MELDRA_QX5_Application::MELDRA_QX5_Application() = default;
+MELDRA_QX5_Application::~MELDRA_QX5_Application() = default;
+
+void MELDRA_QX5_Application::initialise (const juce::String&)
+{
+    // A second start ends at once and leaves the running program alone; the
+    // command line is not passed on (the program takes no options).
+    m_instanceLock = std::make_unique<InstanceLock> (InstanceLock::defaultLockFile());
+    if (! m_instanceLock->isHeld())
+    {
+        quit();
+        return;
+    }
+
+    // Start-up order: the device manager, then the sequence manager handed to it
+    // as its listener, then the data-folder setting, then the window.
+    m_mainWindow = std::make_unique<MainWindow> (getApplicationName());
+}
+
+void MELDRA_QX5_Application::shutdown()
+{
+    // The window (with its pages and their task boxes) goes first; the device
+    // manager follows; the framework then deletes the at-exit managers.
+    m_mainWindow.reset();
+    m_instanceLock.reset();
+}

@@ -1,0 +1,3 @@
+#include "app/Application.h"
+
+START_JUCE_APPLICATION (MELDRA_QX5_Application)

@@ -1,0 +1,72 @@
+#include "app/MainWindow.h"
+
+#include "app/AppLookAndFeel.h"
+#include "app/MainContentComponent.h"
+
+namespace
+{
+void installApplicationLookAndFeel()
+{
+    auto& current = juce::LookAndFeel::getDefaultLookAndFeel();
+    if (dynamic_cast<AppLookAndFeel*> (&current) == nullptr)
+    {
+        // Deleted at shutdown with the other at-exit objects.
+        juce::LookAndFeel::setDefaultLookAndFeel (new AppLookAndFeel());
+
+        auto& desktop = juce::Desktop::getInstance();
+        for (int i = 0; i < desktop.getNumComponents(); ++i)
+            desktop.getComponent (i)->sendLookAndFeelChange();
+    }
+
+    // JUCE clears its typeface cache itself when this changes the name.
+    juce::LookAndFeel::getDefaultLookAndFeel().setDefaultSansSerifTypefaceName (AppLookAndFeel::kInterfaceTypeface);
+}
+} // namespace
+
+MainWindow::MainWindow (const juce::String& name)
+    : DocumentWindow (name, juce::Colour (kBackground), DocumentWindow::minimiseButton | DocumentWindow::closeButton,
+                      true),
+      m_baseTitle (name)
+{
+    m_pContent = new MainContentComponent();
+    installApplicationLookAndFeel();
+
+    setResizable (false, false);
+    setUsingNativeTitleBar (true);
+    setContentOwned (m_pContent, true);
+
+    centreWithSize (getWidth(), getHeight());
+    setVisible (true);
+    m_nativeHints.pinSize (*this);
+}
+
+MainWindow::~MainWindow()
+{
+    clearContentComponent();
+}
+
+void MainWindow::closeButtonPressed()
+{
+    if (auto* app = juce::JUCEApplicationBase::getInstance())
+        app->systemRequestedQuit();
+}
+
+void MainWindow::moved()
+{
+    DocumentWindow::moved();
+    m_nativeHints.pinSize (*this);
+}
+
+void MainWindow::resized()
+{
+    DocumentWindow::resized();
+    m_nativeHints.pinSize (*this);
+}
+
+void MainWindow::setAppName (const juce::String& text)
+{
+    if (infra::hop (m_taskBox, [this, text] { setAppName (text); }))
+        return;
+
+    setName (m_baseTitle + text);
+}

@@ -1,0 +1,46 @@
+#include "app/NativeWindowHints.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+struct NativeWindowHints::Connection
+{
+    Display* display = XOpenDisplay (nullptr);
+    ~Connection()
+    {
+        if (display != nullptr)
+            XCloseDisplay (display);
+    }
+};
+
+NativeWindowHints::NativeWindowHints() : m_connection (std::make_unique<Connection>())
+{
+}
+
+NativeWindowHints::~NativeWindowHints() = default;
+
+void NativeWindowHints::pinSize (juce::Component& topLevel)
+{
+    auto* display = m_connection->display;
+    auto* peer = topLevel.getPeer();
+    if (display == nullptr || peer == nullptr)
+        return;
+
+    const auto window = static_cast<::Window> (reinterpret_cast<std::uintptr_t> (peer->getNativeHandle()));
+    if (window == 0)
+        return;
+
+    const auto bounds = peer->getBounds() * peer->getPlatformScaleFactor();
+    XSizeHints* hints = XAllocSizeHints();
+    if (hints == nullptr)
+        return;
+
+    hints->flags = PMinSize | PMaxSize | USPosition | USSize;
+    hints->x = bounds.getX();
+    hints->y = bounds.getY();
+    hints->width = hints->min_width = hints->max_width = bounds.getWidth();
+    hints->height = hints->min_height = hints->max_height = bounds.getHeight();
+    XSetWMNormalHints (display, window, hints);
+    XFree (hints);
+    XFlush (display);
+}

@@ -1,0 +1,6 @@
+find_package(benchmark QUIET)
+if(NOT benchmark_FOUND)
+    message(STATUS "Google Benchmark not found: benchmarks are not built")
+    return()
+endif()
+add_subdirectory(benchmarks)

@@ -1,0 +1,29 @@
+# One option per sanitizer. They apply to everything, JUCE included, so that
+# ThreadSanitizer sees every lock and AddressSanitizer every allocation.
+option(KORVA_ASAN "Build with AddressSanitizer" OFF)
+option(KORVA_UBSAN "Build with UndefinedBehaviorSanitizer" OFF)
+option(KORVA_TSAN "Build with ThreadSanitizer" OFF)
+
+if(KORVA_TSAN AND (KORVA_ASAN OR KORVA_UBSAN))
+    message(FATAL_ERROR "ThreadSanitizer cannot be combined with Address/UndefinedBehavior sanitizers")
+endif()
+
+set(_korva_sanitize "")
+if(KORVA_ASAN)
+    list(APPEND _korva_sanitize address)
+endif()
+if(KORVA_UBSAN)
+    list(APPEND _korva_sanitize undefined)
+endif()
+if(KORVA_TSAN)
+    list(APPEND _korva_sanitize thread)
+endif()
+
+if(_korva_sanitize)
+    list(JOIN _korva_sanitize "," _korva_sanitize_list)
+    add_compile_options(-fsanitize=${_korva_sanitize_list} -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=${_korva_sanitize_list})
+    if(KORVA_UBSAN)
+        add_compile_options(-fno-sanitize-recover=undefined)
+    endif()
+endif()

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing KORVA Manager needs on Debian 12.
+# Does nothing when everything is present; uses sudo when not run as root.
+set -euo pipefail
+
+packages=(
+    # toolchain
+    g++ make cmake pkg-config ccache
+    # JUCE 7.0.5 from Debian (pulls in the X11, freetype and ALSA headers it needs)
+    juce-modules-source zlib1g-dev libjpeg-dev libpng-dev
+    # device access
+    libudev-dev libx11-dev
+    # tests and benchmarks
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    # a display for the GUI tests, and the program's sans-serif typeface
+    xvfb xauth fonts-liberation2
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

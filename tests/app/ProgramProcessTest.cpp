@@ -1,0 +1,141 @@
+// Starts the real program as a user would, on the test's X display, with a
+// home folder of its own.
+
+#include "tests/app/X11Probe.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace
+{
+// A child process with its own HOME, whose standard error goes to a file.
+class Program
+{
+public:
+    Program (const juce::File& home, const juce::File& errors)
+    {
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e)
+            if (std::strncmp (*e, "HOME=", 5) != 0)
+                env.emplace_back (*e);
+        env.push_back ("HOME=" + home.getFullPathName().toStdString());
+
+        std::vector<char*> envp;
+        for (auto& s : env)
+            envp.push_back (s.data());
+        envp.push_back (nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init (&actions);
+        posix_spawn_file_actions_addopen (&actions, 2, errors.getFullPathName().toRawUTF8(),
+                                          O_WRONLY | O_CREAT | O_APPEND, 0644);
+        std::string binary = KORVA_APP_BINARY;
+        char* argv[] = { binary.data(), nullptr };
+        if (posix_spawn (&m_pid, binary.c_str(), &actions, nullptr, argv, envp.data()) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy (&actions);
+    }
+
+    ~Program()
+    {
+        if (m_pid > 0 && ! m_exited)
+        {
+            kill (m_pid, SIGKILL);
+            waitpid (m_pid, nullptr, 0);
+        }
+    }
+
+    int pid() const { return m_pid; }
+
+    // Exit code, or -1 while it still runs after the time limit.
+    int waitForExit (int timeoutMs)
+    {
+        const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+        while (juce::Time::getMillisecondCounter() < deadline)
+        {
+            int status = 0;
+            if (waitpid (m_pid, &status, WNOHANG) == m_pid)
+            {
+                m_exited = true;
+                return WIFEXITED (status) ? WEXITSTATUS (status) : 128 + WTERMSIG (status);
+            }
+            juce::Thread::sleep (20);
+        }
+        return -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    bool m_exited = false;
+};
+
+// The window once it is mapped and titled (the program sets its properties
+// while it builds the window).
+std::vector<x11probe::WindowInfo> waitForWindow (int pid, const std::string& title, int timeoutMs)
+{
+    std::vector<x11probe::WindowInfo> windows;
+    korvatest::waitUntil (
+        [&] {
+            windows = x11probe::windowsOfProcess (pid);
+            for (const auto& w : windows)
+                if (w.mapped && w.title == title && w.fixedSize)
+                    return true;
+            return false;
+        },
+        timeoutMs);
+    return windows;
+}
+} // namespace
+
+TEST (ProgramProcess, StartsAsOneFixedWindowRefusesASecondCopyAndClosesCleanly)
+{
+    ASSERT_TRUE (x11probe::displayAvailable()) << "the GUI tests need an X display (make test starts Xvfb)";
+    x11probe::internWindowManagerAtoms();
+
+    korvatest::TempFolder home;
+    const auto errors = home / "stderr.txt";
+    Program first (home.get(), errors);
+    ASSERT_GT (first.pid(), 0);
+
+    auto windows = waitForWindow (first.pid(), "KORVA Manager", 30000);
+    ASSERT_EQ (windows.size(), 1u);
+    const auto window = windows[0];
+    EXPECT_EQ (window.title, "KORVA Manager");
+    EXPECT_EQ (window.width, 835);
+    EXPECT_EQ (window.height, 410);
+    EXPECT_TRUE (window.fixedSize);
+    ASSERT_NE (window.motifFunctions, -1);
+    EXPECT_NE (window.motifFunctions & x11probe::kMotifMinimise, 0);
+    EXPECT_NE (window.motifFunctions & x11probe::kMotifClose, 0);
+    EXPECT_EQ (window.motifFunctions & x11probe::kMotifMaximise, 0);
+    EXPECT_EQ (window.motifFunctions & x11probe::kMotifResize, 0);
+
+    {
+        Program second (home.get(), errors);
+        EXPECT_EQ (second.waitForExit (15000), 0);
+        EXPECT_TRUE (x11probe::windowsOfProcess (second.pid()).empty());
+    }
+
+    const auto after = x11probe::windowsOfProcess (first.pid());
+    ASSERT_EQ (after.size(), 1u);
+    EXPECT_EQ (after[0].id, window.id);
+    EXPECT_EQ (after[0].title, window.title);
+    EXPECT_EQ (after[0].width, 835);
+    EXPECT_TRUE (after[0].mapped);
+
+    ASSERT_TRUE (x11probe::sendDeleteWindow (window.id));
+    EXPECT_EQ (first.waitForExit (20000), 0);
+
+    const auto log = errors.loadFileAsString();
+    EXPECT_FALSE (log.contains ("Sanitizer")) << log;
+    EXPECT_FALSE (log.contains ("runtime error")) << log;
+    EXPECT_FALSE (log.contains ("Leaked objects")) << log;
+}

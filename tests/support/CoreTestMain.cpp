@@ -1,0 +1,6 @@
+#include "tests/support/TestMain.h"
+
+int main (int argc, char** argv)
+{
+    return korvatest::runAllTests (argc, argv, {});
+}

@@ -1,0 +1,117 @@
+#include "tests/support/TestSupport.h"
+
+#include "infra/Diagnostics.h"
+
+namespace korvatest
+{
+
+bool runMessageLoopUntil (const std::function<bool()>& condition, int timeoutMs)
+{
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+    auto* mm = juce::MessageManager::getInstance();
+
+    while (! condition())
+    {
+        if (juce::Time::getMillisecondCounter() >= deadline)
+            return condition();
+        mm->runDispatchLoopUntil (5);
+    }
+    return true;
+}
+
+void runMessageLoopFor (int milliseconds)
+{
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
+}
+
+bool waitUntil (const std::function<bool()>& condition, int timeoutMs)
+{
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+    while (! condition())
+    {
+        if (juce::Time::getMillisecondCounter() >= deadline)
+            return condition();
+        juce::Thread::sleep (2);
+    }
+    return true;
+}
+
+TempFolder::TempFolder()
+    : m_folder (juce::File::getSpecialLocation (juce::File::tempDirectory)
+                    .getNonexistentChildFile ("korva-test", "", false))
+{
+    m_folder.createDirectory();
+}
+
+TempFolder::~TempFolder()
+{
+    m_folder.setReadOnly (false, true);
+    m_folder.deleteRecursively();
+}
+
+DebugOutputCapture::DebugOutputCapture()
+{
+    infra::diagnostics::setOutputHook ([this] (const char* text) {
+        std::lock_guard<std::mutex> lock (m_mutex);
+        m_lines.emplace_back (text);
+    });
+}
+
+DebugOutputCapture::~DebugOutputCapture()
+{
+    infra::diagnostics::setOutputHook (nullptr);
+}
+
+std::vector<std::string> DebugOutputCapture::lines() const
+{
+    std::lock_guard<std::mutex> lock (m_mutex);
+    return m_lines;
+}
+
+bool DebugOutputCapture::contains (const std::string& text) const
+{
+    return count (text) > 0;
+}
+
+int DebugOutputCapture::count (const std::string& text) const
+{
+    std::lock_guard<std::mutex> lock (m_mutex);
+    int n = 0;
+    for (const auto& line : m_lines)
+        if (line == text)
+            ++n;
+    return n;
+}
+
+void DebugOutputCapture::clear()
+{
+    std::lock_guard<std::mutex> lock (m_mutex);
+    m_lines.clear();
+}
+
+ScopedLogFile::ScopedLogFile (const juce::File& file, bool debuggerAttached)
+    : m_previous (infra::diagnostics::getLogFile())
+{
+    infra::diagnostics::setLogFile (file);
+    infra::diagnostics::resetFirstWrite();
+    infra::diagnostics::setDebuggerPresentOverride (debuggerAttached ? 1 : 0);
+}
+
+ScopedLogFile::~ScopedLogFile()
+{
+    infra::diagnostics::setLogFile (m_previous);
+    infra::diagnostics::setDebuggerPresentOverride (0);
+}
+
+juce::MemoryBlock bytesOf (std::initializer_list<int> values)
+{
+    juce::MemoryBlock block;
+    for (int v : values)
+    {
+        const auto byte = static_cast<juce::uint8> (v);
+        block.append (&byte, 1);
+    }
+    return block;
+}
+
+} // namespace korvatest
