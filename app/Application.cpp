@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include "app/DirectorySetting.h"
 #include "app/InstanceLock.h"
 #include "app/MainWindow.h"
 
@@ -19,6 +20,8 @@ void MELDRA_QX5_Application::initialise (const juce::String&)
 
     // Start-up order: the device manager, then the sequence manager handed to it
     // as its listener, then the data-folder setting, then the window.
+    DirectorySettingManager::getInstance()->apply();
+
     m_mainWindow = std::make_unique<MainWindow> (getApplicationName());
 }
 

@@ -2,6 +2,11 @@
 #   korva_juce_core - the headless modules (no display needed)
 #   korva_juce_gui  - graphics and GUI, on top of korva_juce_core
 # Everything else (our libraries, the app, the tools, the tests) links these.
+#
+# JUCE's module targets carry their sources as usage requirements, and each
+# module pulls in the modules it depends on; linking them would compile the
+# core modules a second time into the GUI library. So each library takes the
+# sources, definitions and system libraries of its own modules only.
 
 set(KORVA_JUCE_CONFIG
     JUCE_DISPLAY_SPLASH_SCREEN=0
@@ -9,27 +14,36 @@ set(KORVA_JUCE_CONFIG
     JUCE_WEB_BROWSER=0
     JUCE_MODAL_LOOPS_PERMITTED=1
     JUCE_STANDALONE_APPLICATION=1
-    JUCE_REPORT_APP_USAGE=0
-    JUCE_USE_XSHM=1
-    JUCE_SILENCE_XCODE_15_LINKER_WARNING=1)
+    JUCE_REPORT_APP_USAGE=0)
+
+set(KORVA_JUCE_MODULES juce_core juce_events juce_data_structures juce_cryptography juce_graphics juce_gui_basics)
 
 function(korva_add_juce_library name)
     cmake_parse_arguments(ARG "" "" "MODULES;DEPENDS" ${ARGN})
     add_library(${name} SHARED)
-    target_link_libraries(${name}
-        PRIVATE ${ARG_MODULES}
-        PUBLIC ${ARG_DEPENDS} juce::juce_recommended_config_flags Threads::Threads)
+
+    foreach(module IN LISTS ARG_MODULES)
+        get_target_property(sources ${module} INTERFACE_SOURCES)
+        get_target_property(definitions ${module} INTERFACE_COMPILE_DEFINITIONS)
+        get_target_property(libraries ${module} INTERFACE_LINK_LIBRARIES)
+        target_sources(${name} PRIVATE ${sources})
+        target_compile_definitions(${name} PUBLIC ${definitions})
+        foreach(library IN LISTS libraries)
+            string(REPLACE "juce::" "" bare "${library}")
+            if(NOT bare IN_LIST KORVA_JUCE_MODULES)
+                target_link_libraries(${name} PUBLIC ${library})
+            endif()
+        endforeach()
+    endforeach()
+
+    target_include_directories(${name} SYSTEM PUBLIC "${JUCE_MODULES_DIR}")
     target_compile_definitions(${name} PUBLIC ${KORVA_JUCE_CONFIG})
-    # Consumers need the modules' headers and definitions, never their sources.
-    target_include_directories(${name} SYSTEM INTERFACE $<TARGET_PROPERTY:${name},INCLUDE_DIRECTORIES>)
-    target_compile_definitions(${name} INTERFACE $<TARGET_PROPERTY:${name},COMPILE_DEFINITIONS>)
-    set_target_properties(${name} PROPERTIES VISIBILITY_INLINES_HIDDEN OFF)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} juce::juce_recommended_config_flags Threads::Threads)
 endfunction()
 
 korva_add_juce_library(korva_juce_core
-    MODULES juce::juce_core juce::juce_events juce::juce_data_structures juce::juce_cryptography
-    DEPENDS PkgConfig::ZLIB)
+    MODULES juce_core juce_events juce_data_structures juce_cryptography)
 
 korva_add_juce_library(korva_juce_gui
-    MODULES juce::juce_graphics juce::juce_gui_basics
+    MODULES juce_graphics juce_gui_basics
     DEPENDS korva_juce_core PkgConfig::JPEG PkgConfig::PNG)

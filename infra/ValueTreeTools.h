@@ -17,7 +17,7 @@ struct StoreOptions
 {
     StoreOptions() = default;
     // The program's one save passes false: no compression, no encryption.
-    explicit StoreOptions (bool compressAndEncipher)
+    StoreOptions (bool compressAndEncipher) // NOLINT: `false` reads well at the call site
         : gzip (compressAndEncipher), blowfish (compressAndEncipher)
     {
     }

@@ -10,12 +10,20 @@
 #include <juce_events/juce_events.h>
 
 #include <cstdlib>
+#include <stdlib.h>
 
 namespace korvatest
 {
 int runAllTests (int argc, char** argv, const std::function<void()>& prepare)
 {
     ::testing::InitGoogleTest (&argc, argv);
+
+    // Tests never touch the real home folder: settings, data folders and
+    // locks all go below a home of their own.
+    char homeTemplate[] = "/tmp/korva-test-home-XXXXXX";
+    const char* home = mkdtemp (homeTemplate);
+    if (home != nullptr)
+        setenv ("HOME", home, 1);
 
     juce::ScopedJuceInitialiser_GUI juce;
 
@@ -31,6 +39,8 @@ int runAllTests (int argc, char** argv, const std::function<void()>& prepare)
 
     const int result = RUN_ALL_TESTS();
     logFolder.deleteRecursively();
+    if (home != nullptr)
+        juce::File (home).deleteRecursively();
     return result;
 }
 } // namespace korvatest
