@@ -1,0 +1,56 @@
+#include "app/SettingView.h"
+
+#include "app/FlashingMessage.h"
+#include "app/Resources.h"
+
+SettingView::SettingView() : View ("SettingView")
+{
+    setLookAndFeel (&m_lookAndFeel);
+    m_manualButton.addListener (this);
+    addAndMakeVisible (m_manualButton);
+}
+
+SettingView::~SettingView()
+{
+    m_manualButton.removeListener (this);
+    setLookAndFeel (nullptr);
+}
+
+void SettingView::paint (juce::Graphics& g)
+{
+    g.fillAll (juce::Colour (colours::kPageBackground));
+    g.setColour (juce::Colour (colours::kPageBorder));
+    g.drawRect (getLocalBounds(), 1);
+
+    // Opens the frame under the "ABOUT" tab so that tab and page read as one.
+    g.setColour (juce::Colour (colours::kPageBackground));
+    g.drawLine (201.0f, 0.5f, 299.0f, 0.5f, 1.0f);
+
+    g.setFont (16.0f);
+    g.setColour (juce::Colours::black);
+    g.drawText ("Version", 49, 80, 90, 50, juce::Justification::centredLeft, true);
+    g.drawText (kVersionText, 145, 80, 200, 50, juce::Justification::centredLeft, true);
+}
+
+void SettingView::resized()
+{
+    m_manualButton.setBounds (40, 40, 65, 30);
+}
+
+void SettingView::onTransitioned (bool shown)
+{
+    View::onTransitioned (shown);
+    if (! shown)
+        return;
+
+    if (isShowing())
+        grabKeyboardFocus();
+    FlashingMessage::getInstance()->setMessage ({});
+}
+
+void SettingView::buttonClicked (juce::Button*)
+{
+    const auto manual = manualLocation ? manualLocation() : juce::File();
+    if (manual.existsAsFile() && openManual)
+        openManual (manual);
+}
