@@ -1,0 +1,134 @@
+#include "projects/ProjectDataManager.h"
+#include "projects/ProjectListModels.h"
+#include "tests/projects/ProjectFixtures.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+using namespace korvatest;
+
+TEST (ProjectDataManager, PatternCountIsTheNumberOfSetBitmapBits)
+{
+    for (int patterns : { 0, 1, 63, 64, 65, 1024 })
+        EXPECT_EQ (ProjectDataManager::countPatterns (projectHeader ("P", patterns)), patterns);
+
+    EXPECT_EQ (ProjectDataManager::countPatterns (juce::MemoryBlock (4095, true)), -1);
+}
+
+TEST (ProjectDataManager, BlockKindsAndNames)
+{
+    EXPECT_TRUE (ProjectDataManager::isProjectHeader (bytesOf ({ 0x83, 0x49 })));
+    EXPECT_FALSE (ProjectDataManager::isProjectHeader (bytesOf ({ 0x83 })));
+    EXPECT_FALSE (ProjectDataManager::isProjectHeader (bytesOf ({ 0x84, 0x49, 0 })));
+    EXPECT_TRUE (ProjectDataManager::isPatternBlock (bytesOf ({ 's', 'e', 'q' })));
+    EXPECT_FALSE (ProjectDataManager::isPatternBlock (bytesOf ({ 's', 'e' })));
+
+    // 32 characters and no NUL at offset 36: reading stops after 32.
+    auto header = projectHeader (juce::String::repeatedString ("N", 32), 0);
+    static_cast<juce::uint8*> (header.getData())[36] = 'X';
+    EXPECT_EQ (ProjectDataManager::readProjectName (header), juce::String::repeatedString ("N", 32));
+    EXPECT_EQ (ProjectDataManager::readProjectName (projectHeader ("Live", 0)), "Live");
+}
+
+TEST (ProjectDataManager, NameCheck)
+{
+    struct Case
+    {
+        const char* name;
+        bool valid;
+    };
+    for (const auto& c : { Case { "Live Set 2", true }, Case { "", true }, Case { "a~b", false },
+                           Case { "a/b", false }, Case { "back\\slash", false }, Case { "q?", false },
+                           Case { "pipe|", false }, Case { "quote\"", false }, Case { "<>", false },
+                           Case { "colon:", false }, Case { "star*", false }, Case { "caf\xc3\xa9", false } })
+        EXPECT_EQ (ProjectDataManager::isValidProjectName (juce::String::fromUTF8 (c.name)), c.valid) << c.name;
+}
+
+TEST (ProjectDataManager, ReadsHeadersAndPatternBlocksOfAFile)
+{
+    TempFolder tmp;
+    const auto file = tmp / "Live.prj";
+    file.replaceWithData (projectFile ("Live", 2).getData(), 4096 * 3);
+
+    juce::MemoryBlock block;
+    ASSERT_TRUE (ProjectDataManager::readProjectHeader (file, block));
+    EXPECT_EQ (ProjectDataManager::countPatterns (block), 2);
+    ASSERT_TRUE (ProjectDataManager::readPatternBlock (file, block, 1));
+    EXPECT_EQ (static_cast<const juce::uint8*> (block.getData())[100], 2);
+    EXPECT_FALSE (ProjectDataManager::readPatternBlock (file, block, 2)); // missing
+
+    // A short file with the magic still passes, padded with zeros.
+    const auto shortFile = tmp / "short.prj";
+    shortFile.replaceWithData (projectHeader ("S", 0).getData(), 100);
+    ASSERT_TRUE (ProjectDataManager::readProjectHeader (shortFile, block));
+    EXPECT_EQ (block.getSize(), 4096u);
+    EXPECT_EQ (static_cast<const juce::uint8*> (block.getData())[4095], 0);
+
+    const auto empty = tmp / "empty.prj";
+    empty.create();
+    EXPECT_FALSE (ProjectDataManager::readProjectHeader (empty, block));
+    EXPECT_FALSE (ProjectDataManager::readProjectHeader (tmp / "missing.prj", block));
+}
+
+TEST (ProjectDataManager, FinishedImportsAreNamedAndNeverReplaceAFile)
+{
+    TempFolder tmp;
+    ProjectDataManager manager;
+    manager.dataDirectory = [&] { return tmp / "data/MELDRA/KORVA"; };
+    manager.setProjectName ("Live");
+
+    std::vector<juce::File> saved;
+    for (int i = 0; i < 2; ++i)
+    {
+        const auto temp = manager.prepareTempProjectFile();
+        ASSERT_TRUE (ProjectDataManager::writeBlockToFile (temp, projectHeader ("Live", 1)));
+        ASSERT_TRUE (ProjectDataManager::writeBlockToFile (temp, patternBlock (i)));
+        saved.push_back (manager.saveTempProjectToDataDirectory());
+        ASSERT_TRUE (saved.back().existsAsFile());
+        EXPECT_FALSE (temp.exists());
+    }
+
+    // Within one second both imports get the same time stamp: the second is numbered.
+    EXPECT_TRUE (std::regex_match (saved[0].getFileName().toStdString(), std::regex ("Live_[0-9]{8}_[0-9]{6}\\.prj")))
+        << saved[0].getFileName();
+    EXPECT_NE (saved[0], saved[1]);
+    EXPECT_EQ (saved[0].getSize(), 8192);
+    EXPECT_EQ (saved[1].getSize(), 8192);
+}
+
+TEST (ProjectDataManager, DeviceNamesNeverLeaveTheDataFolder)
+{
+    TempFolder tmp;
+    ProjectDataManager manager;
+    manager.dataDirectory = [&] { return tmp / "data"; };
+    manager.setProjectName ("../../escape");
+
+    const auto temp = manager.prepareTempProjectFile();
+    ASSERT_TRUE (ProjectDataManager::writeBlockToFile (temp, projectHeader ("x", 0)));
+    const auto saved = manager.saveTempProjectToDataDirectory();
+    ASSERT_TRUE (saved.existsAsFile());
+    EXPECT_EQ (saved.getParentDirectory(), tmp / "data");
+}
+
+TEST (ProjectDataManager, ALeftOverTemporaryFileIsDeletedAtStart)
+{
+    const juce::File temp = ProjectDataManager().getTempProjectFile();
+    temp.getParentDirectory().createDirectory();
+    temp.replaceWithText ("interrupted import");
+    ProjectDataManager fresh;
+    EXPECT_FALSE (temp.exists());
+}
+
+TEST (ProjectDataManager, DeviceNameAndIndexChecksReadTheDeviceList)
+{
+    auto* list = KorvaProjectListModel::getInstance();
+    list->clear();
+    list->updateFromProjectInfo (projectInfo ({ { 3, 5, "Live" }, { 7, 0, "Demo" } }, 10, 1000, 3));
+    EXPECT_TRUE (ProjectDataManager::isProjectIndexOnDevice (7));
+    EXPECT_FALSE (ProjectDataManager::isProjectIndexOnDevice (4));
+    EXPECT_TRUE (ProjectDataManager::isProjectNameOnDevice ("Live"));
+    EXPECT_FALSE (ProjectDataManager::isProjectNameOnDevice ("live")); // case matters
+    list->clear();
+}
