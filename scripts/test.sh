@@ -5,25 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
-start=$(date +%s)
-
-stamp() { echo "== $* ($(( $(date +%s) - start )) s)"; }
+export KORVA_TEST_START=$(date +%s)
 
 for preset in default asan tsan; do
-    stamp "configure + build: $preset"
+    echo "== configure + build: $preset ($(( $(date +%s) - KORVA_TEST_START )) s)"
     cmake --preset "$preset" > /dev/null
     cmake --build --preset "$preset" -j "$jobs"
 done
 
-run_tests() {
-    for preset in default asan tsan; do
-        stamp "tests: $preset"
-        ctest --preset "$preset"
-    done
-}
-
-export -f run_tests stamp
-export start
 # One virtual display for the whole run; the tests find it through DISPLAY.
-xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash -c run_tests
-stamp "all tests passed"
+xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" scripts/run-ctest.sh default asan tsan
+echo "== all tests passed ($(( $(date +%s) - KORVA_TEST_START )) s)"
