@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -77,21 +79,31 @@ private:
     bool m_exited = false;
 };
 
-// The window once it is mapped and titled (the program sets its properties
-// while it builds the window).
-std::vector<x11probe::WindowInfo> waitForWindow (int pid, const std::string& title, int timeoutMs)
+// The program's one window once it is built: mapped, titled and pinned to its
+// size. While the program builds its window, passing windows come and go.
+std::optional<x11probe::WindowInfo> waitForWindow (int pid, const std::string& title, int timeoutMs,
+                                                   std::vector<x11probe::WindowInfo>& seen)
 {
-    std::vector<x11probe::WindowInfo> windows;
+    std::optional<x11probe::WindowInfo> found;
     korvatest::waitUntil (
         [&] {
-            windows = x11probe::windowsOfProcess (pid);
-            for (const auto& w : windows)
-                if (w.mapped && w.title == title && w.fixedSize)
-                    return true;
-            return false;
+            seen = x11probe::windowsOfProcess (pid);
+            for (const auto& w : seen)
+                if (w.mapped && w.title == title && w.fixedSize && w.width == 835 && w.height == 410)
+                    found = w;
+            return found.has_value() && seen.size() == 1;
         },
         timeoutMs);
-    return windows;
+    return found;
+}
+
+std::string describe (const std::vector<x11probe::WindowInfo>& windows)
+{
+    std::string text;
+    for (const auto& w : windows)
+        text += "'" + w.title + "' " + std::to_string (w.width) + "x" + std::to_string (w.height)
+                + (w.mapped ? " mapped" : "") + (w.fixedSize ? " fixed" : "") + "; ";
+    return text;
 }
 } // namespace
 
@@ -105,13 +117,10 @@ TEST (ProgramProcess, StartsAsOneFixedWindowRefusesASecondCopyAndClosesCleanly)
     Program first (home.get(), errors);
     ASSERT_GT (first.pid(), 0);
 
-    auto windows = waitForWindow (first.pid(), "KORVA Manager", 30000);
-    ASSERT_EQ (windows.size(), 1u);
-    const auto window = windows[0];
-    EXPECT_EQ (window.title, "KORVA Manager");
-    EXPECT_EQ (window.width, 835);
-    EXPECT_EQ (window.height, 410);
-    EXPECT_TRUE (window.fixedSize);
+    std::vector<x11probe::WindowInfo> seen;
+    const auto found = waitForWindow (first.pid(), "KORVA Manager", 30000, seen);
+    ASSERT_TRUE (found.has_value()) << "windows of the program: " << describe (seen);
+    const auto window = *found;
     ASSERT_NE (window.motifFunctions, -1);
     EXPECT_NE (window.motifFunctions & x11probe::kMotifMinimise, 0);
     EXPECT_NE (window.motifFunctions & x11probe::kMotifClose, 0);
