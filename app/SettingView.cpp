@@ -5,6 +5,7 @@
 
 SettingView::SettingView() : View ("SettingView")
 {
+    openManual = [this] (const juce::File& f) { return openWithDefaultProgram (f); };
     setLookAndFeel (&m_lookAndFeel);
     m_manualButton.addListener (this);
     addAndMakeVisible (m_manualButton);
@@ -12,6 +13,7 @@ SettingView::SettingView() : View ("SettingView")
 
 SettingView::~SettingView()
 {
+    stopTimer();
     m_manualButton.removeListener (this);
     setLookAndFeel (nullptr);
 }
@@ -53,4 +55,25 @@ void SettingView::buttonClicked (juce::Button*)
     const auto manual = manualLocation ? manualLocation() : juce::File();
     if (manual.existsAsFile() && openManual)
         openManual (manual);
+}
+
+bool SettingView::openWithDefaultProgram (const juce::File& file)
+{
+    auto viewer = std::make_unique<juce::ChildProcess>();
+    if (! viewer->start (juce::StringArray { viewerProgram, file.getFullPathName() }, 0))
+        return false;
+
+    m_viewers.add (viewer.release());
+    startTimer (1000);
+    return true;
+}
+
+void SettingView::timerCallback()
+{
+    for (int i = m_viewers.size(); --i >= 0;)
+        if (! m_viewers.getUnchecked (i)->isRunning()) // also collects the ended process
+            m_viewers.remove (i);
+
+    if (m_viewers.isEmpty())
+        stopTimer();
 }

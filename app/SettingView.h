@@ -5,7 +5,7 @@
 #include "app/View.h"
 
 // The "ABOUT" page: the version, and the button that opens the manual.
-class SettingView final : public View, private juce::Button::Listener
+class SettingView final : public View, private juce::Button::Listener, private juce::Timer
 {
 public:
     static constexpr const char* kVersionText = "1.0.1";
@@ -22,13 +22,21 @@ public:
     // Where the manual is and how it is opened: beside the program, with the
     // system's default program for PDF files (tests replace both).
     std::function<juce::File()> manualLocation = getManualFile;
-    std::function<bool (const juce::File&)> openManual = [] (const juce::File& f) { return f.startAsProcess(); };
+    std::function<bool (const juce::File&)> openManual;
+
+    // Opens a file with the desktop's default program (xdg-open), passing the
+    // path as one argument, never through a shell.
+    bool openWithDefaultProgram (const juce::File& file);
+    juce::String viewerProgram { "xdg-open" };
+    int getNumRunningViewers() const noexcept { return m_viewers.size(); }
 
 private:
     void buttonClicked (juce::Button*) override;
+    void timerCallback() override; // reaps the viewers that have ended
 
     SettingViewLookAndFeel m_lookAndFeel;
     juce::TextButton m_manualButton { "Manual" };
+    juce::OwnedArray<juce::ChildProcess> m_viewers;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SettingView)
 };

@@ -14,6 +14,8 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     # a display for the GUI tests, and the program's sans-serif typeface
     xvfb xauth fonts-liberation2
+    # opening the manual with the desktop's PDF viewer
+    xdg-utils
 )
 
 missing=()

@@ -170,3 +170,21 @@ TEST (SettingView, ShowingThePageClearsTheStatusLine)
     EXPECT_TRUE (FlashingMessage::getInstance()->getMessage().isEmpty());
     FlashingMessage::deleteInstance();
 }
+
+TEST (SettingView, TheManualIsOpenedWithItsPathAsOneArgumentAndTheViewerIsCollected)
+{
+    TempFolder tmp;
+    const auto script = tmp / "viewer.sh";
+    const auto out = tmp / "arguments.txt";
+    script.replaceWithText ("#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + out.getFullPathName() + "'\n", false, false, "\n");
+    script.setExecutePermission (true);
+
+    SettingView view;
+    view.viewerProgram = script.getFullPathName();
+    const auto manual = tmp / "English/KORVA Manager User's Manual_EN.pdf";
+    manual.create();
+
+    ASSERT_TRUE (view.openWithDefaultProgram (manual));
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return view.getNumRunningViewers() == 0; }, 5000));
+    EXPECT_EQ (out.loadFileAsString(), manual.getFullPathName() + "\n");
+}
