@@ -1,7 +1,7 @@
 # KORVA Manager: the two commands a newcomer needs are `make run` and `make test`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build run test test-default test-asan test-tsan format clean
+.PHONY: all setup configure build run test package format clean
 
 all: build
 
@@ -19,6 +19,9 @@ run: build
 
 test: setup
 	@scripts/test.sh
+
+package: build
+	@cd build && cpack -G DEB
 
 format:
 	@find infra app device projects patterns tools tests benchmarks -name '*.cpp' -o -name '*.h' | xargs clang-format -i

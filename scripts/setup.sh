@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     # toolchain
-    g++ make cmake pkg-config ccache
+    g++ make cmake pkg-config ccache dpkg-dev
     # JUCE 7.0.5 from Debian (pulls in the X11, freetype and ALSA headers it needs)
     juce-modules-source zlib1g-dev libjpeg-dev libpng-dev
     # device access

@@ -1,7 +1,8 @@
 // Draws the program's pictures into the "Resource" folder at build time, so
 // the artwork lives in the repository as code rather than as binary files.
 //
-//   korva-resource-art OUTPUT_FOLDER
+//   korva-resource-art OUTPUT_FOLDER          the four pictures of the "Resource" folder
+//   korva-resource-art --icons OUTPUT_FOLDER  the application icon, SIZE/korva-manager.png
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -139,22 +140,57 @@ juce::Image dropAreaIcon()
     g.fillPath (arrow);
     return image;
 }
+// The application's icon: the KORVA's 4 x 4 pads on a dark rounded square.
+juce::Image applicationIcon (int size)
+{
+    juce::Image image (juce::Image::ARGB, size, size, true);
+    juce::Graphics g (image);
+    const float s = (float) size;
+    g.setColour (juce::Colour (0xFF26292E));
+    g.fillRoundedRectangle (s * 0.04f, s * 0.04f, s * 0.92f, s * 0.92f, s * 0.18f);
+
+    const juce::uint32 padColours[] = { 0xFFFF8A3D, 0xFF63D2FF, 0xFF9B8CFF, 0xFF6BE08A };
+    const float cell = s * 0.84f / 4.0f, pad = cell * 0.78f;
+    for (int row = 0; row < 4; ++row)
+        for (int col = 0; col < 4; ++col)
+        {
+            const float x = s * 0.08f + (float) col * cell + (cell - pad) * 0.5f;
+            const float y = s * 0.08f + (float) row * cell + (cell - pad) * 0.5f;
+            g.setColour (juce::Colour (padColours[(row + col) % 4]).withAlpha (row == col ? 1.0f : 0.6f));
+            g.fillRoundedRectangle (x, y, pad, pad, pad * 0.2f);
+        }
+    return image;
+}
 } // namespace
 
 int main (int argc, char** argv)
 {
-    if (argc != 2)
+    const bool icons = argc == 3 && juce::String (argv[1]) == "--icons";
+    if (argc != 2 && ! icons)
     {
-        std::cerr << "usage: korva-resource-art OUTPUT_FOLDER\n";
+        std::cerr << "usage: korva-resource-art [--icons] OUTPUT_FOLDER\n";
         return 2;
     }
 
     juce::ScopedJuceInitialiser_GUI juce;
-    const juce::File folder = juce::File::getCurrentWorkingDirectory().getChildFile (argv[1]);
+    const juce::File folder = juce::File::getCurrentWorkingDirectory().getChildFile (argv[argc - 1]);
     if (! folder.createDirectory())
     {
         std::cerr << "korva-resource-art: cannot create " << folder.getFullPathName() << "\n";
         return 1;
+    }
+
+    if (icons)
+    {
+        bool ok = true;
+        for (int size : { 16, 24, 32, 48, 64, 128, 256 })
+        {
+            const auto sizeFolder = folder.getChildFile (juce::String (size) + "x" + juce::String (size) + "/apps");
+            ok = ok && sizeFolder.createDirectory() && save (applicationIcon (size), sizeFolder.getChildFile ("korva-manager.png"));
+        }
+        if (! ok)
+            std::cerr << "korva-resource-art: cannot write the icons in " << folder.getFullPathName() << "\n";
+        return ok ? 0 : 1;
     }
 
     const bool ok = save (folderButton(), folder.getChildFile ("folder_button.png"))
