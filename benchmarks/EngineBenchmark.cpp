@@ -46,6 +46,27 @@ PatternRecord sparsePattern()
     return record;
 }
 
+// The dense pattern with swing, groove, the arpeggiator and recorded loops on.
+PatternRecord effectsPattern()
+{
+    PatternRecord record = densePattern();
+    record.settings.swing = 50;
+    record.settings.grooveCurve = 2;
+    record.settings.grooveAmount = 100;
+    record.settings.arpEnabled = 1;
+    record.settings.arpMode = 2;
+    record.settings.arpOctaves = 2;
+    record.settings.arpRate = 7;
+    record.settings.arpGate = 80;
+    for (int bar = 0; bar < 4; ++bar)
+    {
+        for (int step = 4; step < 8; ++step)
+            record.block.stepMotion[bar * kStepsPerBar + step].loopCode = 3; // a one-step loop
+        record.block.stepMotion[bar * kStepsPerBar + 12].loopCode = 0x0C;    // a triplet half step
+    }
+    return record;
+}
+
 void renderThirtyTwoBars (benchmark::State& state, const PatternRecord& record)
 {
     auto rendered = std::make_unique<engine::RenderedSteps>();
@@ -70,7 +91,13 @@ void BM_RenderSparse32Bars (benchmark::State& state)
     renderThirtyTwoBars (state, sparsePattern());
 }
 
+void BM_RenderEffects32Bars (benchmark::State& state)
+{
+    renderThirtyTwoBars (state, effectsPattern());
+}
+
 } // namespace
 
 BENCHMARK (BM_RenderDense32Bars)->Unit (benchmark::kMillisecond);
 BENCHMARK (BM_RenderSparse32Bars)->Unit (benchmark::kMillisecond);
+BENCHMARK (BM_RenderEffects32Bars)->Unit (benchmark::kMillisecond);

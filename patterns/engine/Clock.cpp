@@ -67,6 +67,7 @@ void runMasterClock (EngineState& e)
             t.restartMotion = true;
             t.play.firstPending = true;
             t.motion.firstPending = true;
+            t.arpDue = true;
         }
         c.trackGroupFirst = 0;
         c.trackGroupLast = kTrackGroupSize - 1;

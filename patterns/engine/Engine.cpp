@@ -23,6 +23,9 @@ void resetTrack (EngineState& e, int track)
     TrackState& t = e.tracks[track];
     t = TrackState{};
     resetTrackTiming (t);
+    t.liveNudge = t.recordedNudge = kNeutralNudge;
+    t.chordRoot = -1;
+    resetArpeggiator (t);
     t.outputEnabled = true; // in the default project no track is muted or soloed
     takePattern (e, track);
 }
@@ -37,9 +40,15 @@ bool patternIsInert (const PatternRecord& pattern)
 
 // A track that can never emit anything (every track but the rendered one) only has its
 // positions to keep; skipping it leaves every event and the random sequence unchanged.
-bool trackIsIdle (const TrackState& t)
+// Nothing but a new pattern can wake it: only its own service would start notes or open a gate.
+bool trackIsIdle (TrackState& t)
 {
-    return t.inert && !t.sounding.any() && !t.previousSounding.any() && !t.outputRequested.any() && !t.outputSent.any();
+    if (!t.idle && t.inert)
+    {
+        t.idle = !t.sounding.any() && !t.previousSounding.any() && !t.outputRequested.any() && !t.outputSent.any() &&
+                 !t.arpGateOpen;
+    }
+    return t.idle;
 }
 
 void serviceTrack (EngineState& e, int track)
@@ -62,6 +71,7 @@ void serviceTrack (EngineState& e, int track)
     t.emptyMarked = empty;
 
     runTrackTiming (e, track);
+    runArpeggiatorClock (e, track);
 
     if (t.patternReplaced)
         loadStepChain (e, track);
@@ -165,8 +175,12 @@ void engineTick()
 
     for (int track = first; track < first + kTrackGroupSize; ++track)
     {
+        // A scale changes only with the pattern; only tracks that compute their output need it.
         if (!trackIsIdle (e.tracks[track]))
+        {
+            refreshScaleTable (e, track);
             computeTrackOutput (e, track);
+        }
     }
     runOutputStage (e);
 
@@ -219,6 +233,7 @@ bool renderPattern (const PatternRecord& record, const ChordSlots& chordSlots, i
 
     // The track loads the pattern's chain during the warm-up ticks.
     takePattern (e, 0);
+    resetArpeggiator (e.tracks[0]);
 
     for (int i = 0; i < kWarmUpTicks; ++i)
         engineTick();
@@ -256,6 +271,7 @@ void takePattern (EngineState& e, int track)
     applyTrackSettings (e, track);
     t.patternReplaced = true;
     t.inert = patternIsInert (pattern);
+    t.idle = false;
 }
 
 int NoteSet::lowest() const
@@ -266,6 +282,22 @@ int NoteSet::lowest() const
             return w * 32 + __builtin_ctz (words[w]);
     }
     return -1;
+}
+
+int NoteSet::highest() const
+{
+    for (int w = 3; w >= 0; --w)
+    {
+        if (words[w] != 0)
+            return w * 32 + 31 - __builtin_clz (words[w]);
+    }
+    return -1;
+}
+
+int NoteSet::count() const
+{
+    return __builtin_popcount (words[0]) + __builtin_popcount (words[1]) + __builtin_popcount (words[2]) +
+           __builtin_popcount (words[3]);
 }
 
 } // namespace korva::engine

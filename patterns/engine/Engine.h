@@ -12,10 +12,13 @@
 //     engine::engineRelease();
 //
 // Two things deliberately carry over from one render to the next, as on the
-// device: the note-probability random generator (per thread: it starts at 1 when
-// the thread starts and is never seeded) and the output stage's rotating start
-// track (per process). So the same pattern may render one tick differently after
-// another render.
+// device: the random generator of note probability and the arpeggiator's random
+// mode (per thread: it starts at 1 when the thread starts and is never seeded)
+// and the output stage's rotating start track (per process). So the same pattern
+// may render differently after another render.
+//
+// Read rendered steps with the accessors of StepBlock.h (stepNoteMask,
+// slotStartsAt, stepNote, stepCcMask, stepCcValue).
 
 #include "patterns/PatternRecord.h"
 

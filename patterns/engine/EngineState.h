@@ -32,6 +32,9 @@ constexpr uint16_t kMaxTempo = 3000;
 // Notes held without end (live input) carry this gate.
 constexpr float kGateHeld = 2000000.0f;
 
+constexpr uint8_t kNeutralNudge = 64;
+constexpr int kArpNoNote = -50;
+
 // 128 notes as four 32-bit words.
 struct NoteSet
 {
@@ -42,7 +45,9 @@ struct NoteSet
     void reset (int n) { words[n >> 5] &= ~(1u << (n & 31)); }
     void clear() { words[0] = words[1] = words[2] = words[3] = 0; }
     bool any() const { return (words[0] | words[1] | words[2] | words[3]) != 0; }
-    int lowest() const; // -1 when empty
+    int lowest() const;  // -1 when empty
+    int highest() const; // -1 when empty
+    int count() const;
 
     // Calls f(n) for every note in ascending order, word by word, jumping over empty bits.
     template <typename F>
@@ -107,9 +112,40 @@ struct PlayPosition
     bool backward;     // walking the chain backwards
     uint8_t flags;     // PositionFlag of this service
     bool firstPending; // a start is waiting for its first sub-position
+    uint8_t linkReverseSeen;
 
     int stepIndex() const { return bar * kStepsPerBar + stepY; }
     int gridSlot() const { return bar * kStepsPerBar + gridX; }
+};
+
+// Time effects: P5 runs at half speed, stands still or runs at double speed.
+enum TimeEffect : uint8_t
+{
+    kNoEffect = 0,
+    kHalfSpeed = 1,
+    kFreeze = 2,
+    kDoubleSpeed = 3,
+};
+
+// A recorded loop: the play position jumps back to the loop's first step each
+// time it has played the loop's length.
+struct LoopState
+{
+    bool startValid;
+    uint8_t startBar;
+    uint8_t startStepY;
+    int8_t loopClass; // 0 to 3 (4, 2, 1 or 0.5 steps), -1 none
+    uint8_t variant;  // 0 straight, 1 triplet, 2 dotted
+    bool active;
+    uint8_t stepCounter;  // motion steps since the loop start, modulo 96
+    uint8_t waitCount;    // new play steps still to pass before the jump back
+    float threshold;      // fraction of the step at which it jumps once waitCount is 0
+    uint8_t previousBits; // low three bits of the last code read; kept by a stop
+    bool reload;
+    bool replace;
+
+    bool inForce() const { return active && loopClass >= 0 && startValid; }
+    int index() const { return 4 * variant + loopClass; }
 };
 
 struct TrackState
@@ -117,23 +153,43 @@ struct TrackState
     // Taken from the pattern whenever it is replaced.
     bool patternReplaced;
     bool inert;    // no notes, controller values or glides anywhere: nothing to serve
+    bool idle;     // inert and quiet: stays so until another pattern is put on the track
     bool playable; // some enabled step within the pattern's bars
     bool emptyMarked;
+    uint8_t order[kStepsPerBar];
+    uint8_t inverseOrder[kStepsPerBar];
     uint8_t forwardLinks[kStepCount];
     uint8_t backwardLinks[kStepCount];
 
     // Settings applied when the pattern is put on the track; resync changes wait for a bar start.
+    float swingFactor;
     uint8_t resyncEnabled;
     uint8_t resyncSteps;
     uint8_t resyncCount;
+    uint8_t scaleType;
+    uint8_t scaleRoot;
+    uint32_t scaleCode;
+    uint8_t scaleActions[kNoteCount]; // index into kScaleShifts per note
 
-    // Timing.
+    // Timing: P0 to P5, then the motion position M and the play position Q.
     Position masterCopy; // P0
     Position trackTime;  // P1
+    Position swung;      // P2
+    Position grooved;    // P3
+    Position nudged;     // P4
+    Position effected;   // P5
     PlayPosition motion; // M
     PlayPosition play;   // Q
     bool restartMotion;
     bool restartPlay;
+    uint8_t liveNudge;     // from the device's controls: always neutral here
+    uint8_t recordedNudge; // last nudge read from the motion records
+    uint8_t liveEffect;    // from the device's controls: always none here
+    uint8_t recordedEffect;
+    uint8_t effectStep; // motion step at which the recorded effect began
+    int8_t liveTranspose;
+    int8_t recordedTranspose;
+    LoopState loop;
 
     // Step play.
     NoteSet sounding;
@@ -147,12 +203,27 @@ struct TrackState
     bool glidePending;
     bool sequencerOutputOff; // a device track setting, never set here
 
+    // Chords and arpeggiator.
+    int chordRoot;   // -1 none
+    int arpLastNote; // kArpNoNote: none
+    uint8_t arpOctave;
+    bool arpDescending;
+    bool arpGateOpen;
+    float arpGateLeft;
+    uint8_t arpWaitCount;
+    float arpThreshold;
+    bool arpDue;
+    bool arpChoiceRequested;
+    float arpFireFraction;
+    uint8_t arpVelocity;
+
     // Output.
     NoteSet outputRequested;
     NoteSet outputRetrigger;
     NoteSet outputSent;
     uint8_t outputVelocity[kNoteCount];
     bool outputEnabled;
+    bool mono; // a device track setting for control-voltage outputs, off here
 };
 
 struct MasterClock
@@ -310,6 +381,10 @@ int playedBarCount (const PatternRecord& pattern);
 // settings and has the track reload and restart on its next service.
 void takePattern (EngineState& e, int track);
 
+// The mended bounds of pattern settings the device does not check.
+float grooveAmountOf (const PatternSettings& settings);
+int arpOctavesOf (const PatternSettings& settings);
+
 // Clock.cpp: the master clock and step play.
 void runMasterClock (EngineState& e);
 void runGateTimers (EngineState& e, int track);
@@ -321,6 +396,28 @@ void buildStepChain (PatternRecord& pattern);
 void loadStepChain (EngineState& e, int track);
 void runTrackTiming (EngineState& e, int track);
 void resetTrackTiming (TrackState& t);
+void rebuildScaleTable (TrackState& t, uint8_t scaleType, uint8_t scaleRoot);
+void refreshScaleTable (EngineState& e, int track);
+
+// Navigation along the track's step chain, shared with the loop effect.
+void placeAt (const TrackState& t, PlayPosition& q, int bar, int stepY);
+void moveOn (const EngineState& e, int track, PlayPosition& q);
+void enterStep (const EngineState& e, int track, PlayPosition& q);
+void loadRatio (const EngineState& e, int track, PlayPosition& q);
+
+// LoopEffect.cpp: the recorded loop.
+void resetLoop (LoopState& loop);
+void readLoopCode (EngineState& e, int track);
+void runLoop (EngineState& e, int track, bool restarted, bool effectChanged);
+void finishLoopService (EngineState& e, int track);
+
+// Arpeggiator.cpp.
+void resetArpeggiator (TrackState& t);
+void runArpeggiatorClock (EngineState& e, int track);
+int chooseArpeggiatorNote (TrackState& t, const PatternSettings& settings, const NoteSet& held);
+
+// The grid length of an arpeggiator rate; rates beyond the table count as 8 steps.
+int gridLengthOfArpRate (uint32_t rate);
 
 // OutputStage.cpp: the per-track output set and the note events.
 void computeTrackOutput (EngineState& e, int track);

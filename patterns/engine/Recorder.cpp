@@ -123,6 +123,10 @@ void silenceAllTracks (EngineState& e)
     {
         t.sounding.clear();
         t.soundingCount = 0;
+        // An arpeggiator note lives on its gate, not on the sounding set: without this it would
+        // sound past the end of the render and be recorded with no length.
+        t.arpGateOpen = false;
+        t.arpGateLeft = 0.0f;
     }
 }
 

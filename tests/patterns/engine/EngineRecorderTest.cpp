@@ -130,8 +130,14 @@ TEST_F (EngineOutputStage, BudgetOfEightPerTickAndRotatingStart)
         t.outputVelocity[note] = 100;
     }
     e.outputPendingTracks = 1u << 0; // as computing the track's output does
+    const int first = e.recorder.noteQueue.writeIndex;
     EXPECT_EQ (runAndCount(), 8);
     EXPECT_EQ (e.outputStartTrack, 0);
+    // A note struck again is released first, in the same tick.
+    const NoteEvent& off = e.recorder.noteQueue.entries[first];
+    const NoteEvent& on = e.recorder.noteQueue.entries[first + 1];
+    EXPECT_EQ (std::vector<int> ({off.note, off.velocity, on.note, on.velocity}), std::vector<int> ({60, 0, 60, 100}));
+    EXPECT_EQ (std::vector<int> ({off.bar, off.step, off.eighth}), std::vector<int> ({on.bar, on.step, on.eighth}));
     EXPECT_EQ (runAndCount(), 8);
     EXPECT_EQ (runAndCount(), 0);
     EXPECT_EQ (e.outputStartTrack, 8); // eight quiet tracks visited

@@ -315,3 +315,14 @@ TEST (EngineInit, BuildsTheDefaultPatternAndKeepsWhatCarriesOver)
     engineRelease();
     engineRelease(); // twice is harmless
 }
+
+TEST (EngineRender, GlideMarksTheRecordedStep)
+{
+    PatternRecord pattern = emptyPattern();
+    addNote (pattern, 2, 0, 60, 3);
+    pattern.block.steps[2] |= stepword::kGlide;
+    pattern.block.steps[5] |= stepword::kGlide; // without notes
+    const auto rendered = render (pattern, 1);
+    for (int step = 0; step < 8; ++step)
+        EXPECT_EQ (stepword::glide (rendered->blocks[0].steps[step]), step == 2 || step == 5) << step;
+}

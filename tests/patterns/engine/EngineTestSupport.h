@@ -77,6 +77,47 @@ inline std::vector<RenderedNote> renderedNotes (const RenderedSteps& rendered, i
     return notes;
 }
 
+// Where a rendered note starts: rendered step, sub-position, note number.
+struct NoteStart
+{
+    int step;
+    int subPosition;
+    int note;
+
+    bool operator== (const NoteStart& o) const
+    {
+        return step == o.step && subPosition == o.subPosition && note == o.note;
+    }
+};
+
+inline std::ostream& operator<< (std::ostream& out, const NoteStart& n)
+{
+    return out << "{" << n.step << ", " << n.subPosition << ", " << n.note << "}";
+}
+
+// The starts of the notes of the first `steps` rendered steps, in order.
+inline std::vector<NoteStart> noteStarts (const RenderedSteps& rendered, int steps = 512)
+{
+    std::vector<NoteStart> starts;
+    for (const RenderedNote& n : renderedNotes (rendered, steps))
+        starts.push_back ({n.step, n.subPosition, n.note});
+    return starts;
+}
+
+// A pattern of `bars` bars whose step s holds note 40 + s at sub-position 0,
+// lasting half a step, so the notes show which step played when.
+inline PatternRecord numberedPattern (int bars = 1)
+{
+    PatternRecord record = emptyPattern();
+    record.block.barCount = (uint8_t)bars;
+    for (int step = 0; step < bars * korva::kStepsPerBar; ++step)
+    {
+        const int slot = korva::addNoteToStep (record.block, step, 0, (uint8_t)(40 + step), 100);
+        record.block.notes[step][slot].length = 3;
+    }
+    return record;
+}
+
 // The rendered steps at which `note` starts.
 inline std::vector<int> stepsOfNote (const RenderedSteps& rendered, int note)
 {
