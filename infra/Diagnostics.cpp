@@ -43,7 +43,7 @@ std::atomic<int> debuggerOverride { -1 };
 
 juce::File resolveLogFile()
 {
-    auto beside = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory();
+    auto beside = executableFile().getParentDirectory();
 
     if (beside.isDirectory() && beside.hasWriteAccess())
         return beside.getChildFile ("log.txt");
@@ -105,6 +105,12 @@ void vformat (char (&buffer)[diagnostics::kFormatBufferSize], const char* format
         buffer[0] = 0;
 }
 } // namespace
+
+juce::File executableFile()
+{
+    const auto self = juce::File ("/proc/self/exe").getLinkedTarget();
+    return self.existsAsFile() ? self : juce::File::getSpecialLocation (juce::File::currentExecutableFile);
+}
 
 void debugPrint (const char* text)
 {

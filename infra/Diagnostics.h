@@ -39,6 +39,10 @@ inline void reportFailure (const char* function)
 // The condition text is the source text, exactly as written.
 #define INFRA_VERIFY(function, condition) ::infra::verify ((condition), (function), #condition)
 
+// The running program's own file. JUCE's "current executable" is the file its
+// own code was loaded from, which for us is the shared JUCE library.
+juce::File executableFile();
+
 namespace diagnostics
 {
 constexpr int kFormatBufferSize = 1040;
