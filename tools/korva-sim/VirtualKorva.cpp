@@ -272,10 +272,17 @@ void VirtualKorva::sendRawMessage (const std::vector<std::uint8_t>& message)
     post (
         [this, message]
         {
-            MessageBytes bytes{};
-            std::copy_n (message.begin(), std::min (message.size(), bytes.size()), bytes.begin());
-            broadcast (bytes);
+            std::vector<std::uint8_t> report (m_options.inputReportLength, 0);
+            if (report.size() > 1)
+                std::copy_n (message.begin(), std::min (message.size(), report.size() - 1), report.begin() + 1);
+            transmit (report);
         });
+}
+
+void VirtualKorva::setReportObserver (std::function<void (const std::vector<std::uint8_t>&)> observer)
+{
+    const std::lock_guard<std::mutex> lock (m_handlerLock);
+    m_observer = std::move (observer);
 }
 
 std::vector<std::vector<std::uint8_t>> VirtualKorva::getReceivedReports() const
@@ -377,50 +384,59 @@ void VirtualKorva::acceptConnections()
         hello.manufacturer = m_options.manufacturer;
         hello.product = m_options.product;
         const auto bytes = hidlink::virtualdevice::encodeHello (hello);
-        ::send (client, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
 
+        // Counted before the hello goes out: whoever has the hello is counted.
         m_clients.push_back (client);
         m_connections = static_cast<int> (m_clients.size());
+        ::send (client, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        log ("connection opened (" + std::to_string (m_clients.size()) + " open)");
     }
 }
 
 void VirtualKorva::readConnection (std::size_t index)
 {
+    // One report per pass: commands posted meanwhile (a hold, say) apply to
+    // the next report already.
     const int client = m_clients[index];
     std::uint8_t buffer[4096];
 
-    for (;;)
+    ssize_t n = 0;
+    do
     {
-        const auto n = ::recv (client, buffer, sizeof (buffer), MSG_DONTWAIT);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno == EAGAIN)
-            return;
-        if (n <= 0)
-        {
-            closeConnection (index);
-            return;
-        }
+        n = ::recv (client, buffer, sizeof (buffer), MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
 
-        std::vector<std::uint8_t> report (buffer, buffer + n);
-        {
-            const std::lock_guard<std::mutex> lock (m_recordLock);
-            m_received.push_back (report);
-        }
-
-        if (report.size() != m_options.outputReportLength)
-            log ("report of " + std::to_string (report.size()) + " bytes where "
-                 + std::to_string (m_options.outputReportLength) + " were expected");
-        if (report[0] != 0)
-        {
-            log ("report ID " + std::to_string (report[0]) + ", ignored");
-            continue;
-        }
-
-        perform (m_link.receive (report.data() + 1, report.size() - 1, now()));
-        if (m_vanished)
-            return;
+    if (n < 0 && errno == EAGAIN)
+        return;
+    if (n <= 0)
+    {
+        closeConnection (index);
+        return;
     }
+
+    std::vector<std::uint8_t> report (buffer, buffer + n);
+    {
+        const std::lock_guard<std::mutex> lock (m_recordLock);
+        m_received.push_back (report);
+    }
+    std::function<void (const std::vector<std::uint8_t>&)> observer;
+    {
+        const std::lock_guard<std::mutex> lock (m_handlerLock);
+        observer = m_observer;
+    }
+    if (observer)
+        observer (report);
+
+    if (report.size() != m_options.outputReportLength)
+        log ("report of " + std::to_string (report.size()) + " bytes where "
+             + std::to_string (m_options.outputReportLength) + " were expected");
+    if (report[0] != 0)
+    {
+        log ("report ID " + std::to_string (report[0]) + ", ignored");
+        return;
+    }
+
+    perform (m_link.receive (report.data() + 1, report.size() - 1, now()));
 }
 
 void VirtualKorva::perform (const std::vector<Action>& actions)
@@ -475,6 +491,7 @@ void VirtualKorva::closeConnection (std::size_t index)
     ::close (m_clients[index]);
     m_clients.erase (m_clients.begin() + static_cast<std::ptrdiff_t> (index));
     m_connections = static_cast<int> (m_clients.size());
+    log ("connection closed (" + std::to_string (m_clients.size()) + " open)");
 }
 
 void VirtualKorva::shutDown (bool vanished)

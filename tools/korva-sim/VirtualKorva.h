@@ -78,8 +78,12 @@ public:
     void holdOutput (bool hold);
     // A message the device starts on its own, queued behind those in progress.
     void sendMessage (const Message& message);
-    // One raw 64-byte message, sent at once outside the protocol (tests).
+    // One raw 64-byte message, sent at once outside the protocol and past a
+    // hold (tests).
     void sendRawMessage (const std::vector<std::uint8_t>& message);
+    // Called on the device's thread with every report from the computer,
+    // before the device handles it (tests).
+    void setReportObserver (std::function<void (const std::vector<std::uint8_t>&)> observer);
 
     // What the computer sent: every report as received, and the requests
     // that arrived complete with the right CRC.
@@ -125,6 +129,7 @@ private:
     mutable std::mutex m_handlerLock;
     std::map<std::uint8_t, Handler> m_handlers;
     Handler m_defaultHandler;
+    std::function<void (const std::vector<std::uint8_t>&)> m_observer;
 
     mutable std::mutex m_recordLock;
     std::vector<std::vector<std::uint8_t>> m_received;

@@ -143,7 +143,9 @@ TEST_F (VirtualDeviceFixture, ReportsTravelBothWaysThroughTheSocket)
         hidlink::HidInput::create (registry()->getDeviceIdentifiers()[0], &callback));
     ASSERT_NE (input, nullptr);
     input->open();
-    EXPECT_EQ (device->getConnectionCount(), 2) << "reader and writer, each with its own connection";
+    // The reader and the writer, each with a connection of its own (the
+    // registry's short greetings may still be closing).
+    EXPECT_TRUE (waitUntil ([&] { return device->getConnectionCount() == 2; }));
 
     std::vector<std::uint8_t> out (65, 0);
     out[1] = 0x42;
