@@ -168,6 +168,47 @@ TEST_F (VirtualDeviceFixture, ReportsTravelBothWaysThroughTheSocket)
     EXPECT_EQ (callback.reports[0], expected);
 }
 
+TEST_F (VirtualDeviceFixture, TheDefaultRegistryWatchesHidrawAndTheVirtualFolderOfTheEnvironment)
+{
+    // $KORVA_VIRTUAL_DIR points at the test's folder (the fixture sets it).
+    auto device = startDevice (deviceOptions ("korva.sock"));
+    hidlink::HidManager::deleteInstance();
+    auto* registry = hidlink::HidManager::getInstance();
+    ASSERT_NE (registry, nullptr);
+    EXPECT_EQ (hidlink::HidManager::getInstance(), registry) << "one per process";
+
+    // A KORVA plugged into this machine would be listed as well.
+    const auto identifiers = registry->getDeviceIdentifiers();
+    bool found = false;
+    for (const auto& identifier : identifiers)
+        found = found || identifier.startsWith ("KORVA," + juce::String (device->getSocketPath()) + ",");
+    EXPECT_TRUE (found);
+    hidlink::HidManager::deleteInstance();
+}
+
+TEST (HidrawBackend, WorksWhereUdevIsNotRunning)
+{
+    // Udev's database is not needed: sysfs is read directly, and hot-plug
+    // falls back to watching /dev when there is no udev to listen to.
+    DebugOutputCapture traces;
+    auto backend = hidlink::makeHidrawBackend();
+    for (const auto& caps : backend->enumerate())
+        EXPECT_EQ (caps.path.rfind ("/dev/", 0), 0u) << caps.path;
+    EXPECT_NE (backend->createWatcher(), nullptr);
+
+    // Not a HID device: only the path is known, so it is never kept.
+    const auto null = backend->describe ("/dev/null");
+    EXPECT_EQ (null.path, "/dev/null");
+    EXPECT_FALSE (null.isTarget());
+    EXPECT_EQ (null.inputReportLength, 0);
+
+    EXPECT_EQ (backend->openPort ("/dev/hidraw-that-is-not-there"), nullptr);
+    EXPECT_TRUE (
+        traces.contains ("HidrawBackend: cannot open /dev/hidraw-that-is-not-there: No such file or directory"));
+    EXPECT_TRUE (backend->ownsPath ("/dev/hidraw3"));
+    EXPECT_FALSE (backend->ownsPath ("/run/user/1000/korva/korva.sock"));
+}
+
 //==============================================================================
 TEST (VirtualDeviceContract, HelloRoundTripsAndBadHellosAreRefused)
 {
