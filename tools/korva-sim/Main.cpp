@@ -192,13 +192,13 @@ int main (int argc, char** argv)
         }
         else if (option == "--answer")
         {
-            const std::string spec = argv[++i];
-            const auto equals = spec.find ('=');
+            const std::string answerText = argv[++i];
+            const auto equals = answerText.find ('=');
             long type = 0;
             std::vector<std::uint8_t> payload;
-            if (equals == std::string::npos || ! parseNumber (spec.substr (0, equals).c_str(), 0, 255, type)
-                || ! parseHexBytes (spec.substr (equals + 1), payload))
-                return usageError ("bad value for --answer: " + spec);
+            if (equals == std::string::npos || ! parseNumber (answerText.substr (0, equals).c_str(), 0, 255, type)
+                || ! parseHexBytes (answerText.substr (equals + 1), payload))
+                return usageError ("bad value for --answer: " + answerText);
             const auto answerType = static_cast<std::uint8_t> (type);
             handlers.emplace_back (answerType, korvasim::fixedAnswer ({answerType, payload}));
         }
