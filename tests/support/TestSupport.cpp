@@ -2,6 +2,8 @@
 
 #include "infra/Diagnostics.h"
 
+#include <stdlib.h>
+
 namespace korvatest
 {
 
@@ -37,10 +39,22 @@ bool waitUntil (const std::function<bool()>& condition, int timeoutMs)
 }
 
 TempFolder::TempFolder()
-    : m_folder (juce::File::getSpecialLocation (juce::File::tempDirectory)
-                    .getNonexistentChildFile ("korva-test", "", false))
 {
-    m_folder.createDirectory();
+    // mkdtemp: a folder of our own even while other test processes make theirs.
+    auto pattern = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                       .getChildFile ("korva-test-XXXXXX")
+                       .getFullPathName()
+                       .toStdString();
+    if (::mkdtemp (pattern.data()) != nullptr)
+    {
+        m_folder = juce::File (pattern);
+    }
+    else
+    {
+        m_folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                       .getNonexistentChildFile ("korva-test", "", false);
+        m_folder.createDirectory();
+    }
 }
 
 TempFolder::~TempFolder()

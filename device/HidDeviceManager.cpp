@@ -1,0 +1,284 @@
+#include "device/HidDeviceManager.h"
+
+#include "device/HidDeviceTransferThreads.h"
+
+#include <mutex>
+
+namespace
+{
+std::mutex g_instanceLock;
+std::atomic<HidDeviceManager*> g_instance{nullptr};
+} // namespace
+
+HidDeviceManager* HidDeviceManager::getInstance()
+{
+    if (auto* instance = g_instance.load())
+        return instance;
+
+    const std::lock_guard<std::mutex> lock (g_instanceLock);
+    if (g_instance.load() == nullptr)
+        g_instance = new HidDeviceManager();
+    return g_instance.load();
+}
+
+void HidDeviceManager::deleteInstance()
+{
+    const std::lock_guard<std::mutex> lock (g_instanceLock);
+    delete g_instance.exchange (nullptr);
+}
+
+HidDeviceManager::HidDeviceManager() : HidDeviceManager (Timing()) {}
+
+HidDeviceManager::HidDeviceManager (Timing timing)
+    : infra::TaskDrivenThread ("HidDeviceManager"), m_timing (timing),
+      m_pSendThread (std::make_unique<HidDeviceSendThread> (*this)),
+      m_pRecvThread (std::make_unique<HidDeviceRecvThread> (*this))
+{
+    startTaskThread (0);
+}
+
+HidDeviceManager::~HidDeviceManager()
+{
+    // A tick during destruction would make a new registry after the old one
+    // was deleted below.
+    stopTimer();
+    stopTaskThread (10000, "HidDeviceManager::~HidDeviceManager");
+
+    hidlink::HidManager::deleteInstance();
+
+    // The input goes before the transfer threads: deleting it waits for a
+    // delivery in progress, and afterwards no input reaches the threads.
+    {
+        const juce::ScopedLock lock (m_lock);
+        delete m_pHidInput.exchange (nullptr);
+        m_connectedDevices.clear();
+    }
+    m_pRecvThread.reset();
+    m_pSendThread.reset();
+}
+
+void HidDeviceManager::setListener (IHidDeviceManagerListener* listener)
+{
+    if (listener == nullptr)
+    {
+        infra::debugPrint ("listener == nullptr");
+        return;
+    }
+    m_pListener = listener;
+    startTimer (m_timing.detectionPeriodMs);
+}
+
+void HidDeviceManager::clearListener()
+{
+    stopTimer();
+    m_pListener = nullptr;
+}
+
+HidDeviceManager::IHidDeviceManagerListener* HidDeviceManager::liveListener() const
+{
+    auto* listener = m_pListener.load();
+    return QVS_EXISTS (listener) ? listener : nullptr;
+}
+
+double HidDeviceManager::getSendProgress() const
+{
+    return m_pSendThread->getProgress();
+}
+
+double HidDeviceManager::getRecvProgress() const
+{
+    return m_pRecvThread->getProgress();
+}
+
+juce::uint16 HidDeviceManager::calcCrc16 (const void* data, size_t size) noexcept
+{
+    const auto* bytes = static_cast<const juce::uint8*> (data);
+    juce::uint16 crc = 0;
+    for (size_t i = 0; i < size; ++i)
+    {
+        crc = static_cast<juce::uint16> (crc ^ (bytes[i] << 8));
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<juce::uint16> ((crc & 0x8000) != 0 ? (crc << 1) ^ 0x1021 : crc << 1);
+    }
+    return crc;
+}
+
+//==============================================================================
+void HidDeviceManager::timerCallback()
+{
+    if (m_pListener.load() == nullptr)
+        return;
+
+    // The first tick creates the registry.
+    auto identifiers = hidlink::HidManager::getInstance()->getDeviceIdentifiers();
+    identifiers.removeEmptyStrings();
+
+    int connectedCount = 0;
+    juce::String connected;
+    {
+        const juce::ScopedLock lock (m_lock);
+        connectedCount = m_connectedDevices.size();
+        if (connectedCount == 1)
+            connected = m_connectedDevices[0];
+    }
+
+    // At most one device is connected; others are ignored.
+    if (connectedCount == 0 && ! identifiers.isEmpty())
+        connectedHidDevice (identifiers[0]);
+    else if (connectedCount == 1 && ! identifiers.contains (connected))
+        disconnectedHidDevice (connected);
+}
+
+void HidDeviceManager::connectedHidDevice (juce::String identifier)
+{
+    if (infra::hop (*this, [this, identifier] { connectedHidDevice (identifier); }))
+        return;
+
+    juce::StringArray connected;
+    {
+        const juce::ScopedLock lock (m_lock);
+        if (! m_connectedDevices.isEmpty())
+            return;
+
+        auto* input = hidlink::HidInput::create (identifier, this);
+        if (input == nullptr)
+            return; // gone again meanwhile
+
+        m_connectedDevices.add (identifier);
+        delete m_pHidInput.exchange (input);
+        input->open();
+        connected = m_connectedDevices;
+    }
+
+    if (auto* listener = liveListener())
+        listener->onHidConnected (connected);
+}
+
+void HidDeviceManager::disconnectedHidDevice (juce::String identifier)
+{
+    if (infra::hop (*this, [this, identifier] { disconnectedHidDevice (identifier); }))
+        return;
+
+    {
+        const juce::ScopedLock lock (m_lock);
+        if (m_connectedDevices.size() != 1)
+            return;
+
+        // A transfer in progress is not interrupted: its writes now fail.
+        m_connectedDevices.clear();
+        if (auto* input = m_pHidInput.exchange (nullptr))
+        {
+            input->close();
+            delete input;
+        }
+    }
+
+    if (auto* listener = liveListener())
+    {
+        juce::StringArray disconnected (identifier);
+        listener->onHidDisconnected (disconnected);
+    }
+}
+
+//==============================================================================
+bool HidDeviceManager::sendRequest (juce::uint8 dataType, const juce::MemoryBlock& payload)
+{
+    const juce::ScopedLock lock (m_lock);
+
+    if (m_pListener.load() == nullptr)
+    {
+        infra::debugPrint ("m_pListener == nullptr");
+        return false;
+    }
+    if (m_pHidInput.load() == nullptr)
+    {
+        infra::debugPrint ("m_pHidInput == nullptr");
+        return false;
+    }
+
+    const int sendStatus = m_pSendThread->getStatus();
+    if (sendStatus != HidDeviceSendThread::kDoNothing)
+    {
+        infra::debugPrint ((juce::String ("Send Status(") + HidDeviceSendThread::getStatusName (sendStatus)
+                            + juce::String::formatted ("(%d)", sendStatus) + ")" + " != kDoNothing")
+                               .toRawUTF8());
+        return false;
+    }
+
+    const int recvStatus = m_pRecvThread->getStatus();
+    if (recvStatus != HidDeviceRecvThread::kDoNothing)
+    {
+        infra::debugPrint ((juce::String ("Recv Status(") + HidDeviceRecvThread::getStatusName (recvStatus)
+                            + juce::String::formatted ("(%d)", recvStatus) + ")" + " != kDoNothing")
+                               .toRawUTF8());
+        return false;
+    }
+
+    m_pSendThread->arm (dataType, payload);
+    return true;
+}
+
+bool HidDeviceManager::writeReport (const juce::uint8* report, bool missingInputIsSuccess)
+{
+    const juce::ScopedLock lock (m_lock);
+    auto* input = m_pHidInput.load();
+    if (input == nullptr)
+        return missingInputIsSuccess;
+    return input->write (report, kReportLength);
+}
+
+void HidDeviceManager::onHidInput (hidlink::HidInput* source, const juce::uint8* data, int size)
+{
+    if (source != m_pHidInput.load())
+    {
+        infra::debugPrint ("source != m_pHidInput");
+        return;
+    }
+    if (data == nullptr)
+    {
+        infra::debugPrint ("data == nullptr");
+        return;
+    }
+    if (size != kReadLength)
+    {
+        infra::debugPrintf ("kReadLength(%d) != length(%d)", kReadLength, size);
+        return;
+    }
+
+    const int code = data[0];
+    switch (code)
+    {
+        case kCmdStartData:
+        case kCmdData:
+        {
+            // Half-duplex: nothing is received while sending.
+            const int sendStatus = m_pSendThread->getStatus();
+            if (sendStatus != HidDeviceSendThread::kDoNothing)
+            {
+                infra::debugPrintf ("Send Thread State Err(Cmd:%d / SendThreadStatus:%d)", code, sendStatus);
+                return;
+            }
+            m_pRecvThread->route (data, size);
+            break;
+        }
+
+        case kCmdStartDataAck:
+        case kCmdDataAck:
+        case kCmdDataComplete:
+        case kCmdDataError:
+        {
+            const int recvStatus = m_pRecvThread->getStatus();
+            if (recvStatus != HidDeviceRecvThread::kDoNothing)
+            {
+                infra::debugPrintf ("Send Thread State Err(Cmd:%d / RecvThreadStatus:%d)", code, recvStatus);
+                return;
+            }
+            m_pSendThread->route (data, size);
+            break;
+        }
+
+        default:
+            infra::debugPrintf ("CmdErr(0x%02X))", code);
+            break;
+    }
+}
