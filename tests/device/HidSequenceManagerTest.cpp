@@ -1,7 +1,7 @@
 #include "device/HidSequenceManager.h"
 #include "projects/ProjectDataManager.h"
 #include "projects/ProjectListModels.h"
-#include "tests/device/MessageLevelKorva.h"
+#include "tests/support/MessageLevelKorva.h"
 #include "tests/projects/ProjectFixtures.h"
 #include "tests/support/TestSupport.h"
 

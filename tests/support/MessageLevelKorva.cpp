@@ -1,4 +1,4 @@
-#include "tests/device/MessageLevelKorva.h"
+#include "tests/support/MessageLevelKorva.h"
 
 namespace korvatest
 {
