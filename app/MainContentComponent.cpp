@@ -1,13 +1,155 @@
 #include "app/MainContentComponent.h"
 
-MainContentComponent::MainContentComponent()
+#include "app/FlashingMessage.h"
+#include "app/LookAndFeels.h"
+#include "app/SettingView.h"
+
+namespace
 {
-    setSize (kWidth, kHeight);
+// A page that is still to come: the right class name and colours, nothing more.
+class PlainPage final : public View
+{
+public:
+    PlainPage (const juce::String& name, int tabIndex) : View (name), m_tabIndex (tabIndex) {}
+
+    void paint (juce::Graphics& g) override
+    {
+        g.fillAll (juce::Colour (colours::kPageBackground));
+        g.setColour (juce::Colour (colours::kPageBorder));
+        g.drawRect (getLocalBounds(), 1);
+        g.setColour (juce::Colour (colours::kPageBackground));
+        g.drawLine ((float) (100 * m_tabIndex + 1), 0.5f, (float) (100 * m_tabIndex + 99), 0.5f, 1.0f);
+    }
+
+private:
+    const int m_tabIndex;
+};
+} // namespace
+
+void showWarningBox (const juce::String& title, const juce::String& text)
+{
+    juce::AlertWindow::showMessageBoxAsync (juce::MessageBoxIconType::WarningIcon, title, text, "OK");
 }
 
-MainContentComponent::~MainContentComponent() = default;
+MainContentComponent::Pages MainContentComponent::makeApplicationPages()
+{
+    return { new PlainPage ("ProjectView", 0), new PlainPage ("PatternView", 1), new SettingView() };
+}
+
+MainContentComponent::MainContentComponent (HidSequenceManager& sequencer, Pages pages)
+    : ViewDispatcher ("MainContentComponent", { false, 33, 500 }), showMessage (showWarningBox), m_sequencer (sequencer)
+{
+    setTabBar (std::make_unique<TabBar> (this));
+
+    addView (pages.project, "PROJECT", true);
+    addView (pages.pattern, "PATTERN", false);
+    addView (pages.about, "ABOUT", false);
+
+    addAndMakeVisible (m_lamp);
+
+    FlashingMessage::getInstance()->addActionListener (this);
+    m_sequencer.addListener (this);
+
+    setSize (kWidth, kHeight);
+    setWantsKeyboardFocus (true);
+    if (isShowing())
+        grabKeyboardFocus();
+}
+
+MainContentComponent::~MainContentComponent()
+{
+    m_sequencer.removeListener (this);
+    FlashingMessage::getInstance()->removeActionListener (this);
+    FlashingMessage::deleteInstance();
+}
+
+void MainContentComponent::resized()
+{
+    ViewDispatcher::resized();
+    m_lamp.setBounds (getWidth() - 105, 21, 10, 10);
+}
 
 void MainContentComponent::paint (juce::Graphics& g)
 {
     g.fillAll (juce::Colour (kBackground));
+    g.setFont (13.0f);
+
+    const bool connected = m_lamp.isOn();
+    g.setColour (juce::Colour (connected ? 0xFFFFFFFF : 0xFF969696));
+    g.drawText (connected ? "Connected" : "Not Connected", getWidth() - 90, 16, 80, 20,
+                juce::Justification::centredLeft, true);
+
+    g.setColour (juce::Colours::white);
+    g.drawText (FlashingMessage::getInstance()->getText(), getWidth() - 500, getHeight() - 20, 490, 20,
+                juce::Justification::centredRight, true);
+}
+
+void MainContentComponent::actionListenerCallback (const juce::String&)
+{
+    repaint();
+}
+
+void MainContentComponent::connectionChanged()
+{
+    if (infra::hop (m_taskBox, [this] { connectionChanged(); }))
+        return;
+
+    const bool connected = m_sequencer.isConnected();
+    m_lamp.setOn (connected);
+    m_lamp.repaint();
+    FlashingMessage::getInstance()->setMessage ({});
+    if (connected)
+        m_sequencer.requestGetVersionInfo();
+    repaint();
+}
+
+void MainContentComponent::sendErrorOccurred (juce::uint8 dataType, eResult result)
+{
+    if (infra::hop (m_taskBox, [this, dataType, result] { sendErrorOccurred (dataType, result); }))
+        return;
+    reportCommunicationError (dataType, result);
+}
+
+void MainContentComponent::receiveErrorOccurred (juce::uint8 dataType, eResult result)
+{
+    if (infra::hop (m_taskBox, [this, dataType, result] { receiveErrorOccurred (dataType, result); }))
+        return;
+    reportCommunicationError (dataType, result);
+}
+
+void MainContentComponent::getVersionInfoResponsed (int result)
+{
+    if (infra::hop (m_taskBox, [this, result] { getVersionInfoResponsed (result); }))
+        return;
+    if (result == HidSequenceManager::kResultNoVersionReply && showMessage)
+        showMessage ({}, "Please upgrade the firmware of KORVA.");
+}
+
+void MainContentComponent::reportCommunicationError (juce::uint8 dataType, eResult result)
+{
+    const auto text = "Communication Error (" + juce::String::formatted ("%04d", (int) result) + ")";
+    const auto box = [this, &text] (const juce::String& title) {
+        if (showMessage)
+            showMessage (title, text);
+    };
+
+    switch (dataType)
+    {
+        case HidSequenceManager::kProjectInfo:
+            FlashingMessage::getInstance()->setMessage ("Get Project Info | " + text);
+            break;
+        case HidSequenceManager::kDeleteProject: box ("Delete Project"); break;
+        case HidSequenceManager::kRenameProject: box ("Rename Project"); break;
+        case HidSequenceManager::kImportProject:
+        case HidSequenceManager::kQueryExportProject:
+        case HidSequenceManager::kExportProject: box ({}); break;
+        case HidSequenceManager::kPatternInfo:
+            FlashingMessage::getInstance()->setMessage ("Get Pattern Info | " + text);
+            break;
+        case HidSequenceManager::kImportPattern:
+        case HidSequenceManager::kQueryExportPattern:
+        case HidSequenceManager::kExportPattern:
+        case HidSequenceManager::kPushedProject: box ({}); break;
+        default: break; // the version probe and anything unknown: nothing
+    }
 }
