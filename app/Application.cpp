@@ -3,6 +3,8 @@
 #include "app/DirectorySetting.h"
 #include "app/InstanceLock.h"
 #include "app/MainWindow.h"
+#include "device/HidDeviceManager.h"
+#include "device/HidSequenceManager.h"
 
 MELDRA_QX5_Application::MELDRA_QX5_Application() = default;
 MELDRA_QX5_Application::~MELDRA_QX5_Application() = default;
@@ -19,7 +21,13 @@ void MELDRA_QX5_Application::initialise (const juce::String&)
     }
 
     // Start-up order: the device manager, then the sequence manager handed to it
-    // as its listener, then the data-folder setting, then the window.
+    // as its listener (which starts device detection), then the data-folder
+    // setting, then the window.
+    auto* deviceManager = HidDeviceManager::getInstance();
+    auto* sequencer = HidSequenceManager::getInstance();
+    sequencer->useDeviceManager (deviceManager);
+    deviceManager->setListener (sequencer);
+
     DirectorySettingManager::getInstance()->apply();
 
     m_mainWindow = std::make_unique<MainWindow> (getApplicationName());
@@ -30,5 +38,12 @@ void MELDRA_QX5_Application::shutdown()
     // The window (with its pages and their task boxes) goes first; the device
     // manager follows; the framework then deletes the at-exit managers.
     m_mainWindow.reset();
+
+    if (m_instanceLock != nullptr && m_instanceLock->isHeld())
+    {
+        HidDeviceManager::getInstance()->clearListener();
+        HidSequenceManager::getInstance()->useDeviceManager (nullptr);
+        HidDeviceManager::deleteInstance();
+    }
     m_instanceLock.reset();
 }

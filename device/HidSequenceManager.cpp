@@ -36,9 +36,7 @@ HidSequenceManager::HidSequenceManager() : TaskDrivenThread ("HidSequenceManager
     KorvaProjectListModel::getInstance();
 
     m_requestor = std::make_unique<HidSequenceRequestor> (
-        [this] (juce::uint8 type, const juce::MemoryBlock& payload) {
-            return m_transport != nullptr && m_transport->sendRequest (type, payload);
-        },
+        [this] (juce::uint8 type, const juce::MemoryBlock& payload) { return transportSend (type, payload); },
         [this] (juce::uint8 type) { onSendRefused (type); },
         [this] (juce::uint8 type) { onRequestStarting (type); });
 
@@ -59,6 +57,57 @@ HidSequenceManager::~HidSequenceManager()
     stopTaskThread (10000, "HidSequenceManager::~HidSequenceManager");
     if (s_instance == this)
         s_instance = nullptr;
+}
+
+//==============================================================================
+namespace
+{
+class DeviceManagerTransport final : public HidSequenceManager::Transport
+{
+public:
+    explicit DeviceManagerTransport (HidDeviceManager& manager) : m_manager (manager) {}
+    bool sendRequest (juce::uint8 dataType, const juce::MemoryBlock& payload) override
+    {
+        return m_manager.sendRequest (dataType, payload);
+    }
+    double getSendProgress() override { return m_manager.getSendProgress(); }
+    double getRecvProgress() override { return m_manager.getRecvProgress(); }
+
+private:
+    HidDeviceManager& m_manager;
+};
+} // namespace
+
+void HidSequenceManager::setTransport (Transport* transport)
+{
+    const juce::ScopedLock lock (m_transportLock);
+    m_transport = transport;
+}
+
+void HidSequenceManager::useDeviceManager (HidDeviceManager* deviceManager)
+{
+    const juce::ScopedLock lock (m_transportLock);
+    m_transport = nullptr;
+    m_deviceManagerTransport.reset();
+    if (deviceManager != nullptr)
+    {
+        m_deviceManagerTransport = std::make_unique<DeviceManagerTransport> (*deviceManager);
+        m_transport = m_deviceManagerTransport.get();
+    }
+}
+
+bool HidSequenceManager::transportSend (juce::uint8 dataType, const juce::MemoryBlock& payload)
+{
+    const juce::ScopedLock lock (m_transportLock);
+    return m_transport != nullptr && m_transport->sendRequest (dataType, payload);
+}
+
+double HidSequenceManager::transportProgress (bool sending)
+{
+    const juce::ScopedLock lock (m_transportLock);
+    if (m_transport == nullptr)
+        return 0.0;
+    return sending ? m_transport->getSendProgress() : m_transport->getRecvProgress();
 }
 
 //==============================================================================
@@ -103,7 +152,7 @@ void HidSequenceManager::sendDirect (juce::uint8 dataType, const juce::MemoryBlo
     // Gives the receive thread time to go idle after the answer it just delivered.
     juce::Thread::sleep (HidSequenceRequestor::kPacingMs);
 
-    if (m_transport != nullptr && m_transport->sendRequest (dataType, payload))
+    if (transportSend (dataType, payload))
     {
         traceRequest ("sendReqStart", dataType);
         return;
@@ -473,9 +522,9 @@ void HidSequenceManager::timerCallback (int timerId)
             const bool import = timerId == kImportProgressTimer;
             const int total = import ? m_importPatternTotal.load() : m_exportPatternTotal.load();
             const int count = import ? m_importPatternCount.load() : m_exportPatternIndex.load();
-            if (total != 0 && count != total && m_transport != nullptr)
+            if (total != 0 && count != total)
             {
-                const double transfer = import ? m_transport->getRecvProgress() : m_transport->getSendProgress();
+                const double transfer = transportProgress (! import);
                 const double p = (double) count / total + transfer / total;
                 if (m_requestProgress.load() <= p && p <= 1.0)
                     m_requestProgress = p;

@@ -95,7 +95,11 @@ public:
     HidSequenceManager();
     ~HidSequenceManager() override;
 
-    void setTransport (Transport* transport) noexcept { m_transport = transport; }
+    // The transport the requests go through. Changing it waits for a call in
+    // progress to end, so the old transport may be deleted right after.
+    void setTransport (Transport* transport);
+    // Sends through the process's HidDeviceManager (null: no transport).
+    void useDeviceManager (HidDeviceManager* deviceManager);
     void setPatternConversions (PatternConversions* conversions) noexcept { m_patterns = conversions; }
     // The reply time-out; tests shorten it.
     void setReplyTimeout (int milliseconds) noexcept { m_replyTimeoutMs = milliseconds; }
@@ -170,7 +174,12 @@ private:
 
     void notify (const std::function<void (HidSequenceManagerListener&)>& call);
 
+    bool transportSend (juce::uint8 dataType, const juce::MemoryBlock& payload);
+    double transportProgress (bool sending);
+
+    juce::CriticalSection m_transportLock;
     Transport* m_transport = nullptr;
+    std::unique_ptr<Transport> m_deviceManagerTransport;
     PatternConversions* m_patterns = nullptr;
 
     juce::CriticalSection m_listenerLock;
