@@ -14,6 +14,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     # a display for the GUI tests, and the program's sans-serif typeface
     xvfb xauth fonts-liberation2
+    zenity # the folder chooser of the project page
 )
 
 missing=()
