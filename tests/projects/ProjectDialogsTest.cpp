@@ -231,3 +231,35 @@ TEST_F (ProgressWindow, CancelAsksForTheTransferToBeCancelled)
     EXPECT_TRUE (traces.contains ("Pressed Cancel Of ProgressWindow"));
     EXPECT_FALSE (finished.load()); // the request itself ends later, through the sequencer
 }
+
+TEST (ProgressWindowConcurrency, NoEndSignalIsMissedWhereverItFalls)
+{
+    std::atomic<double> progress { 0.0 };
+    std::atomic<bool> finished { false };
+    juce::Random random (7);
+
+    for (int round = 0; round < 8; ++round)
+    {
+        finished = false;
+        progress = 0.0;
+        const int endAfterMs = random.nextInt (200) - 20; // negative: the request ended before the window opened
+
+        std::thread sequencer ([&] {
+            for (int i = 0; i < 10; ++i)
+                progress = i / 10.0;
+            if (endAfterMs > 0)
+                juce::Thread::sleep (endAfterMs);
+            finished = true;
+        });
+        if (endAfterMs <= 0)
+            sequencer.join();
+
+        juce::WeakReference<AppProgressWindow> window (
+            new AppProgressWindow ({}, "Transferring...", true, true, &progress, &finished, [] {}));
+        window->launch();
+        EXPECT_TRUE (runMessageLoopUntil ([&] { return window == nullptr; }, 3000)) << round;
+        if (sequencer.joinable())
+            sequencer.join();
+        EXPECT_FALSE (finished.load());
+    }
+}

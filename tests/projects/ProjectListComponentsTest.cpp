@@ -188,3 +188,47 @@ TEST (ProjectTableModel, PaintsTheProjectInUsePaleAndTheSelectedRowBlue)
         EXPECT_EQ (image.getPixelAt (25, 10).getARGB(), selected ? 0xFFADD8E6u : 0u);
     }
 }
+
+TEST (ProjectListComponentsConcurrency, TheListingFollowsAFolderThatKeepsChanging)
+{
+    TempFolder tmp;
+    PcProjectListModel model;
+    const auto folder = tmp / "data";
+    writeProject (folder.getChildFile ("keep.prj"), "Keep");
+    PcProjectListComponent list (model, folder);
+    list.setBounds (0, 0, 390, 235);
+
+    // Another program adds and removes project files while the table scans,
+    // re-scans and switches folders.
+    std::atomic<bool> stop { false };
+    std::thread writer ([&] {
+        for (int i = 0; ! stop; ++i)
+        {
+            const auto file = folder.getChildFile ("churn" + juce::String (i % 7) + ".prj");
+            if (file.existsAsFile())
+                file.deleteFile();
+            else
+                writeProject (file, "Churn " + juce::String (i % 7));
+            juce::Thread::sleep (3);
+        }
+    });
+
+    for (int round = 0; round < 40; ++round)
+    {
+        if (round % 10 == 5)
+            list.setDirectory (tmp / "elsewhere");
+        else if (round % 10 == 6)
+            list.setDirectory (folder);
+        else
+            list.refresh();
+        runMessageLoopFor (15);
+        (void) list.createComponentSnapshot (list.getLocalBounds());
+    }
+    stop = true;
+    writer.join();
+
+    // Once the folder is still, the table shows exactly what is in it.
+    for (auto& f : folder.findChildFiles (juce::File::findFiles, false, "churn*.prj"))
+        f.deleteFile();
+    EXPECT_TRUE (runMessageLoopUntil ([&] { return names (model) == std::vector<juce::String> { "Keep" }; }, 5000));
+}

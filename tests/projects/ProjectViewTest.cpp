@@ -230,6 +230,7 @@ struct Page : ::testing::Test
         page.reset();
         sequencer.removeListener (&events);
         runMessageLoopFor (100); // a request still waiting goes out while the transport is there
+        FlashingMessage::deleteInstance(); // the main content's to delete in the program
     }
 
     // The last message of this type the KORVA received.
@@ -992,4 +993,51 @@ TEST_F (Page, NoCallbackReachesADestroyedPage)
     runMessageLoopFor (300);
     EXPECT_TRUE (boxes.empty());
     EXPECT_EQ (FlashingMessage::getInstance()->getMessage(), "");
+}
+
+//==============================================================================
+namespace
+{
+struct PageConcurrency : Page
+{
+    // Runs the message loop, painting the page all the while, until the event.
+    bool paintUntil (const std::string& event)
+    {
+        return runMessageLoopUntil (
+            [&] {
+                (void) page->createComponentSnapshot (page->getLocalBounds());
+                return events.has (event);
+            },
+            8000);
+    }
+};
+} // namespace
+
+TEST_F (PageConcurrency, TransfersWhileTheListIsPolledRebuiltAndPainted)
+{
+    connectAndList();
+
+    selectKorva ("Live");
+    click (page->getImportButton());
+    // The device's list changes under the transfer: the rows are rebuilt on
+    // the sequencer's thread while the page paints them.
+    device.setProjects ({ { 4, "Live", 2 }, { 9, "Demo", 0 }, { 2, "Ballad", 1 }, { 11, "New", 0 } }, 2, 11, 898);
+    ASSERT_TRUE (paintUntil ("import 1000"));
+    ASSERT_TRUE (waitForPcRows ({ "Live" }));
+
+    // "Live" leaves the device, so that the file can go back.
+    device.setProjects ({ { 9, "Demo", 0 }, { 2, "Ballad", 1 } }, 2, 12, 900);
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return rowNames (korvaModel) == std::vector<juce::String> { "Ballad", "Demo" }; },
+                                      4000));
+    selectPc ("Live");
+    click (page->getExportButton());
+    device.setProjects ({ { 9, "Demo", 0 }, { 2, "Ballad", 1 }, { 12, "Live", 2 } }, 2, 11, 898);
+    ASSERT_TRUE (paintUntil ("export 1000"));
+
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return rowNames (korvaModel) == std::vector<juce::String> { "Ballad", "Demo", "Live" }; },
+                                      4000));
+    selectKorva ("Demo");
+    click (page->getKorvaDeleteButton());
+    ASSERT_TRUE (paintUntil ("delete 1000"));
+    EXPECT_TRUE (boxes.empty());
 }
