@@ -18,19 +18,20 @@ AppProgressWindow::AppProgressWindow (const juce::String& title, const juce::Str
 
 AppProgressWindow::~AppProgressWindow()
 {
+    m_barUpdater.stopTimer();
     // Closed early (its page went away): the worker must not outlive the window.
     stopThread (1000);
 }
 
 void AppProgressWindow::launch()
 {
+    m_barUpdater.startTimer (kBarUpdatePeriodMs);
     launchThread (infra::threadPriority (kThreadPriority));
 }
 
 void AppProgressWindow::show (double value)
 {
     m_shownProgress = value;
-    setProgress (value);
 }
 
 void AppProgressWindow::run()

@@ -15,6 +15,7 @@ public:
     static constexpr int kPollPeriodMs = 100;
     static constexpr int kCloseDelayMs = 500;
     static constexpr int kThreadPriority = 0;
+    static constexpr int kBarUpdatePeriodMs = 50;
 
     // `progress` and `finished` belong to the sequencer and must outlive the
     // window; `cancel` asks the sequencer to cancel the transfer.
@@ -37,12 +38,24 @@ private:
 
     void show (double value);
 
+    // The bar reads its value on the message thread: it is handed over there.
+    class BarUpdater final : public juce::Timer
+    {
+    public:
+        explicit BarUpdater (AppProgressWindow& owner) : m_owner (owner) {}
+        void timerCallback() override { m_owner.setProgress (m_owner.m_shownProgress.load()); }
+
+    private:
+        AppProgressWindow& m_owner;
+    };
+
     const juce::String m_status;
     const bool m_hasCancelButton;
     const std::atomic<double>* const m_progress;
     std::atomic<bool>* const m_finished;
     std::function<void()> m_cancel;
     std::atomic<double> m_shownProgress { 0.0 };
+    BarUpdater m_barUpdater { *this };
 
     JUCE_DECLARE_WEAK_REFERENCEABLE (AppProgressWindow)
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AppProgressWindow)
