@@ -4,9 +4,17 @@
 
 namespace
 {
+juce::File executableFile()
+{
+    // The framework's "current application file" is the file its own code was
+    // loaded from, which here is the shared JUCE library in the lib folder.
+    const auto self = juce::File ("/proc/self/exe").getLinkedTarget();
+    return self.existsAsFile() ? self : juce::File::getSpecialLocation (juce::File::currentApplicationFile);
+}
+
 juce::File applicationFolder (const char* name)
 {
-    const auto executable = juce::File::getSpecialLocation (juce::File::currentApplicationFile);
+    const auto executable = executableFile();
     const auto beside = executable.getChildFile (juce::String ("../") + name);
 
     // Under a debugger the folders are looked for where a development tree

@@ -60,6 +60,8 @@ TEST_F (PcList, ANewFileAppearsWithinAboutASecondInNameOrder)
     EXPECT_EQ (list.getTable().getHeader().getSortColumnId(), PcProjectListComponent::kNameColumn);
     EXPECT_TRUE (list.getTable().getHeader().isSortedForwards());
 
+    // Most likely within the same second as the first listing: the folder's
+    // time must be read finer than whole seconds for this to be seen.
     const auto start = juce::Time::getMillisecondCounter();
     writeProject (folder.getChildFile ("c.prj"), "Song 100");
     (folder.getChildFile ("c.txt")).replaceWithData (projectFile ("Text", 0).getData(), 4096);

@@ -351,6 +351,11 @@ TEST_F (Page, WithoutAKorvaOnlyTheComputerSideIsUsable)
     EXPECT_EQ (page->getImportButton().getBounds(), juce::Rectangle<int> (360, 114, 38, 38));
     EXPECT_EQ (page->getExportButton().getBounds(), juce::Rectangle<int> (360, 172, 38, 38));
     EXPECT_EQ (page->getPcDeleteButton().getBounds(), juce::Rectangle<int> (730, 279, 70, 24));
+    EXPECT_EQ (page->getFolderButton().getName(), "folder_select_button");
+    EXPECT_EQ (page->getImportButton().getName(), "import_button");
+    EXPECT_EQ (page->getExportButton().getName(), "export_button");
+    // The picture comes from the resource folder beside the program.
+    EXPECT_TRUE (dynamic_cast<juce::ImageButton&> (page->getFolderButton()).getNormalImage().isValid());
 
     EXPECT_FALSE (page->getKorvaList().isEnabled());
     for (auto* b : { &page->getKorvaRenameButton(), &page->getKorvaDeleteButton(), &page->getImportButton(),
