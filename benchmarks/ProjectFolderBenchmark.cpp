@@ -16,11 +16,7 @@ constexpr juce::int64 kProjectSize = 4 * 1024 * 1024;
 // 1000 project files of 4 MB: a real header block, the rest a hole.
 juce::File makeFolder (const juce::String& name)
 {
-    const auto folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile (name);
-    if (folder.getNumberOfChildFiles (juce::File::findFiles, "*.prj") == kProjects)
-        return folder;
-
-    folder.deleteRecursively();
+    const auto folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile (name, "");
     folder.createDirectory();
     juce::Random random (42);
     for (int i = 0; i < kProjects; ++i)
@@ -52,26 +48,29 @@ void waitForRows (PcProjectListModel& model, int rows)
 // From a change of data folder to the table filled.
 void BM_ListDataFolder (benchmark::State& state)
 {
-    const auto full = makeFolder ("korva-bench-1000-projects");
-    const auto empty = full.getSiblingFile ("korva-bench-empty");
+    const auto full = makeFolder ("korva-bench-projects");
+    const auto empty = full.getChildFile ("empty");
     empty.createDirectory();
 
-    PcProjectListModel model;
-    PcProjectListComponent list (model, empty);
-    waitForRows (model, 0);
-
-    for (auto _ : state)
     {
-        const auto start = std::chrono::steady_clock::now();
-        list.setDirectory (full);
-        waitForRows (model, kProjects);
-        const auto end = std::chrono::steady_clock::now();
-        state.SetIterationTime (std::chrono::duration<double> (end - start).count());
-
-        list.setDirectory (empty);
+        PcProjectListModel model;
+        PcProjectListComponent list (model, empty);
         waitForRows (model, 0);
+
+        for (auto _ : state)
+        {
+            const auto start = std::chrono::steady_clock::now();
+            list.setDirectory (full);
+            waitForRows (model, kProjects);
+            const auto end = std::chrono::steady_clock::now();
+            state.SetIterationTime (std::chrono::duration<double> (end - start).count());
+
+            list.setDirectory (empty);
+            waitForRows (model, 0);
+        }
+        state.counters["files"] = kProjects;
     }
-    state.counters["files"] = kProjects;
+    full.deleteRecursively();
 }
 BENCHMARK (BM_ListDataFolder)->UseManualTime()->Unit (benchmark::kMillisecond)->Iterations (1)->Repetitions (7);
 } // namespace
