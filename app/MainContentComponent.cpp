@@ -3,6 +3,7 @@
 #include "app/FlashingMessage.h"
 #include "app/LookAndFeels.h"
 #include "app/SettingView.h"
+#include "projects/ProjectView.h"
 
 namespace
 {
@@ -33,7 +34,7 @@ void showWarningBox (const juce::String& title, const juce::String& text)
 
 MainContentComponent::Pages MainContentComponent::makeApplicationPages()
 {
-    return { new PlainPage ("ProjectView", 0), new PlainPage ("PatternView", 1), new SettingView() };
+    return { new ProjectView (*HidSequenceManager::getInstance()), new PlainPage ("PatternView", 1), new SettingView() };
 }
 
 MainContentComponent::MainContentComponent (HidSequenceManager& sequencer, Pages pages)

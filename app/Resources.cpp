@@ -4,9 +4,11 @@
 
 namespace
 {
+
+
 juce::File applicationFolder (const char* name)
 {
-    const auto executable = juce::File::getSpecialLocation (juce::File::currentApplicationFile);
+    const auto executable = infra::executableFile();
     const auto beside = executable.getChildFile (juce::String ("../") + name);
 
     // Under a debugger the folders are looked for where a development tree

@@ -35,7 +35,9 @@ void HidSequenceRequestor::setReservation (juce::uint8 dataType, const juce::Mem
             return;
 
         m_reservedType = dataType;
-        m_reservedPayload = payload;
+        // Not operator=: copying an empty block into a cleared one hands
+        // memcpy a null pointer.
+        m_reservedPayload.replaceAll (payload.getData(), payload.getSize());
         m_reservedPriority = infra::limitPriority (priority, "HidSequenceRequestor::setReservation");
     }
     infra::debugPrintf ("setReq dataType => 0x%02x", dataType);

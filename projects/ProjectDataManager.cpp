@@ -133,6 +133,25 @@ juce::String ProjectDataManager::readProjectName (const juce::MemoryBlock& block
     return name;
 }
 
+bool ProjectDataManager::writeProjectName (const juce::File& file, const juce::String& name)
+{
+    if (! file.existsAsFile())
+        return false;
+
+    char field[kNameField] = {};
+    const auto* utf8 = name.toRawUTF8();
+    for (size_t i = 0; i < (size_t) kMaxNameLength && utf8[i] != 0; ++i)
+        field[i] = utf8[i];
+
+    // The stream opens an existing file without truncating it.
+    juce::FileOutputStream out (file, 16384);
+    if (! out.openedOk() || ! out.setPosition (kNameOffset))
+        return false;
+    const bool written = out.write (field, sizeof (field));
+    out.flush();
+    return written && ! out.getStatus().failed();
+}
+
 namespace
 {
 // A device name becomes part of a file name: it must never name a folder.

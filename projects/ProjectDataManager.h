@@ -40,6 +40,10 @@ public:
     static bool isPatternBlock (const juce::MemoryBlock& block);
     // The name at offsets 4 .. 35, up to the first NUL or 32 characters.
     static juce::String readProjectName (const juce::MemoryBlock& block);
+    // Rewrites the name field of a .prj file in place (the name, a NUL, zero
+    // padding; at most 32 characters are kept). Nothing else in the file
+    // changes. False when the file could not be opened or written.
+    static bool writeProjectName (const juce::File& file, const juce::String& name);
 
     // Moves the finished import into the data folder as
     // "<name>_<yyyymmdd_hhmmss>.prj". A file of that name is never replaced:

@@ -16,6 +16,7 @@ packages=(
     xvfb xauth fonts-liberation2
     # opening the manual with the desktop's PDF viewer
     xdg-utils
+    zenity # the folder chooser of the project page
 )
 
 missing=()

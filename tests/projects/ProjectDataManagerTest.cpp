@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <regex>
 
 using namespace korvatest;
@@ -131,4 +132,47 @@ TEST (ProjectDataManager, DeviceNameAndIndexChecksReadTheDeviceList)
     EXPECT_TRUE (ProjectDataManager::isProjectNameOnDevice ("Live"));
     EXPECT_FALSE (ProjectDataManager::isProjectNameOnDevice ("live")); // case matters
     list->clear();
+}
+
+TEST (ProjectDataManager, RenamingAFileRewritesOnlyTheNameField)
+{
+    TempFolder tmp;
+    const auto file = tmp / "Live_20260305_140709.prj";
+    const auto original = projectFile (juce::String::repeatedString ("o", 32), 2);
+    file.replaceWithData (original.getData(), original.getSize());
+
+    struct Case
+    {
+        juce::String name;
+        juce::String expectedField; // the 33 bytes at offset 4, NULs shown as '.'
+    };
+    const Case cases[] = {
+        { juce::String::repeatedString ("N", 32), juce::String::repeatedString ("N", 32) + "." },
+        { "A", "A" + juce::String::repeatedString (".", 32) },
+        { juce::String::repeatedString ("L", 40), juce::String::repeatedString ("L", 32) + "." }, // cut, NUL kept
+    };
+    for (const auto& c : cases)
+    {
+        ASSERT_TRUE (ProjectDataManager::writeProjectName (file, c.name));
+
+        juce::MemoryBlock now;
+        ASSERT_TRUE (file.loadFileAsData (now));
+        ASSERT_EQ (now.getSize(), original.getSize());
+        juce::String field;
+        for (int i = 0; i < 33; ++i)
+        {
+            const auto b = static_cast<const juce::uint8*> (now.getData())[4 + i];
+            field += b == 0 ? juce::String (".") : juce::String::charToString ((juce::juce_wchar) b);
+        }
+        EXPECT_EQ (field, c.expectedField) << c.name;
+
+        // Everything outside the name field is as it was.
+        EXPECT_EQ (std::memcmp (now.getData(), original.getData(), 4), 0);
+        EXPECT_EQ (std::memcmp (static_cast<const char*> (now.getData()) + 37,
+                                static_cast<const char*> (original.getData()) + 37, original.getSize() - 37),
+                   0);
+    }
+
+    EXPECT_FALSE (ProjectDataManager::writeProjectName (tmp / "gone.prj", "X"));
+    EXPECT_FALSE ((tmp / "gone.prj").exists()); // never created by a rename
 }

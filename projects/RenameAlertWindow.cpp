@@ -1,0 +1,89 @@
+#include "projects/RenameAlertWindow.h"
+
+#include "projects/ProjectDataManager.h"
+
+RenameAlertWindow::RenameAlertWindow (const juce::String& currentName, bool checkDeviceNames)
+    : juce::AlertWindow (kTitle, {}, juce::MessageBoxIconType::NoIcon),
+      m_currentName (currentName),
+      m_checkDeviceNames (checkDeviceNames)
+{
+    showWarning = [] (const juce::String& title, const juce::String& text) {
+        juce::AlertWindow::showMessageBox (juce::MessageBoxIconType::WarningIcon, title, text, "OK");
+    };
+
+    addTextEditor ("text", currentName, "Project Name:");
+    getEditor().setFont (juce::Font (15.0f));
+
+    m_counterHolder.setSize (390, 12);
+    m_counter.setFont (juce::Font (12.0f));
+    m_counter.setBorderSize ({});
+    m_counterHolder.addAndMakeVisible (m_counter);
+    m_counter.setBounds (m_counterHolder.getLocalBounds());
+    addCustomComponent (&m_counterHolder);
+
+    addButton ("OK", 1, juce::KeyPress (juce::KeyPress::returnKey));
+    addButton ("Cancel", 0, juce::KeyPress (juce::KeyPress::escapeKey));
+
+    // "OK" closes only on an acceptable name; "Cancel" keeps the framework's handling.
+    for (auto* child : getChildren())
+        if (auto* button = dynamic_cast<juce::TextButton*> (child); button != nullptr && button->getName() == "OK")
+            button->onClick = [this] { okPressed(); };
+
+    getEditor().addListener (this);
+    updateCounter();
+}
+
+RenameAlertWindow::~RenameAlertWindow()
+{
+    getEditor().removeListener (this);
+    removeCustomComponent (0);
+}
+
+juce::String RenameAlertWindow::askForName (const juce::String& currentName, bool checkDeviceNames)
+{
+#if JUCE_MODAL_LOOPS_PERMITTED
+    RenameAlertWindow window (currentName, checkDeviceNames);
+    return window.runModalLoop() == 1 ? window.getNewName() : currentName;
+#else
+    juce::ignoreUnused (checkDeviceNames);
+    return currentName;
+#endif
+}
+
+juce::String RenameAlertWindow::getNewName() const
+{
+    return getEditor().getText();
+}
+
+void RenameAlertWindow::okPressed()
+{
+    const auto name = getNewName();
+    const auto refuse = [this] (const char* reason) {
+        if (showWarning)
+            showWarning (kTitle, reason);
+    };
+
+    if (name == m_currentName)
+        exitModalState (1);
+    else if (name.length() > ProjectDataManager::kMaxNameLength)
+        refuse (kTooLong);
+    else if (! ProjectDataManager::isValidProjectName (name))
+        refuse (kInvalidCharacters);
+    else if (m_checkDeviceNames && ProjectDataManager::isProjectNameOnDevice (name))
+        refuse (kNameExists);
+    else
+        exitModalState (1);
+}
+
+void RenameAlertWindow::updateCounter()
+{
+    m_counter.setFont (juce::Font (12.0f));
+    m_counter.setText ("(" + juce::String (getNewName().length()) + "/" + juce::String (ProjectDataManager::kMaxNameLength)
+                           + ")",
+                       juce::dontSendNotification);
+}
+
+void RenameAlertWindow::textEditorTextChanged (juce::TextEditor&)
+{
+    updateCounter();
+}
