@@ -4,8 +4,6 @@
 
 namespace
 {
-
-
 juce::File applicationFolder (const char* name)
 {
     const auto executable = infra::executableFile();
