@@ -136,10 +136,12 @@ void HidDeviceSendThread::run()
         if (! result.has_value())
             return;
 
-        // The listener hears of the end first; the thread is idle right after.
-        notify (*result);
+        // Idle first, then the listener hears of the end: a device that starts
+        // its answer right after the last acknowledgement must not find the
+        // send thread still busy, or its start message would be dropped.
         m_payload.reset();
         setStatus (kDoNothing);
+        notify (*result);
     }
 }
 

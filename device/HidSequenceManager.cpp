@@ -423,9 +423,13 @@ void HidSequenceManager::onHidSendCompleted (eResult result)
     if (result == HidDeviceManager::kSuccess)
     {
         traceRequest ("sendReqSuccess", type);
+        // The device may have started its answer already (the transport is
+        // idle before it reports the end of a send): then nothing is owed.
+        if (m_receiving || type == HidSequenceRequestor::kNone)
+            return;
         if (type == kVersionInfo)
             startTimer (kVersionTimer, kVersionTimeoutMs);
-        else if (type != HidSequenceRequestor::kNone)
+        else
             armReplyWatch();
     }
     else if (result == HidDeviceManager::kCanceled)
