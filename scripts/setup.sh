@@ -17,6 +17,8 @@ packages=(
     # opening the manual with the desktop's PDF viewer
     xdg-utils
     zenity # the folder chooser of the project page
+    # the user's manual (PDF) and the tools' manual pages
+    python3 python3-markdown weasyprint help2man
 )
 
 missing=()
