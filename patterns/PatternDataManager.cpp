@@ -37,9 +37,10 @@ juce::File PatternDataManager::getDefaultTemporaryFolder()
 
 void PatternDataManager::setPatternInfo (const juce::MemoryBlock& payload)
 {
+    // The request sequencer hands over only 20-byte payloads; anything else changes nothing.
     PatternInfo info;
-    if (!INFRA_VERIFY ("PatternDataManager::setPatternInfo",
-                       parsePatternInfo (static_cast<const uint8_t*> (payload.getData()), payload.getSize(), info)))
+    if (!INFRA_VERIFY ("PatternDataManager::setPatternInfo", payload.getSize() == kPatternInfoSize) ||
+        !parsePatternInfo (static_cast<const uint8_t*> (payload.getData()), payload.getSize(), info))
         return;
 
     {
