@@ -74,6 +74,7 @@ std::vector<uint8_t> buildMidiFile (const engine::RenderedSteps& rendered, int b
     // Per note number, the ticks it still sounds, or kIdle.
     std::array<int, kNoteCount> sounding;
     sounding.fill (kIdle);
+    uint64_t active[kNoteCount / 64] = {}; // bit n: note n is sounding
     TrackBuilder track;
 
     for (int i = 0; i < stepCount; ++i)
@@ -94,20 +95,23 @@ std::vector<uint8_t> buildMidiFile (const engine::RenderedSteps& rendered, int b
         for (int subTick = 0; subTick < kSubTicksPerStep; ++subTick)
         {
             // Note-offs before note-ons, so a note ending where the next starts
-            // is released before it is struck again.
-            for (int n = 0; n < kNoteCount; ++n)
+            // is released before it is struck again; in ascending note order.
+            for (uint64_t& word : active)
             {
-                int& left = sounding[(std::size_t)n];
-                if (left == kIdle)
-                    continue;
-                if (left <= kTicksPerSubTick)
+                for (uint64_t bits = word; bits != 0; bits &= bits - 1)
                 {
-                    track.event (0x80, (uint8_t)n, 0);
-                    left = kIdle;
-                }
-                else
-                {
-                    left -= kTicksPerSubTick;
+                    const int n = (int)(&word - active) * 64 + __builtin_ctzll (bits);
+                    int& left = sounding[(std::size_t)n];
+                    if (left <= kTicksPerSubTick)
+                    {
+                        track.event (0x80, (uint8_t)n, 0);
+                        left = kIdle;
+                        word &= ~(1ull << (n % 64));
+                    }
+                    else
+                    {
+                        left -= kTicksPerSubTick;
+                    }
                 }
             }
 
@@ -127,6 +131,7 @@ std::vector<uint8_t> buildMidiFile (const engine::RenderedSteps& rendered, int b
                         track.event (0x80, note.note, 0);
                     track.event (0x90, note.note, dataByte (std::max<int> (note.velocity, 1)));
                     left = kMidiTicksPerEighth * (note.length + 1);
+                    active[note.note / 64] |= 1ull << (note.note % 64);
                 }
             }
 
