@@ -11,6 +11,9 @@ set(KORVA_JUCE_CONFIG
     JUCE_STANDALONE_APPLICATION=1
     JUCE_REPORT_APP_USAGE=0
     JUCE_USE_XSHM=1
+    # Debug builds would otherwise print "JUCE v7.0.5" on standard error at
+    # start-up, which the korva tool keeps for its own one-line errors.
+    JUCE_DISABLE_JUCE_VERSION_PRINTING=1
     JUCE_SILENCE_XCODE_15_LINKER_WARNING=1)
 
 function(korva_add_juce_library name)

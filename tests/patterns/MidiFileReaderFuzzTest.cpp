@@ -16,7 +16,7 @@ using namespace korvatest;
 namespace
 {
 
-constexpr int kMutations = 100000;
+constexpr int kMutations = 60000;
 constexpr std::size_t kMaxInputSize = 1 << 16;
 
 std::vector<Bytes> seedFiles()
