@@ -116,9 +116,10 @@ std::vector<uint8_t> largeMidiFile()
     }
     events.insert (events.end(), {0x00, 0xFF, 0x2F, 0x00});
 
-    std::vector<uint8_t> file {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
+    std::vector<uint8_t> file{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
     const auto length = (uint32_t)events.size();
-    file.insert (file.end(), {(uint8_t)(length >> 24), (uint8_t)(length >> 16), (uint8_t)(length >> 8), (uint8_t)length});
+    file.insert (file.end(),
+                 {(uint8_t)(length >> 24), (uint8_t)(length >> 16), (uint8_t)(length >> 8), (uint8_t)length});
     file.insert (file.end(), events.begin(), events.end());
     return file;
 }

@@ -34,8 +34,7 @@ struct PendingNote
 class Reader
 {
 public:
-    Reader (const uint8_t* data, std::size_t size, int dropBarCount, const CcNumbers& ccNumbers,
-            PatternRecord& record)
+    Reader (const uint8_t* data, std::size_t size, int dropBarCount, const CcNumbers& ccNumbers, PatternRecord& record)
         : m_data (data), m_size (size), m_ccNumbers (ccNumbers), m_record (record),
           m_maxSteps ((int64_t)dropBarCount * kStepsPerBar)
     {
@@ -323,8 +322,7 @@ bool readMidiFile (const juce::File& file, int dropBarCount, const CcNumbers& cc
     juce::MemoryBlock data;
     if (!file.loadFileAsData (data))
         return false;
-    return readMidiFile (static_cast<const uint8_t*> (data.getData()), data.getSize(), dropBarCount, ccNumbers,
-                         record);
+    return readMidiFile (static_cast<const uint8_t*> (data.getData()), data.getSize(), dropBarCount, ccNumbers, record);
 }
 
 } // namespace korva

@@ -21,10 +21,10 @@ namespace korva
 enum PatternToMidiResult
 {
     kMidiFileWritten = 0,
-    kRenderNotFinished = 1,    // also for a payload too short to hold a pattern
-    kMidiFileNotWritten = 2,   // the file could not be deleted, created or written
-    kPatternFormatOlder = 3,   // the device's pattern format is older than ours
-    kPatternFormatNewer = 4    // the device's pattern format is newer than ours
+    kRenderNotFinished = 1,  // also for a payload too short to hold a pattern
+    kMidiFileNotWritten = 2, // the file could not be deleted, created or written
+    kPatternFormatOlder = 3, // the device's pattern format is older than ours
+    kPatternFormatNewer = 4  // the device's pattern format is newer than ours
 };
 
 // What a user is told for a result other than kMidiFileWritten.

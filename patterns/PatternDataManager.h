@@ -53,18 +53,18 @@ public:
 
     // Shared with the message thread: the pattern page reads the two numbers and
     // writes a bar count before it asks for the conversion that reads it.
-    std::atomic<int> trackNumber { -1 };
-    std::atomic<int> patternNumber { -1 };
-    std::atomic<int> renderBarCount { 0 }; // 1, 2, 4, 8, 16 or 32 bars into the next MIDI file
-    std::atomic<int> dropBarCount { 0 };   // 1, 2 or 4 bars from the next dropped file
+    std::atomic<int> trackNumber{-1};
+    std::atomic<int> patternNumber{-1};
+    std::atomic<int> renderBarCount{0}; // 1, 2, 4, 8, 16 or 32 bars into the next MIDI file
+    std::atomic<int> dropBarCount{0};   // 1, 2 or 4 bars from the next dropped file
 
 private:
     const juce::File m_temporaryFolder;
 
     mutable std::mutex m_infoLock;
-    CcNumbers ccNumbers {};
+    CcNumbers ccNumbers{};
     int patternInfoExtra = 0;
-    engine::ChordSlots chordSlots {};
+    engine::ChordSlots chordSlots{};
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (PatternDataManager)
 };

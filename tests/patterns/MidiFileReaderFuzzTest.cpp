@@ -60,7 +60,7 @@ std::vector<Bytes> seedFiles()
 Bytes mutate (const Bytes& seed, std::mt19937& random)
 {
     Bytes b = seed;
-    auto pick = [&] (std::size_t n) { return n == 0 ? 0 : (std::size_t)(random() % n); };
+    auto pick = [&] (std::size_t n) { return n == 0 ? 0 : (std::size_t) (random() % n); };
     static const uint8_t interesting[] = {0x00, 0x01, 0x03, 0x2F, 0x7F, 0x80, 0x81, 0x8F, 0x90,
                                           0xB0, 0xF0, 0xF1, 0xF7, 0xFE, 0xFF, 0xE7, 0x40};
 
@@ -160,7 +160,7 @@ void expectPatternTheDeviceCanTake (const PatternRecord& record, const PatternRe
 TEST (MidiFileReaderFuzz, MutatedFilesAreReadSafely)
 {
     const std::vector<Bytes> seeds = seedFiles();
-    const CcNumbers cc {1, 7, 10, 11, 74};
+    const CcNumbers cc{1, 7, 10, 11, 74};
     PatternRecord empty;
     makeEmptyPattern (empty);
     auto record = std::make_unique<PatternRecord>();

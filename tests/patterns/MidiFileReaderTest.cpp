@@ -55,7 +55,7 @@ struct ReadResult
 
 ReadResult read (const Bytes& file, int bars = 4, const CcNumbers& cc = {})
 {
-    ReadResult result {false, std::make_unique<PatternRecord>()};
+    ReadResult result{false, std::make_unique<PatternRecord>()};
     makeEmptyPattern (*result.record);
     // An exactly sized copy, so that a read past the end is a read past the allocation.
     const std::unique_ptr<uint8_t[]> bytes (new uint8_t[file.size()]);
@@ -117,10 +117,10 @@ TEST (MidiFileReader, NotesAreQuantisedOntoStepsSubPositionsAndEighths)
     for (const Case& c : cases)
     {
         SCOPED_TRACE (c.what);
-        const ReadResult r = read (oneTrack (TrackBytes().noteOn (c.on, 60).noteOff (c.off, 60).endOfTrack (c.off),
-                                             c.division));
+        const ReadResult r =
+            read (oneTrack (TrackBytes().noteOn (c.on, 60).noteOff (c.off, 60).endOfTrack (c.off), c.division));
         ASSERT_TRUE (r.ok);
-        EXPECT_EQ (notesOf (*r.record), std::vector<PatternNote> {c.expected});
+        EXPECT_EQ (notesOf (*r.record), std::vector<PatternNote>{c.expected});
     }
 }
 
@@ -129,7 +129,7 @@ TEST (MidiFileReader, VelocityZeroNoteOnEndsTheNoteLikeANoteOff)
     const ReadResult r = read (oneTrack (
         TrackBytes().noteOn (0, 60, 90).at (60, {0x90, 60, 0}).at (240, {0x99, 62, 70}).at (480, {0x90, 62, 0})));
     ASSERT_TRUE (r.ok);
-    EXPECT_EQ (notesOf (*r.record), (std::vector<PatternNote> {{0, 0, 60, 90, 3}, {2, 0, 62, 70, 15}}));
+    EXPECT_EQ (notesOf (*r.record), (std::vector<PatternNote>{{0, 0, 60, 90, 3}, {2, 0, 62, 70, 15}}));
 }
 
 TEST (MidiFileReader, RunningStatusCarriesNoteEvents)
@@ -138,7 +138,7 @@ TEST (MidiFileReader, RunningStatusCarriesNoteEvents)
     track.at (0, {0x90, 60, 100}).raw ({0, 64, 100, 0x78, 60, 0, 0, 64, 0}).endOfTrack (120);
     const ReadResult r = read (oneTrack (track));
     ASSERT_TRUE (r.ok);
-    EXPECT_EQ (notesOf (*r.record), (std::vector<PatternNote> {{0, 0, 60, 100, 7}, {0, 0, 64, 100, 7}}));
+    EXPECT_EQ (notesOf (*r.record), (std::vector<PatternNote>{{0, 0, 60, 100, 7}, {0, 0, 64, 100, 7}}));
 }
 
 TEST (MidiFileReader, AStepTakesEightNotesAndNoMore)
@@ -165,7 +165,8 @@ TEST (MidiFileReader, AStepTakesEightNotesAndNoMore)
 TEST (MidiFileReader, DropBarCountCutsNotesAndControllers)
 {
     TrackBytes track;
-    track.noteOn (14 * 120, 60)       // step 14, still sounding at the end of bar 1
+    track
+        .noteOn (14 * 120, 60)        // step 14, still sounding at the end of bar 1
         .controller (15 * 120, 7, 50) // step 15: taken
         .noteOn (16 * 120, 62)        // step 16: beyond a 1-bar pattern
         .controller (17 * 120, 7, 51)
@@ -177,7 +178,7 @@ TEST (MidiFileReader, DropBarCountCutsNotesAndControllers)
     ASSERT_TRUE (one.ok);
     EXPECT_EQ (one.record->block.barCount, 1);
     // The note off past the end is not read: the note ends with bar 1.
-    EXPECT_EQ (notesOf (*one.record), (std::vector<PatternNote> {{14, 0, 60, 100, 15}}));
+    EXPECT_EQ (notesOf (*one.record), (std::vector<PatternNote>{{14, 0, 60, 100, 15}}));
     EXPECT_EQ (stepCcMask (one.record->block, 15), 1);
     EXPECT_EQ (stepCcValue (one.record->block, 15, 0), 50);
     for (int step = 16; step < kStepCount; ++step)
@@ -186,7 +187,7 @@ TEST (MidiFileReader, DropBarCountCutsNotesAndControllers)
     const ReadResult two = read (oneTrack (track), 2, {7, 0, 0, 0, 0});
     ASSERT_TRUE (two.ok);
     EXPECT_EQ (two.record->block.barCount, 2);
-    EXPECT_EQ (notesOf (*two.record), (std::vector<PatternNote> {{14, 0, 60, 100, 47}, {16, 0, 62, 100, 39}}));
+    EXPECT_EQ (notesOf (*two.record), (std::vector<PatternNote>{{14, 0, 60, 100, 47}, {16, 0, 62, 100, 39}}));
     EXPECT_EQ (stepCcValue (two.record->block, 17, 0), 51);
 }
 
@@ -195,7 +196,7 @@ TEST (MidiFileReader, NoteSoundingAtTheEndOfItsTrackEndsWithItsBar)
     // A note on in step 20 and no note off: ended at tick 32 steps.
     const ReadResult r = read (oneTrack (TrackBytes().noteOn (20 * 120 + 60, 60).endOfTrack (22 * 120)));
     ASSERT_TRUE (r.ok);
-    EXPECT_EQ (notesOf (*r.record), (std::vector<PatternNote> {{20, 3, 60, 100, (32 * 120 - 20 * 120 - 60) / 15 - 1}}));
+    EXPECT_EQ (notesOf (*r.record), (std::vector<PatternNote>{{20, 3, 60, 100, (32 * 120 - 20 * 120 - 60) / 15 - 1}}));
 }
 
 TEST (MidiFileReader, ControllersGoToEveryLaneOnTheirNumber)
@@ -238,7 +239,7 @@ TEST (MidiFileReader, ReadingStopsAfterTheFirstTrackWithNotes)
 
     const ReadResult r = read (midiFile ({tempo, notes, ignored}), 4, {10, 0, 0, 0, 0});
     ASSERT_TRUE (r.ok);
-    EXPECT_EQ (notesOf (*r.record), (std::vector<PatternNote> {{1, 0, 60, 100, 7}}));
+    EXPECT_EQ (notesOf (*r.record), (std::vector<PatternNote>{{1, 0, 60, 100, 7}}));
     EXPECT_EQ (stepCcValue (r.record->block, 2, 0), 64);
     EXPECT_EQ (stepCcMask (r.record->block, 1), 0);
 }
@@ -297,8 +298,10 @@ TEST (MidiFileReader, CurrentStepCarriedIntoTheNextTrackNeverPlacesBeyondTheEnd)
         TrackBytes first;
         first.controller (step * 120, 7, 1).endOfTrack (step * 120);
         TrackBytes second;
-        second.controller (step * 120, 7, 99).noteOn (step * 120, 60).noteOff (step * 120 + 120, 60).endOfTrack (
-            step * 120 + 120);
+        second.controller (step * 120, 7, 99)
+            .noteOn (step * 120, 60)
+            .noteOff (step * 120 + 120, 60)
+            .endOfTrack (step * 120 + 120);
 
         const ReadResult r = read (midiFile ({first, second}), bars, {7, 0, 0, 0, 0});
         ASSERT_TRUE (r.ok);
@@ -320,7 +323,7 @@ TEST (MidiFileReader, FilesOnDiskAreReadWholeOrRejected)
     PatternRecord record;
     makeEmptyPattern (record);
     EXPECT_TRUE (readMidiFile (file, 1, {}, record));
-    EXPECT_EQ (notesOf (record), (std::vector<PatternNote> {{0, 0, 60, 100, 7}}));
+    EXPECT_EQ (notesOf (record), (std::vector<PatternNote>{{0, 0, 60, 100, 7}}));
 
     EXPECT_FALSE (readMidiFile (folder / "missing.mid", 1, {}, record));
     EXPECT_FALSE (readMidiFile (folder.get(), 1, {}, record));

@@ -10,7 +10,7 @@ using namespace korvatest;
 namespace
 {
 
-constexpr CcNumbers kNoControllers {};
+constexpr CcNumbers kNoControllers{};
 
 std::vector<MidiEvent> eventsOf (const engine::RenderedSteps& rendered, int bars, const CcNumbers& cc = kNoControllers)
 {
@@ -21,8 +21,8 @@ std::vector<MidiEvent> eventsOf (const engine::RenderedSteps& rendered, int bars
 
 TEST (MidiFileWriter, EmptyRenderIsHeaderAndEndOfTrackOnly)
 {
-    const Bytes expected {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0,
-                          'M', 'T', 'r', 'k', 0, 0, 0, 4, 0x00, 0xFF, 0x2F, 0x00};
+    const Bytes expected{'M',  'T', 'h', 'd', 0,   0, 0, 6, 0, 0,    0,    1,    0x01,
+                         0xE0, 'M', 'T', 'r', 'k', 0, 0, 0, 4, 0x00, 0xFF, 0x2F, 0x00};
     for (int bars : {1, 4, 32})
         EXPECT_EQ (buildMidiFile (*blankRender(), bars, kNoControllers), expected) << bars << " bars";
 }
@@ -34,18 +34,18 @@ TEST (MidiFileWriter, OneStepNoteIsOnAndOffOneHundredTwentyTicksApart)
 
     const Bytes file = buildMidiFile (*rendered, 1, kNoControllers);
     const Bytes events (file.begin() + 22, file.end());
-    EXPECT_EQ (events, (Bytes {0x00, 0x90, 0x3C, 0x64, 0x78, 0x80, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00}));
+    EXPECT_EQ (events, (Bytes{0x00, 0x90, 0x3C, 0x64, 0x78, 0x80, 0x3C, 0x00, 0x00, 0xFF, 0x2F, 0x00}));
     EXPECT_EQ (file[21], 12);
 }
 
 TEST (MidiFileWriter, NoteTimesFollowStepsSubPositionsAndEighths)
 {
     auto rendered = blankRender();
-    putNote (*rendered, 3, 5, 64, 0);  // sub-position 5 of step 3, one eighth
+    putNote (*rendered, 3, 5, 64, 0);   // sub-position 5 of step 3, one eighth
     putNote (*rendered, 20, 2, 67, 15); // two steps
     putNote (*rendered, 63, 0, 70, 3);
 
-    EXPECT_EQ (eventsOf (*rendered, 4), (std::vector<MidiEvent> {
+    EXPECT_EQ (eventsOf (*rendered, 4), (std::vector<MidiEvent>{
                                             {3 * 120 + 100, 0x90, 64, 100},
                                             {3 * 120 + 100 + 15, 0x80, 64, 0},
                                             {20 * 120 + 40, 0x90, 67, 100},
@@ -61,8 +61,7 @@ TEST (MidiFileWriter, NoteRunningPastTheLastBarIsCutThere)
     putNote (*rendered, 14, 0, 60, 63); // 8 steps long, in a 1-bar file
     putNote (*rendered, 16, 0, 62, 7);  // bar 2: not part of a 1-bar file
 
-    EXPECT_EQ (eventsOf (*rendered, 1),
-               (std::vector<MidiEvent> {{14 * 120, 0x90, 60, 100}, {16 * 120, 0x80, 60, 0}}));
+    EXPECT_EQ (eventsOf (*rendered, 1), (std::vector<MidiEvent>{{14 * 120, 0x90, 60, 100}, {16 * 120, 0x80, 60, 0}}));
 }
 
 TEST (MidiFileWriter, NoteStruckAgainWhileSoundingIsReleasedFirst)
@@ -73,7 +72,7 @@ TEST (MidiFileWriter, NoteStruckAgainWhileSoundingIsReleasedFirst)
     putNote (*rendered, 2, 0, 62, 7);
     putNote (*rendered, 3, 0, 62, 7); // ends exactly where the next starts
 
-    EXPECT_EQ (eventsOf (*rendered, 1), (std::vector<MidiEvent> {
+    EXPECT_EQ (eventsOf (*rendered, 1), (std::vector<MidiEvent>{
                                             {0, 0x90, 60, 90},
                                             {120, 0x80, 60, 0},
                                             {120, 0x90, 60, 80},
@@ -93,8 +92,8 @@ TEST (MidiFileWriter, ControllersComeFirstInTheirStepWithTheLanesNumbers)
     putController (*rendered, 2, 0, 10);
     putController (*rendered, 5, 1, 127);
 
-    const CcNumbers numbers {7, 74, 1, 1, 11};
-    EXPECT_EQ (eventsOf (*rendered, 1, numbers), (std::vector<MidiEvent> {
+    const CcNumbers numbers{7, 74, 1, 1, 11};
+    EXPECT_EQ (eventsOf (*rendered, 1, numbers), (std::vector<MidiEvent>{
                                                      {240, 0xB0, 7, 10},
                                                      {240, 0xB0, 11, 99},
                                                      {240, 0x90, 60, 100},
@@ -102,7 +101,7 @@ TEST (MidiFileWriter, ControllersComeFirstInTheirStepWithTheLanesNumbers)
                                                      {600, 0xB0, 74, 127},
                                                  }));
     // Before any pattern information every lane sends controller 0.
-    EXPECT_EQ (eventsOf (*rendered, 1).front(), (MidiEvent {240, 0xB0, 0, 10}));
+    EXPECT_EQ (eventsOf (*rendered, 1).front(), (MidiEvent{240, 0xB0, 0, 10}));
 }
 
 TEST (MidiFileWriter, BytesThatAreNotMidiDataNeverReachTheFile)
@@ -114,7 +113,7 @@ TEST (MidiFileWriter, BytesThatAreNotMidiDataNeverReachTheFile)
 
     // Lane 0's number is no MIDI controller; the velocity is more than MIDI carries.
     EXPECT_EQ (eventsOf (*rendered, 1, {200, 3, 0, 0, 0}),
-               (std::vector<MidiEvent> {{0, 0xB0, 3, 6}, {0, 0x90, 60, 127}, {120, 0x80, 60, 0}}));
+               (std::vector<MidiEvent>{{0, 0xB0, 3, 6}, {0, 0x90, 60, 127}, {120, 0x80, 60, 0}}));
 }
 
 TEST (MidiFileWriter, ThirtyTwoBarDeltasSpanSilentSteps)
@@ -124,14 +123,14 @@ TEST (MidiFileWriter, ThirtyTwoBarDeltasSpanSilentSteps)
     putNote (*rendered, 511, 5, 61, 7); // the last step, ended by the end of the file
 
     const Bytes file = buildMidiFile (*rendered, 32, kNoControllers);
-    EXPECT_EQ (eventsOf (*rendered, 32), (std::vector<MidiEvent> {
+    EXPECT_EQ (eventsOf (*rendered, 32), (std::vector<MidiEvent>{
                                              {0, 0x90, 60, 100},
                                              {15, 0x80, 60, 0},
                                              {511 * 120 + 100, 0x90, 61, 100},
                                              {512 * 120, 0x80, 61, 0},
                                          }));
     // 61405 ticks after the first note off: three bytes, 0x83 0xDF 0x5D.
-    const Bytes gap {0x83, 0xDF, 0x5D, 0x90, 61, 100};
+    const Bytes gap{0x83, 0xDF, 0x5D, 0x90, 61, 100};
     EXPECT_NE (std::search (file.begin(), file.end(), gap.begin(), gap.end()), file.end());
 }
 

@@ -79,10 +79,9 @@ private:
 
 // A whole file: "MThd", length 6, format, track count, division, then one
 // "MTrk" chunk per track.
-inline Bytes midiFile (const std::vector<TrackBytes>& tracks, int division = 480, int format = -1,
-                       int trackCount = -1)
+inline Bytes midiFile (const std::vector<TrackBytes>& tracks, int division = 480, int format = -1, int trackCount = -1)
 {
-    Bytes out {'M', 'T', 'h', 'd', 0, 0, 0, 6};
+    Bytes out{'M', 'T', 'h', 'd', 0, 0, 0, 6};
     appendU16 (out, (uint32_t)(format >= 0 ? format : tracks.size() > 1 ? 1 : 0));
     appendU16 (out, (uint32_t)(trackCount >= 0 ? trackCount : (int)tracks.size()));
     appendU16 (out, (uint32_t)division);
@@ -123,10 +122,10 @@ inline std::vector<MidiEvent> parseWrittenFile (const Bytes& file)
     EXPECT_GE (file.size(), 26u);
     if (file.size() < 26)
         return events;
-    const Bytes header {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
+    const Bytes header{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k'};
     EXPECT_TRUE (std::equal (header.begin(), header.end(), file.begin()));
-    const uint32_t length = ((uint32_t)file[18] << 24) | ((uint32_t)file[19] << 16) | ((uint32_t)file[20] << 8) |
-                            file[21];
+    const uint32_t length =
+        ((uint32_t)file[18] << 24) | ((uint32_t)file[19] << 16) | ((uint32_t)file[20] << 8) | file[21];
     EXPECT_EQ (length, file.size() - 22);
 
     std::size_t pos = 22;
@@ -178,8 +177,8 @@ inline void putNote (korva::engine::RenderedSteps& rendered, int step, int subPo
                      int velocity = 100)
 {
     korva::StepBlock& block = rendered.blocks[step / korva::kStepCount];
-    const int slot = korva::addNoteToStep (block, step % korva::kStepCount, subPosition, (uint8_t)note,
-                                           (uint8_t)velocity);
+    const int slot =
+        korva::addNoteToStep (block, step % korva::kStepCount, subPosition, (uint8_t)note, (uint8_t)velocity);
     ASSERT_GE (slot, 0);
     block.notes[step % korva::kStepCount][slot].length = (uint16_t)length;
 }

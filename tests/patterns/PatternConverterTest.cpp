@@ -1,8 +1,8 @@
 // The two conversions end to end: payload to MIDI file through the engine, MIDI
 // file to payload through the reader, and back.
 
-#include "patterns/MidiFileReader.h"
 #include "patterns/PatternConverter.h"
+#include "patterns/MidiFileReader.h"
 #include "tests/patterns/MidiTestSupport.h"
 #include "tests/patterns/engine/EngineTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -57,7 +57,7 @@ TEST (PatternConverter, PatternToMidiReportsEachOutcome)
     const PatternPayload good = payloadOf (numberedPattern (1));
 
     auto convert = [&] (const PatternPayload& payload, std::size_t size, int bars, const juce::File& file)
-    { return convertPatternToMidiFile (payload.data(), size, PatternInfo {}, bars, file); };
+    { return convertPatternToMidiFile (payload.data(), size, PatternInfo{}, bars, file); };
 
     PatternPayload older = good;
     older[3] = '2';
@@ -88,7 +88,7 @@ TEST (PatternConverter, PatternToMidiPlaysThePatternWithTheDevicesInformation)
 {
     PatternRecord pattern = emptyPattern();
     addNote (pattern, 0, 0, 60, 7, 100);
-    EXPECT_EQ (convertedEvents (pattern, 1), (std::vector<MidiEvent> {{0, 0x90, 60, 100}, {120, 0x80, 60, 0}}));
+    EXPECT_EQ (convertedEvents (pattern, 1), (std::vector<MidiEvent>{{0, 0x90, 60, 100}, {120, 0x80, 60, 0}}));
 
     // A chord step plays the chord slot of the pattern information; a lane
     // sends the controller number the information gives it.
@@ -101,7 +101,7 @@ TEST (PatternConverter, PatternToMidiPlaysThePatternWithTheDevicesInformation)
     info.chordSlots = {0x4700, 0, 0, 0, 0, 0};
 
     const std::vector<MidiEvent> events = convertedEvents (chord, 1, info);
-    EXPECT_EQ (events, (std::vector<MidiEvent> {
+    EXPECT_EQ (events, (std::vector<MidiEvent>{
                            {0, 0xB0, 74, 33},
                            {0, 0x90, 60, 90},
                            {0, 0x90, 64, 90},
@@ -115,8 +115,8 @@ TEST (PatternConverter, PatternToMidiPlaysThePatternWithTheDevicesInformation)
 TEST (PatternConverter, MidiToPatternStartsFromTheEmptyPattern)
 {
     TempFolder folder;
-    const Bytes midi = midiFile ({TrackBytes().noteOn (0, 62, 80).noteOff (60, 62).controller (120, 1, 7).endOfTrack (
-        120)});
+    const Bytes midi =
+        midiFile ({TrackBytes().noteOn (0, 62, 80).noteOff (60, 62).controller (120, 1, 7).endOfTrack (120)});
     const juce::File file = folder / "in.mid";
     ASSERT_TRUE (file.replaceWithData (midi.data(), midi.size()));
 
@@ -146,14 +146,16 @@ std::vector<RenderedNote> notesInFile (const std::vector<MidiEvent>& events)
     {
         if (events[i].status != 0x90)
             continue;
-        const auto off = std::find_if (events.begin() + (long)i, events.end(), [&] (const MidiEvent& e)
-                                       { return e.status == 0x80 && e.data1 == events[i].data1; });
+        const auto off =
+            std::find_if (events.begin() + (long)i, events.end(),
+                          [&] (const MidiEvent& e) { return e.status == 0x80 && e.data1 == events[i].data1; });
         EXPECT_NE (off, events.end());
         const int start = (int)events[i].tick;
-        notes.push_back ({start / 120, start % 120 / 20, events[i].data1, events[i].data2,
-                          ((int)off->tick - start) / 15 - 1});
+        notes.push_back (
+            {start / 120, start % 120 / 20, events[i].data1, events[i].data2, ((int)off->tick - start) / 15 - 1});
     }
-    std::sort (notes.begin(), notes.end(), [] (const RenderedNote& a, const RenderedNote& b)
+    std::sort (notes.begin(), notes.end(),
+               [] (const RenderedNote& a, const RenderedNote& b)
                { return std::tie (a.step, a.subPosition, a.note) < std::tie (b.step, b.subPosition, b.note); });
     return notes;
 }
@@ -164,7 +166,8 @@ std::vector<RenderedNote> notesInPattern (const PatternRecord& pattern)
     auto steps = std::make_unique<RenderedSteps>();
     steps->blocks[0] = pattern.block;
     std::vector<RenderedNote> notes = renderedNotes (*steps, kStepCount);
-    std::sort (notes.begin(), notes.end(), [] (const RenderedNote& a, const RenderedNote& b)
+    std::sort (notes.begin(), notes.end(),
+               [] (const RenderedNote& a, const RenderedNote& b)
                { return std::tie (a.step, a.subPosition, a.note) < std::tie (b.step, b.subPosition, b.note); });
     return notes;
 }

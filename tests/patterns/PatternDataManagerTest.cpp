@@ -1,5 +1,5 @@
-#include "patterns/PatternConverter.h"
 #include "patterns/PatternDataManager.h"
+#include "patterns/PatternConverter.h"
 #include "tests/patterns/MidiTestSupport.h"
 #include "tests/patterns/engine/EngineTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -88,8 +88,8 @@ TEST (PatternDataManager, FirstUseEmptiesTheTemporaryFolder)
     EXPECT_EQ (manager.renderBarCount, 0);
     EXPECT_EQ (manager.dropBarCount, 0);
     const PatternInfo info = manager.getPatternInfo();
-    EXPECT_EQ (info.ccNumbers, (CcNumbers {}));
-    EXPECT_EQ (info.chordSlots, (engine::ChordSlots {}));
+    EXPECT_EQ (info.ccNumbers, (CcNumbers{}));
+    EXPECT_EQ (info.chordSlots, (engine::ChordSlots{}));
     EXPECT_EQ (info.extra, 0);
 }
 
@@ -104,17 +104,17 @@ TEST (PatternDataManager, PatternInformationFillsEveryField)
 {
     TempFolder folder;
     PatternDataManager manager (folder / "Temp");
-    manager.setPatternInfo (patternInfoPayload (3, 12, {1, 7, 74, 200, 0}, 0x5A,
-                                                {0x4700, 0x47A0, 0x0001, 0xFFFF, 0x8000, 0x0C00}));
+    manager.setPatternInfo (
+        patternInfoPayload (3, 12, {1, 7, 74, 200, 0}, 0x5A, {0x4700, 0x47A0, 0x0001, 0xFFFF, 0x8000, 0x0C00}));
 
     EXPECT_EQ (manager.trackNumber, 3);
     EXPECT_EQ (manager.patternNumber, 12);
     const PatternInfo info = manager.getPatternInfo();
     EXPECT_EQ (info.trackNumber, 3);
     EXPECT_EQ (info.patternNumber, 12);
-    EXPECT_EQ (info.ccNumbers, (CcNumbers {1, 7, 74, 200, 0}));
+    EXPECT_EQ (info.ccNumbers, (CcNumbers{1, 7, 74, 200, 0}));
     EXPECT_EQ (info.extra, 0x5A);
-    EXPECT_EQ (info.chordSlots, (engine::ChordSlots {0x4700, 0x47A0, 0x0001, 0xFFFF, 0x8000, 0x0C00}));
+    EXPECT_EQ (info.chordSlots, (engine::ChordSlots{0x4700, 0x47A0, 0x0001, 0xFFFF, 0x8000, 0x0C00}));
 
     // A payload of another size changes nothing and is reported.
     DebugOutputCapture output;
@@ -123,7 +123,7 @@ TEST (PatternDataManager, PatternInformationFillsEveryField)
     manager.setPatternInfo (shorter);
     manager.setPatternInfo (juce::MemoryBlock (21, true));
     EXPECT_EQ (manager.trackNumber, 3);
-    EXPECT_EQ (manager.getPatternInfo().ccNumbers, (CcNumbers {1, 7, 74, 200, 0}));
+    EXPECT_EQ (manager.getPatternInfo().ccNumbers, (CcNumbers{1, 7, 74, 200, 0}));
     EXPECT_EQ (output.count ("PatternDataManager::setPatternInfo - payload.getSize() == kPatternInfoSize"), 2);
 }
 
@@ -178,7 +178,7 @@ TEST (PatternDataManager, ConversionsUseTheBarCountsAndThePatternInformation)
     manager.renderBarCount = 1;
     const juce::File midi = manager.makeMidiFile();
     ASSERT_EQ (manager.convertPatternToMidiFile (payloadOf (pattern), midi), kMidiFileWritten);
-    EXPECT_EQ (parseWrittenFile (bytesOf (midi)), (std::vector<MidiEvent> {
+    EXPECT_EQ (parseWrittenFile (bytesOf (midi)), (std::vector<MidiEvent>{
                                                       {0, 0xB0, 74, 99},
                                                       {0, 0x90, 60, 100},
                                                       {0, 0x90, 64, 100},
@@ -250,7 +250,7 @@ TEST (PatternDataManagerConcurrency, PageReadsWhileTheSequencerWrites)
 {
     TempFolder folder;
     PatternDataManager manager (folder / "Temp");
-    std::atomic<bool> done {false};
+    std::atomic<bool> done{false};
 
     // The sequencer's side: one pattern information after another.
     std::thread sequencer (
@@ -302,7 +302,7 @@ TEST (PatternDataManagerConcurrency, ConversionsOnTwoThreadsTakeTurnsWithTheEngi
     manager.renderBarCount = 4;
     std::vector<std::thread> threads;
     std::vector<int> results (2, -1);
-    std::vector<juce::File> files {folder / "a.mid", folder / "b.mid"};
+    std::vector<juce::File> files{folder / "a.mid", folder / "b.mid"};
     for (int t = 0; t < 2; ++t)
     {
         threads.emplace_back (

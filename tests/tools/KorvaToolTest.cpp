@@ -134,7 +134,7 @@ TEST (KorvaTool, RenderWritesTheMidiFileOfThePattern)
     ProcessResult r = korvaTool ({"render", "pattern.bin", "-o", "plain.mid"}, folder.get());
     ASSERT_EQ (r.exitCode, 0) << r.err;
     EXPECT_TRUE (r.out.empty() && r.err.empty());
-    EXPECT_EQ (parseWrittenFile (bytesOf (folder / "plain.mid")), (std::vector<MidiEvent> {
+    EXPECT_EQ (parseWrittenFile (bytesOf (folder / "plain.mid")), (std::vector<MidiEvent>{
                                                                       {0, 0xB0, 0, 42},
                                                                       {0, 0x90, 60, 100},
                                                                       {120, 0x80, 60, 0},
@@ -144,7 +144,7 @@ TEST (KorvaTool, RenderWritesTheMidiFileOfThePattern)
 
     r = korvaTool ({"render", "pattern.bin", "--output=one.mid", "--bars", "1", "--info", "info.bin"}, folder.get());
     ASSERT_EQ (r.exitCode, 0) << r.err;
-    EXPECT_EQ (parseWrittenFile (bytesOf (folder / "one.mid")), (std::vector<MidiEvent> {
+    EXPECT_EQ (parseWrittenFile (bytesOf (folder / "one.mid")), (std::vector<MidiEvent>{
                                                                     {0, 0xB0, 74, 42},
                                                                     {0, 0x90, 60, 100},
                                                                     {0, 0x90, 64, 100},
@@ -210,16 +210,16 @@ for m in f.tracks[0]:
         {
             SCOPED_TRACE (std::string (name) + " " + bars);
             const std::string midi = std::string (name) + bars + ".mid";
-            const ProcessResult r = korvaTool (
-                {"render", std::string (name) + ".bin", "-o", midi, "--bars", bars, "--info", "info.bin"},
-                folder.get());
+            const ProcessResult r =
+                korvaTool ({"render", std::string (name) + ".bin", "-o", midi, "--bars", bars, "--info", "info.bin"},
+                           folder.get());
             ASSERT_EQ (r.exitCode, 0) << r.err;
 
             const std::vector<MidiEvent> events = parseWrittenFile (bytesOf (folder / midi));
             std::string expected;
             for (const MidiEvent& e : events)
-                expected += std::to_string (e.tick) + " " + std::to_string (e.status) + " " +
-                            std::to_string (e.data1) + " " + std::to_string (e.data2) + "\n";
+                expected += std::to_string (e.tick) + " " + std::to_string (e.status) + " " + std::to_string (e.data1) +
+                            " " + std::to_string (e.data2) + "\n";
             expected += "end " + std::to_string (events.empty() ? 0 : events.back().tick) + "\n";
 
             const ProcessResult mido = runProcess (KORVA_PYTHON3, {"check.py", midi}, folder.get());
@@ -368,11 +368,25 @@ TEST (KorvaTool, DumpShowsEveryFieldByName)
 
     const juce::var settings = json["settings"];
     const std::pair<const char*, juce::int64> fields[] = {
-        {"grooveCurve", 5}, {"grooveCycle", 12},      {"grooveAmount", 100},       {"swing", 33},
-        {"arpEnabled", 1},  {"arpOctaves", 3},        {"arpGate", 80},             {"arpRate", 7},
-        {"arpMode", 2},     {"scaleType", 22},        {"scaleRoot", 11},           {"probability", 70},
-        {"probabilityEnabled", 1}, {"resyncEnabled", 1}, {"resyncSteps", 64},      {"stepOrder", 11},
-        {"linkReverse", 1}, {"linkEndFlag", 1},       {"patternOption", 0xDEADBEEF},
+        {"grooveCurve", 5},
+        {"grooveCycle", 12},
+        {"grooveAmount", 100},
+        {"swing", 33},
+        {"arpEnabled", 1},
+        {"arpOctaves", 3},
+        {"arpGate", 80},
+        {"arpRate", 7},
+        {"arpMode", 2},
+        {"scaleType", 22},
+        {"scaleRoot", 11},
+        {"probability", 70},
+        {"probabilityEnabled", 1},
+        {"resyncEnabled", 1},
+        {"resyncSteps", 64},
+        {"stepOrder", 11},
+        {"linkReverse", 1},
+        {"linkEndFlag", 1},
+        {"patternOption", 0xDEADBEEF},
     };
     for (const auto& [name, value] : fields)
         EXPECT_EQ ((juce::int64)settings[name], value) << name;

@@ -17,7 +17,7 @@ ProcessResult runProcess (const std::string& program, const std::vector<std::str
     ProcessResult result;
     const juce::TemporaryFile outFile, errFile;
 
-    std::vector<std::string> argvStrings {program};
+    std::vector<std::string> argvStrings{program};
     argvStrings.insert (argvStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& s : argvStrings)

@@ -8,7 +8,7 @@ namespace korvatool
 namespace
 {
 
-const Option kHelpOption {"--help", "-h", nullptr, "show this help"};
+const Option kHelpOption{"--help", "-h", nullptr, "show this help"};
 
 const Option* findOption (const Command& command, const juce::String& text)
 {
@@ -45,8 +45,7 @@ juce::String Arguments::valueOr (const char* option, const juce::String& fallbac
     return it != values.end() ? it->second : fallback;
 }
 
-bool parseArguments (const Command& command, const std::vector<juce::String>& args, Arguments& out,
-                     juce::String& error)
+bool parseArguments (const Command& command, const std::vector<juce::String>& args, Arguments& out, juce::String& error)
 {
     out = {};
     out.command = &command;
@@ -143,8 +142,8 @@ juce::String toolHelp()
     return text;
 }
 
-bool readBarCount (const Arguments& args, const char* option, const std::vector<int>& allowed, int fallback,
-                   int& bars, juce::String& error)
+bool readBarCount (const Arguments& args, const char* option, const std::vector<int>& allowed, int fallback, int& bars,
+                   juce::String& error)
 {
     bars = fallback;
     if (!args.has (option))

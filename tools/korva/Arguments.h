@@ -33,7 +33,7 @@ juce::String toolHelp();
 
 // Reads a bar count option: absent gives `fallback`; false with a reason when
 // the value is not one of `allowed`.
-bool readBarCount (const Arguments& args, const char* option, const std::vector<int>& allowed, int fallback,
-                   int& bars, juce::String& error);
+bool readBarCount (const Arguments& args, const char* option, const std::vector<int>& allowed, int fallback, int& bars,
+                   juce::String& error);
 
 } // namespace korvatool

@@ -10,15 +10,15 @@ namespace korvatool
 namespace
 {
 
-const Option kOutput {"--output", "-o", "FILE", "the file to write (replaced only when the command succeeds)"};
-const Option kInfo {"--info", nullptr, "INFO",
-                    "a 20-byte pattern-information payload: controller numbers of the five lanes, six chord slots"};
+const Option kOutput{"--output", "-o", "FILE", "the file to write (replaced only when the command succeeds)"};
+const Option kInfo{"--info", nullptr, "INFO",
+                   "a 20-byte pattern-information payload: controller numbers of the five lanes, six chord slots"};
 
 } // namespace
 
 const std::vector<Command>& commandTable()
 {
-    static const std::vector<Command> table {
+    static const std::vector<Command> table{
         {"render",
          "PATTERN -o OUT.mid [--bars N] [--info INFO]",
          "play a 4096-byte pattern payload through the sequencer engine into a Standard MIDI File",

@@ -15,8 +15,8 @@ namespace
 
 using namespace korva;
 
-const std::vector<int> kRenderBarCounts {1, 2, 4, 8, 16, 32};
-const std::vector<int> kDropBarCounts {1, 2, 4};
+const std::vector<int> kRenderBarCounts{1, 2, 4, 8, 16, 32};
+const std::vector<int> kDropBarCounts{1, 2, 4};
 constexpr int kDefaultBars = 4;
 
 // Without --info every lane sends controller 0 and every chord slot is empty.
@@ -72,8 +72,8 @@ int runRender (const Arguments& args)
         fileFromArgument (outputPath),
         [&] (const juce::File& temporary, juce::String& why)
         {
-            result = convertPatternToMidiFile (static_cast<const uint8_t*> (payload.getData()), payload.getSize(),
-                                               info, bars, temporary);
+            result = convertPatternToMidiFile (static_cast<const uint8_t*> (payload.getData()), payload.getSize(), info,
+                                               bars, temporary);
             why = describePatternToMidiResult (result);
             return result == kMidiFileWritten;
         },
@@ -82,8 +82,8 @@ int runRender (const Arguments& args)
         return kExitOk;
 
     // What went wrong with the pattern is the pattern's; the rest is the output's.
-    const bool patternAtFault = result == kPatternFormatOlder || result == kPatternFormatNewer ||
-                                result == kRenderNotFinished;
+    const bool patternAtFault =
+        result == kPatternFormatOlder || result == kPatternFormatNewer || result == kRenderNotFinished;
     return fail (patternAtFault ? patternPath : outputPath, reason, kExitFailure);
 }
 

@@ -41,7 +41,7 @@ juce::String magicText (const char (&magic)[4])
 {
     juce::String text;
     for (char c : magic)
-        text += juce::String::charToString ((juce::juce_wchar)(uint8_t)c);
+        text += juce::String::charToString ((juce::juce_wchar) (uint8_t)c);
     return text;
 }
 
