@@ -14,7 +14,10 @@ set(KORVA_JUCE_CONFIG
     JUCE_WEB_BROWSER=0
     JUCE_MODAL_LOOPS_PERMITTED=1
     JUCE_STANDALONE_APPLICATION=1
-    JUCE_REPORT_APP_USAGE=0)
+    JUCE_REPORT_APP_USAGE=0
+    # Debug builds would otherwise print "JUCE v7.0.5" on standard error at
+    # start-up, which the korva tool keeps for its own one-line errors.
+    JUCE_DISABLE_JUCE_VERSION_PRINTING=1)
 
 set(KORVA_JUCE_MODULES juce_core juce_events juce_data_structures juce_cryptography juce_graphics juce_gui_basics)
 

@@ -12,6 +12,8 @@ packages=(
     libudev-dev libx11-dev
     # tests and benchmarks
     googletest libgtest-dev libgmock-dev libbenchmark-dev
+    # an independent MIDI file parser for the korva tool tests
+    python3-mido
     # a display for the GUI tests, and the program's sans-serif typeface
     xvfb xauth fonts-liberation2
     # opening the manual with the desktop's PDF viewer

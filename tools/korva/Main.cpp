@@ -1,0 +1,50 @@
+// korva: KORVA patterns and Standard MIDI Files from the command line.
+
+#include "tools/korva/Arguments.h"
+#include "tools/korva/ToolFiles.h"
+
+#include <iostream>
+
+using namespace korvatool;
+
+int main (int argc, char** argv)
+{
+    std::vector<juce::String> args;
+    for (int i = 1; i < argc; ++i)
+        args.push_back (juce::String::fromUTF8 (argv[i]));
+
+    if (args.empty())
+    {
+        std::cerr << toolHelp();
+        return kExitUsage;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help")
+    {
+        std::cout << toolHelp();
+        return kExitOk;
+    }
+    if (args[0] == "--version")
+    {
+        std::cout << "korva " << KORVA_VERSION_STRING << std::endl;
+        return kExitOk;
+    }
+
+    for (const Command& command : commandTable())
+    {
+        if (args[0] != command.name)
+            continue;
+
+        Arguments parsed;
+        juce::String error;
+        if (!parseArguments (command, {args.begin() + 1, args.end()}, parsed, error))
+            return failLine (error, kExitUsage);
+        if (parsed.has ("--help"))
+        {
+            std::cout << commandHelp (command);
+            return kExitOk;
+        }
+        return command.run (parsed);
+    }
+
+    return failLine ("korva: unknown command '" + args[0] + "' (see korva --help)", kExitUsage);
+}

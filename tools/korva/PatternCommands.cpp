@@ -1,0 +1,149 @@
+#include "tools/korva/PatternCommands.h"
+
+#include "patterns/PatternConverter.h"
+#include "tools/korva/PatternJson.h"
+#include "tools/korva/ToolFiles.h"
+
+#include <iostream>
+#include <memory>
+
+namespace korvatool
+{
+
+namespace
+{
+
+using namespace korva;
+
+const std::vector<int> kRenderBarCounts{1, 2, 4, 8, 16, 32};
+const std::vector<int> kDropBarCounts{1, 2, 4};
+constexpr int kDefaultBars = 4;
+
+// Without --info every lane sends controller 0 and every chord slot is empty.
+bool readInfoOption (const Arguments& args, PatternInfo& info, int& exitCode)
+{
+    if (!args.has ("--info"))
+        return true;
+
+    const juce::String path = args.valueOr ("--info", {});
+    juce::MemoryBlock data;
+    juce::String reason;
+    if (!readExactly (fileFromArgument (path), kPatternInfoSize, "a pattern-information payload", data, reason))
+    {
+        exitCode = fail (path, reason, kExitFailure);
+        return false;
+    }
+    parsePatternInfo (static_cast<const uint8_t*> (data.getData()), data.getSize(), info);
+    return true;
+}
+
+bool readPatternPayload (const juce::String& path, juce::MemoryBlock& data, int& exitCode)
+{
+    juce::String reason;
+    if (readExactly (fileFromArgument (path), kPatternPayloadSize, "a pattern payload", data, reason))
+        return true;
+    exitCode = fail (path, reason, kExitFailure);
+    return false;
+}
+
+} // namespace
+
+int runRender (const Arguments& args)
+{
+    const juce::String patternPath = args.positionals[0];
+    const juce::String outputPath = args.valueOr ("--output", {});
+    if (outputPath.isEmpty())
+        return failLine ("korva render: the output file is missing (-o OUT.mid)", kExitUsage);
+
+    int bars = kDefaultBars;
+    juce::String error;
+    if (!readBarCount (args, "--bars", kRenderBarCounts, kDefaultBars, bars, error))
+        return failLine (error, kExitUsage);
+
+    int exitCode = kExitOk;
+    PatternInfo info;
+    juce::MemoryBlock payload;
+    if (!readInfoOption (args, info, exitCode) || !readPatternPayload (patternPath, payload, exitCode))
+        return exitCode;
+
+    int result = kMidiFileWritten;
+    juce::String reason;
+    const bool written = writeThroughTemporary (
+        fileFromArgument (outputPath),
+        [&] (const juce::File& temporary, juce::String& why)
+        {
+            result = convertPatternToMidiFile (static_cast<const uint8_t*> (payload.getData()), payload.getSize(), info,
+                                               bars, temporary);
+            why = describePatternToMidiResult (result);
+            return result == kMidiFileWritten;
+        },
+        reason);
+    if (written)
+        return kExitOk;
+
+    // What went wrong with the pattern is the pattern's; the rest is the output's.
+    const bool patternAtFault =
+        result == kPatternFormatOlder || result == kPatternFormatNewer || result == kRenderNotFinished;
+    return fail (patternAtFault ? patternPath : outputPath, reason, kExitFailure);
+}
+
+int runMidiToPattern (const Arguments& args)
+{
+    const juce::String midiPath = args.positionals[0];
+    const juce::String outputPath = args.valueOr ("--output", {});
+    if (outputPath.isEmpty())
+        return failLine ("korva midi2pattern: the output file is missing (-o PATTERN)", kExitUsage);
+
+    int bars = kDefaultBars;
+    juce::String error;
+    if (!readBarCount (args, "--bars", kDropBarCounts, kDefaultBars, bars, error))
+        return failLine (error, kExitUsage);
+
+    int exitCode = kExitOk;
+    PatternInfo info;
+    if (!readInfoOption (args, info, exitCode))
+        return exitCode;
+
+    const juce::File midiFile = fileFromArgument (midiPath);
+    if (midiFile.isDirectory())
+        return fail (midiPath, "is a folder, not a file", kExitFailure);
+    if (!midiFile.existsAsFile())
+        return fail (midiPath, "no such file", kExitFailure);
+
+    auto payload = std::make_unique<PatternPayload>();
+    if (!convertMidiFileToPattern (midiFile, bars, info.ccNumbers, *payload))
+        return fail (midiPath, "Failed to convert MIDI file into pattern.", kExitFailure);
+
+    juce::String reason;
+    if (!writeBytes (fileFromArgument (outputPath), payload->data(), payload->size(), reason))
+        return fail (outputPath, reason, kExitFailure);
+    return kExitOk;
+}
+
+int runDump (const Arguments& args)
+{
+    const juce::String patternPath = args.positionals[0];
+    int exitCode = kExitOk;
+    juce::MemoryBlock payload;
+    if (!readPatternPayload (patternPath, payload, exitCode))
+        return exitCode;
+
+    auto record = std::make_unique<PatternRecord>();
+    switch (decodePattern (static_cast<const uint8_t*> (payload.getData()), payload.getSize(), *record))
+    {
+        case kDecodeOk:
+            break;
+        case kDecodeDeviceDataOld:
+            return fail (patternPath, describePatternToMidiResult (kPatternFormatOlder), kExitFailure);
+        case kDecodeAppDataOld:
+            return fail (patternPath, describePatternToMidiResult (kPatternFormatNewer), kExitFailure);
+        case kDecodeTooShort:
+        default:
+            return fail (patternPath, "not a pattern payload", kExitFailure);
+    }
+
+    std::cout << formatJson (patternToJson (*record)).toStdString() << std::endl;
+    return std::cout.good() ? kExitOk : fail ("standard output", "cannot write", kExitFailure);
+}
+
+} // namespace korvatool
