@@ -5,6 +5,7 @@
 #include "app/MainWindow.h"
 #include "device/HidDeviceManager.h"
 #include "device/HidSequenceManager.h"
+#include "patterns/PatternDataManager.h"
 
 MELDRA_QX5_Application::MELDRA_QX5_Application() = default;
 MELDRA_QX5_Application::~MELDRA_QX5_Application() = default;
@@ -26,6 +27,7 @@ void MELDRA_QX5_Application::initialise (const juce::String&)
     auto* deviceManager = HidDeviceManager::getInstance();
     auto* sequencer = HidSequenceManager::getInstance();
     sequencer->useDeviceManager (deviceManager);
+    sequencer->setPatternConversions (korva::PatternDataManager::getInstance());
     deviceManager->setListener (sequencer);
 
     DirectorySettingManager::getInstance()->apply();

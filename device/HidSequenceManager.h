@@ -9,6 +9,7 @@
 #include "device/HidSequenceManagerListener.h"
 #include "device/HidSequenceRequestor.h"
 #include "infra/AsyncTask.h"
+#include "patterns/PatternConversions.h"
 
 #include <atomic>
 #include <functional>
@@ -78,17 +79,8 @@ public:
         virtual double getRecvProgress() = 0;
     };
 
-    // What the sequencer needs of the pattern conversions.
-    class PatternConversions
-    {
-    public:
-        virtual ~PatternConversions() = default;
-        virtual void setPatternInfo (const juce::MemoryBlock& payload) = 0;
-        virtual juce::File makeMidiFile() = 0;
-        // 0 written, 1 render did not finish, 2 file not written, 3 format older, 4 newer.
-        virtual int convertPatternToMidiFile (const juce::MemoryBlock& payload, const juce::File& file) = 0;
-        virtual bool convertMidiFileToPattern (const juce::File& file, juce::MemoryBlock& payload) = 0;
-    };
+    // What the sequencer needs of the pattern conversions (PatternDataManager).
+    using PatternConversions = korva::PatternConversions;
 
     static HidSequenceManager* getInstance();
 
