@@ -21,6 +21,8 @@ packages=(
     zenity # the folder chooser of the project page
     # the user's manual (PDF) and the tools' manual pages
     python3 python3-markdown weasyprint help2man
+    # the package test
+    desktop-file-utils x11-utils
 )
 
 missing=()
