@@ -22,11 +22,11 @@ namespace
 class Program
 {
 public:
-    Program (const juce::File& home, const juce::File& errors)
+    Program (const juce::File& home, const juce::File& errors, bool withDisplay = true)
     {
         std::vector<std::string> env;
         for (char** e = environ; *e != nullptr; ++e)
-            if (std::strncmp (*e, "HOME=", 5) != 0)
+            if (std::strncmp (*e, "HOME=", 5) != 0 && (withDisplay || std::strncmp (*e, "DISPLAY=", 8) != 0))
                 env.emplace_back (*e);
         env.push_back ("HOME=" + home.getFullPathName().toStdString());
 
@@ -147,4 +147,14 @@ TEST (ProgramProcess, StartsAsOneFixedWindowRefusesASecondCopyAndClosesCleanly)
     EXPECT_FALSE (log.contains ("Sanitizer")) << log;
     EXPECT_FALSE (log.contains ("runtime error")) << log;
     EXPECT_FALSE (log.contains ("Leaked objects")) << log;
+}
+
+TEST (ProgramProcess, WithoutADisplayItSaysSoAndEnds)
+{
+    korvatest::TempFolder home;
+    const auto errors = home / "stderr.txt";
+    Program program (home.get(), errors, false);
+    ASSERT_GT (program.pid(), 0);
+    EXPECT_EQ (program.waitForExit (15000), 1);
+    EXPECT_TRUE (errors.loadFileAsString().contains ("needs a graphical desktop")) << errors.loadFileAsString();
 }
