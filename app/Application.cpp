@@ -7,6 +7,8 @@
 #include "device/HidSequenceManager.h"
 #include "patterns/PatternDataManager.h"
 
+#include "app/TerminationSignals.h"
+
 MELDRA_QX5_Application::MELDRA_QX5_Application() = default;
 MELDRA_QX5_Application::~MELDRA_QX5_Application() = default;
 
@@ -31,12 +33,34 @@ void MELDRA_QX5_Application::initialise (const juce::String&)
     deviceManager->setListener (sequencer);
 
     DirectorySettingManager::getInstance()->apply();
+    watchTerminationSignals();
 
     m_mainWindow = std::make_unique<MainWindow> (getApplicationName());
 }
 
+void MELDRA_QX5_Application::watchTerminationSignals()
+{
+    m_signalFd = terminationsignals::readFd();
+    if (m_signalFd < 0)
+        return;
+
+    juce::LinuxEventLoop::registerFdCallback (m_signalFd, [this] (int) {
+        terminationsignals::drain();
+        systemRequestedQuit();
+    });
+}
+
+void MELDRA_QX5_Application::stopWatchingTerminationSignals()
+{
+    if (m_signalFd >= 0)
+        juce::LinuxEventLoop::unregisterFdCallback (m_signalFd);
+    m_signalFd = -1;
+}
+
 void MELDRA_QX5_Application::shutdown()
 {
+    stopWatchingTerminationSignals();
+
     // The window (with its pages and their task boxes) goes first; the device
     // manager follows; the framework then deletes the at-exit managers.
     m_mainWindow.reset();

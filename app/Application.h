@@ -30,6 +30,12 @@ public:
     MainWindow* getMainWindow() const noexcept { return m_mainWindow.get(); }
 
 private:
+    // A termination request from the system (SIGTERM, or Ctrl+C in a
+    // terminal) ends the program like its close button does.
+    void watchTerminationSignals();
+    void stopWatchingTerminationSignals();
+
     std::unique_ptr<InstanceLock> m_instanceLock;
+    int m_signalFd = -1;
     std::unique_ptr<MainWindow> m_mainWindow;
 };

@@ -1,4 +1,5 @@
 #include "app/Application.h"
+#include "app/TerminationSignals.h"
 
 #include <X11/Xlib.h>
 
@@ -27,6 +28,8 @@ bool displayAvailable()
 
 int main (int argc, char* argv[])
 {
+    terminationsignals::install();
+
     if (! displayAvailable())
     {
         std::fprintf (stderr, "KORVA Manager needs a graphical desktop (an X11 display), and none could be opened%s%s.\n",

@@ -158,3 +158,19 @@ TEST (ProgramProcess, WithoutADisplayItSaysSoAndEnds)
     EXPECT_EQ (program.waitForExit (15000), 1);
     EXPECT_TRUE (errors.loadFileAsString().contains ("needs a graphical desktop")) << errors.loadFileAsString();
 }
+
+TEST (ProgramProcess, ATerminationRequestEndsItLikeTheCloseButton)
+{
+    ASSERT_TRUE (x11probe::displayAvailable());
+    x11probe::internWindowManagerAtoms();
+    korvatest::TempFolder home;
+    const auto errors = home / "stderr.txt";
+    Program program (home.get(), errors);
+    std::vector<x11probe::WindowInfo> seen;
+    ASSERT_TRUE (waitForWindow (program.pid(), "KORVA Manager", 30000, seen).has_value()) << describe (seen);
+
+    ::kill (program.pid(), SIGTERM);
+    EXPECT_EQ (program.waitForExit (20000), 0);
+    // The normal shutdown ran: the data-folder setting was saved on the way out.
+    EXPECT_TRUE ((home / ".config/MELDRA/KORVA Manager/DirectorySetting.bin").existsAsFile());
+}
