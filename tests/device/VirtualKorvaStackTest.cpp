@@ -627,3 +627,29 @@ TEST_F (VirtualKorvaStackConcurrency, APushDuringAnImportLeavesTheImportWhole)
     EXPECT_EQ (bytesOfFile (files[0]), Bytes (inUse.begin(), inUse.begin() + 4096));
     EXPECT_EQ (bytesOfFile (files[1]), project);
 }
+
+// A slow device is waited for as long as it keeps answering; an answer that
+// comes after its request timed out is ignored, and the request then in
+// progress goes on.
+TEST_F (VirtualKorvaStackConcurrency, ASlowDeviceIsWaitedForAndALateAnswerIsIgnored)
+{
+    sequencer->setReplyTimeout (400);
+    device->setResponseDelay (150);
+    sequencer->requestDeleteProject (3); // five answers: longer in all than the time-out
+    ASSERT_TRUE (waitFor ("delete 1000"));
+    EXPECT_TRUE (model->projectImage (3).empty());
+
+    device->setResponseDelay (1000);
+    sequencer->requestRenameProject (1, "Late");
+    ASSERT_TRUE (waitFor ("receiveError 2 9")); // gave up after 400 ms
+    sequencer->setReplyTimeout (5000);
+    device->setResponseDelay (5);
+    sequencer->requestGetProjectInfo(); // in progress when the late answer comes, answered after it
+    ASSERT_TRUE (waitFor ("projectInfo 1000 1"));
+    ASSERT_TRUE (waitUntilIdle());
+
+    EXPECT_EQ (received (0x02).size(), 1u); // no poll for the late status
+    EXPECT_FALSE (listener.has ("rename 1000"));
+    EXPECT_EQ (listener.count ("receiveError 2 9"), 1);
+    EXPECT_EQ (listener.count ("receiveError 0 9"), 0);
+}
