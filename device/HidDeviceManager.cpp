@@ -251,8 +251,14 @@ void HidDeviceManager::onHidInput (hidlink::HidInput* source, const juce::uint8*
         case kCmdStartData:
         case kCmdData:
         {
-            // Half-duplex: nothing is received while sending.
-            const int sendStatus = m_pSendThread->getStatus();
+            // Half-duplex: nothing is received while sending. But a device
+            // may start its answer the moment it has acknowledged the last
+            // packet, before the send thread has woken up to that
+            // acknowledgement: such a start waits a moment for it.
+            int sendStatus = m_pSendThread->getStatus();
+            if (sendStatus != HidDeviceSendThread::kDoNothing && code == kCmdStartData
+                && m_lastAckToSender.load() == kCmdDataComplete)
+                sendStatus = m_pSendThread->waitUntilIdle (kAnswerGraceMs);
             if (sendStatus != HidDeviceSendThread::kDoNothing)
             {
                 infra::debugPrintf ("Send Thread State Err(Cmd:%d / SendThreadStatus:%d)", code, sendStatus);
@@ -273,6 +279,7 @@ void HidDeviceManager::onHidInput (hidlink::HidInput* source, const juce::uint8*
                 infra::debugPrintf ("Send Thread State Err(Cmd:%d / RecvThreadStatus:%d)", code, recvStatus);
                 return;
             }
+            m_lastAckToSender = static_cast<juce::uint8> (code);
             m_pSendThread->route (data, size);
             break;
         }

@@ -77,6 +77,18 @@ void HidDeviceTransferThread::route (const juce::uint8* data, int size)
     m_event.signal();
 }
 
+int HidDeviceTransferThread::waitUntilIdle (int timeoutMs) const
+{
+    const auto deadline = juce::Time::getMillisecondCounter() + static_cast<juce::uint32> (juce::jmax (0, timeoutMs));
+    int status = getStatus();
+    while (status != 0 && juce::Time::getMillisecondCounter() < deadline)
+    {
+        juce::Thread::sleep (1);
+        status = getStatus();
+    }
+    return status;
+}
+
 juce::MemoryBlock HidDeviceTransferThread::takeMessage()
 {
     juce::MemoryBlock message;

@@ -20,6 +20,8 @@ public:
     void route (const juce::uint8* data, int size);
 
     int getStatus() const noexcept { return m_status.load(); }
+    // Waits at most timeoutMs for the thread to be idle; returns the status then.
+    int waitUntilIdle (int timeoutMs) const;
     double getProgress() const noexcept { return m_progress.load(); }
     void setAbort() noexcept { m_abort = true; }
 

@@ -691,6 +691,28 @@ TEST_F (HidDeviceManagerConcurrency, RacingRequestsAndBackToBackTransfers)
     }
 }
 
+// A device that answers the moment it has acknowledged the last packet: its
+// start message arrives before the send thread has woken up to that
+// acknowledgement, and must not be dropped.
+TEST_F (HidDeviceManagerConcurrency, AnAnswerRightAfterTheLastAcknowledgementIsReceived)
+{
+    auto deviceOptions = options();
+    deviceOptions.timing.responseDelayMs = 0; // echoes at once
+    connect (deviceOptions);
+
+    constexpr int kRounds = 20;
+    for (int round = 0; round < kRounds; ++round)
+    {
+        const auto payload = payloadOf (static_cast<std::size_t> (1 + round * 7), static_cast<unsigned> (round + 1));
+        // Refused while the receive thread is still going idle after the last answer.
+        ASSERT_TRUE (waitUntil ([&] { return send (0x30, payload); })) << round;
+        ASSERT_TRUE (listener.waitForReceived (static_cast<std::size_t> (round + 1), 2000)) << round;
+        const auto received = listener.read (listener.received).back();
+        EXPECT_EQ (received.result, HidDeviceManager::kSuccess) << round;
+        EXPECT_EQ (received.payload, payload) << round;
+    }
+}
+
 // The manager goes while a send waits for an answer and a receive waits for
 // data: its threads end without notifying anybody, and promptly.
 TEST_F (HidDeviceManagerConcurrency, DestroyedInTheMiddleOfTransfers)

@@ -145,7 +145,7 @@ struct VirtualKorvaStackConcurrency : VirtualDeviceFixture
     void plugIn()
     {
         auto options = deviceOptions ("korva.sock");
-        options.timing.responseDelayMs = 5;
+        options.timing.responseDelayMs = 0; // a device as quick as it gets
         device = std::make_unique<korvasim::VirtualKorva> (options);
         device->setDefaultHandler ([this] (const korvasim::Message& request) { return model->answer (request); });
         std::string error;

@@ -541,6 +541,12 @@ bool DeviceModel::putProject (int index, const Bytes& image)
     return m_store.putProject (index, image);
 }
 
+bool DeviceModel::removeProject (int index)
+{
+    const std::lock_guard<std::mutex> lock (m_lock);
+    return m_store.removeProject (index);
+}
+
 int DeviceModel::getCurrentProject() const
 {
     const std::lock_guard<std::mutex> lock (m_lock);

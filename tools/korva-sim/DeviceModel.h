@@ -94,6 +94,7 @@ public:
     std::vector<ProjectSummary> listProjects() const;
     Bytes projectImage (int index) const; // empty when the slot is free
     bool putProject (int index, const Bytes& image);
+    bool removeProject (int index);
     int getCurrentProject() const;
     bool setCurrentProject (int index);
     std::array<std::uint8_t, kPatternInfoSize> getPatternInfo() const;
