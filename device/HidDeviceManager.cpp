@@ -164,13 +164,18 @@ void HidDeviceManager::disconnectedHidDevice (juce::String identifier)
         if (m_connectedDevices.size() != 1)
             return;
 
-        // A transfer in progress is not interrupted: its writes now fail.
         m_connectedDevices.clear();
         if (auto* input = m_pHidInput.exchange (nullptr))
         {
             input->close();
             delete input;
         }
+        // A transfer in progress ends now: left alone, a receive would wait
+        // out its time-outs for a device that is gone, refuse every request
+        // to a device plugged in meanwhile, and report its failure late,
+        // into that device's exchanges.
+        m_pSendThread->interrupt();
+        m_pRecvThread->interrupt();
     }
 
     if (auto* listener = liveListener())

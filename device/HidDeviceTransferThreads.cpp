@@ -77,6 +77,12 @@ void HidDeviceTransferThread::route (const juce::uint8* data, int size)
     m_event.signal();
 }
 
+void HidDeviceTransferThread::interrupt()
+{
+    m_abort = true;
+    m_event.signal();
+}
+
 int HidDeviceTransferThread::waitUntilIdle (int timeoutMs) const
 {
     const auto deadline = juce::Time::getMillisecondCounter() + static_cast<juce::uint32> (juce::jmax (0, timeoutMs));
@@ -284,6 +290,8 @@ void HidDeviceRecvThread::run()
             returnToIdleFrom (status);
             continue;
         }
+        if (m_abort)
+            continue; // woken by an interrupt, not by a start message
 
         setStatus (kStartDataRecving);
         m_payload.reset();

@@ -24,6 +24,9 @@ public:
     int waitUntilIdle (int timeoutMs) const;
     double getProgress() const noexcept { return m_progress.load(); }
     void setAbort() noexcept { m_abort = true; }
+    // Ends a transfer in progress now rather than after its waits (the
+    // device is gone); an idle thread wakes and goes back to sleep.
+    void interrupt();
 
 protected:
     enum class Wait
