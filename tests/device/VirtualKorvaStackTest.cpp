@@ -248,6 +248,20 @@ TEST_F (VirtualKorvaStackConcurrency, ImportAndExportCarryAWholeProjectUnchanged
     EXPECT_EQ (ProjectDataManager::getInstance()->remainingProjectCapacity.load(), 128 - before - 1);
     EXPECT_EQ (ProjectDataManager::getInstance()->remainingPatternCapacity.load(), 4096 - used);
     EXPECT_EQ (ProjectDataManager::getInstance()->currentProjectIndex.load(), model->getCurrentProject());
+
+    // A project without patterns: one block each way, and the export is its header and the end.
+    listener.clear();
+    ProjectDataManager::getInstance()->setProjectName ("Empty Sketch");
+    sequencer->requestImportProjectData (3);
+    ASSERT_TRUE (waitFor ("import 1000"));
+    const auto empty = dataFolder().findChildFiles (juce::File::findFiles, false, "Empty Sketch_*.prj");
+    ASSERT_EQ (empty.size(), 1);
+    EXPECT_EQ (bytesOfFile (empty[0]), model->projectImage (3));
+    const auto exportsBefore = received (0x05).size();
+    sequencer->requestQueryExportableProject (empty[0], 0);
+    ASSERT_TRUE (waitFor ("export 1000"));
+    EXPECT_EQ (received (0x05).size() - exportsBefore, 2u);
+    EXPECT_EQ (model->listProjects().back().name, "Empty Sketch");
 }
 
 TEST_F (VirtualKorvaStackConcurrency, CancelEndsAnImportOrAnExportWithNothingKept)
@@ -292,6 +306,17 @@ TEST_F (VirtualKorvaStackConcurrency, DeleteAndRenameFollowTheDevicesProgress)
     EXPECT_EQ (model->listProjects()[1].name, "Tuesday Jam");
     EXPECT_DOUBLE_EQ (sequencer->m_requestProgress.load(), 0.75); // 0, 25, 50, 75, then done
     EXPECT_EQ (received (0x02).size(), 1u + 4u);                   // the request and four polls
+
+    // The longest name there is: 32 characters, its NUL the last byte of the message.
+    const std::string longest (32, 'N');
+    listener.clear();
+    sequencer->requestRenameProject (1, longest);
+    ASSERT_TRUE (waitFor ("rename 1000"));
+    EXPECT_EQ (received (0x02)[5].back(), 0);
+    EXPECT_EQ (model->listProjects()[1].name, longest);
+    sequencer->requestGetProjectInfo();
+    ASSERT_TRUE (waitFor ("projectInfo 1000 1"));
+    EXPECT_TRUE (ProjectDataManager::isProjectNameOnDevice (longest));
 
     sequencer->requestDeleteProject (3);
     ASSERT_TRUE (waitFor ("delete 1000"));
