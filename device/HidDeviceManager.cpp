@@ -219,6 +219,7 @@ bool HidDeviceManager::sendRequest (juce::uint8 dataType, const juce::MemoryBloc
         return false;
     }
 
+    m_lastAckToSender = 0; // the new send has had no acknowledgement yet
     m_pSendThread->arm (dataType, payload);
     return true;
 }

@@ -189,7 +189,13 @@ int main (int argc, char** argv)
         if (option == "--dir")
             options.folder = argv[++i];
         else if (option == "--store")
+        {
             modelSettings.storeFolder = argv[++i];
+            char here[4096];
+            if (! modelSettings.storeFolder.empty() && modelSettings.storeFolder[0] != '/'
+                && ::getcwd (here, sizeof (here)) != nullptr)
+                modelSettings.storeFolder = std::string (here) + "/" + modelSettings.storeFolder;
+        }
         else if (option == "--pattern-capacity")
         {
             if (! needNumber (0, 0xFFFF))
