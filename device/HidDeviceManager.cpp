@@ -164,13 +164,18 @@ void HidDeviceManager::disconnectedHidDevice (juce::String identifier)
         if (m_connectedDevices.size() != 1)
             return;
 
-        // A transfer in progress is not interrupted: its writes now fail.
         m_connectedDevices.clear();
         if (auto* input = m_pHidInput.exchange (nullptr))
         {
             input->close();
             delete input;
         }
+        // A transfer in progress ends now: left alone, a receive would wait
+        // out its time-outs for a device that is gone, refuse every request
+        // to a device plugged in meanwhile, and report its failure late,
+        // into that device's exchanges.
+        m_pSendThread->interrupt();
+        m_pRecvThread->interrupt();
     }
 
     if (auto* listener = liveListener())
@@ -214,6 +219,7 @@ bool HidDeviceManager::sendRequest (juce::uint8 dataType, const juce::MemoryBloc
         return false;
     }
 
+    m_lastAckToSender = 0; // the new send has had no acknowledgement yet
     m_pSendThread->arm (dataType, payload);
     return true;
 }
@@ -251,8 +257,14 @@ void HidDeviceManager::onHidInput (hidlink::HidInput* source, const juce::uint8*
         case kCmdStartData:
         case kCmdData:
         {
-            // Half-duplex: nothing is received while sending.
-            const int sendStatus = m_pSendThread->getStatus();
+            // Half-duplex: nothing is received while sending. But a device
+            // may start its answer the moment it has acknowledged the last
+            // packet, before the send thread has woken up to that
+            // acknowledgement: such a start waits a moment for it.
+            int sendStatus = m_pSendThread->getStatus();
+            if (sendStatus != HidDeviceSendThread::kDoNothing && code == kCmdStartData
+                && m_lastAckToSender.load() == kCmdDataComplete)
+                sendStatus = m_pSendThread->waitUntilIdle (kAnswerGraceMs);
             if (sendStatus != HidDeviceSendThread::kDoNothing)
             {
                 infra::debugPrintf ("Send Thread State Err(Cmd:%d / SendThreadStatus:%d)", code, sendStatus);
@@ -273,6 +285,7 @@ void HidDeviceManager::onHidInput (hidlink::HidInput* source, const juce::uint8*
                 infra::debugPrintf ("Send Thread State Err(Cmd:%d / RecvThreadStatus:%d)", code, recvStatus);
                 return;
             }
+            m_lastAckToSender = static_cast<juce::uint8> (code);
             m_pSendThread->route (data, size);
             break;
         }

@@ -59,6 +59,9 @@ public:
     // Larger announcements are refused: no message of the device comes near
     // it, and the receiver would otherwise allocate whatever a start says.
     static constexpr juce::uint32 kMaxRecvLength = 1 << 20;
+    // How long a start message that comes right after the final acknowledgement
+    // of a send waits for the send thread to notice that acknowledgement.
+    static constexpr int kAnswerGraceMs = 100;
 
     class IHidDeviceManagerListener : public infra::ExistenceConfirmable
     {
@@ -137,6 +140,7 @@ private:
     std::unique_ptr<HidDeviceSendThread> m_pSendThread;
     std::unique_ptr<HidDeviceRecvThread> m_pRecvThread;
     std::atomic<IHidDeviceManagerListener*> m_pListener{nullptr};
+    std::atomic<juce::uint8> m_lastAckToSender{0}; // the reader's last acknowledgement for the send thread
     juce::CriticalSection m_lock;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (HidDeviceManager)

@@ -77,6 +77,24 @@ void HidDeviceTransferThread::route (const juce::uint8* data, int size)
     m_event.signal();
 }
 
+void HidDeviceTransferThread::interrupt()
+{
+    m_abort = true;
+    m_event.signal();
+}
+
+int HidDeviceTransferThread::waitUntilIdle (int timeoutMs) const
+{
+    const auto deadline = juce::Time::getMillisecondCounter() + static_cast<juce::uint32> (juce::jmax (0, timeoutMs));
+    int status = getStatus();
+    while (status != 0 && juce::Time::getMillisecondCounter() < deadline)
+    {
+        juce::Thread::sleep (1);
+        status = getStatus();
+    }
+    return status;
+}
+
 juce::MemoryBlock HidDeviceTransferThread::takeMessage()
 {
     juce::MemoryBlock message;
@@ -272,6 +290,8 @@ void HidDeviceRecvThread::run()
             returnToIdleFrom (status);
             continue;
         }
+        if (m_abort)
+            continue; // woken by an interrupt, not by a start message
 
         setStatus (kStartDataRecving);
         m_payload.reset();

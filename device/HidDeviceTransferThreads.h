@@ -20,8 +20,13 @@ public:
     void route (const juce::uint8* data, int size);
 
     int getStatus() const noexcept { return m_status.load(); }
+    // Waits at most timeoutMs for the thread to be idle; returns the status then.
+    int waitUntilIdle (int timeoutMs) const;
     double getProgress() const noexcept { return m_progress.load(); }
     void setAbort() noexcept { m_abort = true; }
+    // Ends a transfer in progress now rather than after its waits (the
+    // device is gone); an idle thread wakes and goes back to sleep.
+    void interrupt();
 
 protected:
     enum class Wait

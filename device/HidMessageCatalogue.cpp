@@ -4,6 +4,7 @@
 
 #include "device/HidSequenceManager.h"
 
+#include "infra/FileTools.h"
 #include "projects/ProjectDataManager.h"
 #include "projects/ProjectListModels.h"
 
@@ -357,14 +358,22 @@ void HidSequenceManager::onExportPattern (const juce::MemoryBlock& data)
 
 void HidSequenceManager::onPushedProject (const juce::MemoryBlock& data)
 {
-    release();
+    // The push answers nothing: a request in progress goes on, and the
+    // device still owes it an answer.
+    const auto inFlight = m_requestor->getInFlightType();
+    if (inFlight == HidSequenceRequestor::kNone)
+        release();
+    else if (inFlight != kVersionInfo)
+        armReplyWatch();
+
     int result = kResultLengthError;
     if (data.getSize() == kBlockSize)
     {
+        // Assembled apart from the temporary file of an import that may be under way.
         auto* projects = ProjectDataManager::getInstance();
-        const auto temp = projects->prepareTempProjectFile();
-        result = ProjectDataManager::writeBlockToFile (temp, data)
-                         && projects->saveTempProjectToDataDirectory().existsAsFile()
+        const auto temp = projects->getPushedProjectFile();
+        result = infra::FileTools::createAnyhow (temp) && ProjectDataManager::writeBlockToFile (temp, data)
+                         && projects->saveToDataDirectory (temp).existsAsFile()
                      ? kResultOK
                      : kResultDataError;
     }

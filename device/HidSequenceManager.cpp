@@ -483,6 +483,21 @@ void HidSequenceManager::onHidRecvCompletedInternal (eResult result, juce::uint8
     }
 
     traceRequest ("recvResSuccess", dataType);
+
+    // Every answer carries the type of the request it answers. One that does
+    // not belong to the request in progress (nothing, or another) comes after
+    // its own request ended (a reply or version time-out): acting on it would
+    // end the request now in progress, or take up an exchange already
+    // reported as failed. Only a pushed project comes unasked.
+    const auto inFlight = m_requestor->getInFlightType();
+    if (dataType != inFlight && dataType != kPushedProject)
+    {
+        traceRequest ("recvResIgnored", dataType);
+        if (inFlight != HidSequenceRequestor::kNone && inFlight != kVersionInfo)
+            armReplyWatch();
+        return;
+    }
+
     switch (dataType)
     {
         case kProjectInfo: onProjectInfo (data); break;
@@ -497,13 +512,7 @@ void HidSequenceManager::onHidRecvCompletedInternal (eResult result, juce::uint8
         case kExportPattern: onExportPattern (data); break;
         case kPushedProject: onPushedProject (data); break;
         case kVersionInfo: onVersionInfo(); break;
-        default:
-            // Not an answer to anything this program asks: if the device owes
-            // an answer, the reply watch keeps running.
-            if (m_requestor->getInFlightType() != HidSequenceRequestor::kNone
-                && m_requestor->getInFlightType() != kVersionInfo)
-                armReplyWatch();
-            break;
+        default: break;
     }
 }
 

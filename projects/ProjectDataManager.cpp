@@ -24,6 +24,7 @@ ProjectDataManager::ProjectDataManager() : TaskDrivenThread ("ProjectDataManager
 
     // A project left half-assembled by an interrupted import is of no use.
     getTempProjectFile().deleteFile();
+    getPushedProjectFile().deleteFile();
 
     startTaskThread (infra::limitPriority (0, "ProjectDataManager::ProjectDataManager"));
 }
@@ -56,6 +57,11 @@ juce::File ProjectDataManager::prepareTempProjectFile()
     const auto file = getTempProjectFile();
     infra::FileTools::createAnyhow (file, false);
     return file;
+}
+
+juce::File ProjectDataManager::getPushedProjectFile() const
+{
+    return getTempProjectFile().getSiblingFile ("tempPushedProject.prj");
 }
 
 bool ProjectDataManager::writeBlockToFile (const juce::File& file, const juce::MemoryBlock& bytes)
@@ -188,8 +194,12 @@ bool moveInto (const juce::File& source, const juce::File& destination)
 
 juce::File ProjectDataManager::saveTempProjectToDataDirectory()
 {
+    return saveToDataDirectory (getTempProjectFile());
+}
+
+juce::File ProjectDataManager::saveToDataDirectory (const juce::File& temp)
+{
     const auto folder = dataDirectory ? dataDirectory() : juce::File();
-    const auto temp = getTempProjectFile();
     if (folder == juce::File() || ! temp.existsAsFile())
         return {};
 

@@ -26,6 +26,9 @@ public:
     juce::File getTempProjectFile() const;
     // Creates the temporary file afresh (empty) and returns it.
     juce::File prepareTempProjectFile();
+    // Where a project the device pushes unasked is assembled: beside the
+    // import's file, so that a push during an import leaves the import whole.
+    juce::File getPushedProjectFile() const;
 
     // Appends the bytes to the file; false when anything could not be written.
     static bool writeBlockToFile (const juce::File& file, const juce::MemoryBlock& bytes);
@@ -50,6 +53,8 @@ public:
     // the new one gets a numbered suffix. Returns the file, or a null file
     // when the project could not be stored.
     juce::File saveTempProjectToDataDirectory();
+    // The same for another finished file (a pushed project).
+    juce::File saveToDataDirectory (const juce::File& finished);
 
     // Every byte of the UTF-8 form in 1 .. 127 and none of \ / : * ? " < > | ~.
     static bool isValidProjectName (const juce::String& name);

@@ -691,6 +691,53 @@ TEST_F (HidDeviceManagerConcurrency, RacingRequestsAndBackToBackTransfers)
     }
 }
 
+// A device that answers the moment it has acknowledged the last packet: its
+// start message arrives before the send thread has woken up to that
+// acknowledgement, and must not be dropped.
+TEST_F (HidDeviceManagerConcurrency, AnAnswerRightAfterTheLastAcknowledgementIsReceived)
+{
+    auto deviceOptions = options();
+    deviceOptions.timing.responseDelayMs = 0; // echoes at once
+    connect (deviceOptions);
+
+    constexpr int kRounds = 20;
+    for (int round = 0; round < kRounds; ++round)
+    {
+        const auto payload = payloadOf (static_cast<std::size_t> (1 + round * 7), static_cast<unsigned> (round + 1));
+        // Refused while the receive thread is still going idle after the last answer.
+        ASSERT_TRUE (waitUntil ([&] { return send (0x30, payload); })) << round;
+        ASSERT_TRUE (listener.waitForReceived (static_cast<std::size_t> (round + 1), 2000)) << round;
+        const auto received = listener.read (listener.received).back();
+        EXPECT_EQ (received.result, HidDeviceManager::kSuccess) << round;
+        EXPECT_EQ (received.payload, payload) << round;
+    }
+}
+
+// The device goes in the middle of a message it sends: the receive ends at
+// once, and a device plugged in again is served straight away.
+TEST_F (HidDeviceManagerConcurrency, UnpluggingEndsATransferInProgressAtOnce)
+{
+    auto stalling = options();
+    stalling.faults.stallAfterSent = 3; // the message stops after its third packet
+    connect (stalling);
+    device->sendMessage ({0x31, payloadOf (4096)});
+    ASSERT_TRUE (waitUntil ([&] { return device->getSentReports().size() == 4; })); // the start and three packets
+    ASSERT_TRUE (waitUntil ([&] { return device->getReceivedReports().size() == 4; }));
+
+    device->stop();
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return listener.read (listener.disconnected).size() == 1; }, 3000));
+    const auto disconnected = juce::Time::getMillisecondCounterHiRes();
+    ASSERT_TRUE (listener.waitForReceived (1, 3000));
+    EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - disconnected, 500.0);
+    EXPECT_EQ (listener.read (listener.received)[0].result, HidDeviceManager::kCanceled);
+
+    device = startDevice (options());
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return listener.read (listener.connected).size() == 2; }, 3000));
+    ASSERT_TRUE (send (0x30, {1, 2, 3}));
+    ASSERT_TRUE (listener.waitForReceived (2));
+    EXPECT_EQ (listener.read (listener.received)[1].payload, (Bytes{1, 2, 3}));
+}
+
 // The manager goes while a send waits for an answer and a receive waits for
 // data: its threads end without notifying anybody, and promptly.
 TEST_F (HidDeviceManagerConcurrency, DestroyedInTheMiddleOfTransfers)

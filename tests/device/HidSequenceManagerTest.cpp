@@ -278,7 +278,7 @@ TEST_F (Sequencer, AnswersAreInterpretedWithTheirResultCodes)
             case 0x30: manager.requestGetPatternInfo(); break;
             case 0x31: manager.requestImportPatternData(); break;
             case 0x32: manager.requestQueryExportablePattern (tmp / "x.mid"); break;
-            case 0x33:
+            case 0x33: manager.getRequestor().setReservation (0x33, juce::MemoryBlock (4096, true), 1); break;
             case 0x80:
             {
                 juce::MemoryBlock data (c.reply);

@@ -116,10 +116,13 @@ TEST (ProjectDataManager, DeviceNamesNeverLeaveTheDataFolder)
 TEST (ProjectDataManager, ALeftOverTemporaryFileIsDeletedAtStart)
 {
     const juce::File temp = ProjectDataManager().getTempProjectFile();
+    const juce::File pushed = ProjectDataManager().getPushedProjectFile();
     temp.getParentDirectory().createDirectory();
     temp.replaceWithText ("interrupted import");
+    pushed.replaceWithText ("interrupted push");
     ProjectDataManager fresh;
     EXPECT_FALSE (temp.exists());
+    EXPECT_FALSE (pushed.exists());
 }
 
 TEST (ProjectDataManager, DeviceNameAndIndexChecksReadTheDeviceList)

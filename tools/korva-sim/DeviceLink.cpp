@@ -76,7 +76,8 @@ std::string toHex (const std::uint8_t* data, std::size_t size, std::size_t maxBy
 
 //==============================================================================
 DeviceLink::DeviceLink (LinkTiming timing, RequestHandler handler, Logger log)
-    : m_timing (timing), m_handler (std::move (handler)), m_log (std::move (log))
+    : m_timing (timing), m_handler (std::move (handler)), m_log (std::move (log)),
+      m_responseDelayMs (timing.responseDelayMs)
 {
 }
 
@@ -268,7 +269,7 @@ void DeviceLink::onData (const MessageBytes& message)
     {
         if (auto answer = m_handler (request))
         {
-            m_queue.push_back ({std::move (*answer), m_now + std::max (0, m_timing.responseDelayMs)});
+            m_queue.push_back ({std::move (*answer), m_now + std::max (0, m_responseDelayMs)});
         }
     }
 }

@@ -89,6 +89,8 @@ public:
 
     void setFaults (const Faults& faults) { m_faults = faults; }
     const Faults& getFaults() const noexcept { return m_faults; }
+    // The pause before an answer, from now on (a slow device).
+    void setResponseDelay (int milliseconds) { m_responseDelayMs = milliseconds; }
 
     // One message from the computer (the report without its report-ID byte).
     std::vector<Action> receive (const std::uint8_t* data, std::size_t size, std::int64_t nowMs);
@@ -153,6 +155,7 @@ private:
     const RequestHandler m_handler;
     const Logger m_log;
     Faults m_faults;
+    int m_responseDelayMs;
 
     Incoming m_rx;
     Outgoing m_tx;

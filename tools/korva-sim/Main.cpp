@@ -2,6 +2,7 @@
 // Runs in the foreground until SIGINT or SIGTERM (or until a fault makes it
 // vanish), logging what it does to standard error.
 
+#include "tools/korva-sim/DeviceModel.h"
 #include "tools/korva-sim/VirtualKorva.h"
 
 #include <cerrno>
@@ -21,6 +22,13 @@ const char* const kUsage = R"(usage: korva-sim [options]
 
 A virtual KORVA: a socket in the folder of virtual devices that KORVA Manager
 lists like a plugged-in device. Stops on SIGINT or SIGTERM and removes its socket.
+SIGUSR1 makes it push the header block of the project in use to the computer
+unasked (data type 0x80), as the device does when its user sends a project.
+
+  --store DIR              the device's memory: its projects and current pattern
+                           (default: $XDG_DATA_HOME/korva-sim, else
+                           ~/.local/share/korva-sim); a new folder gets demo projects
+  --pattern-capacity N     patterns the device holds in all (default 4096)
 
   --dir DIR                folder of the virtual devices (default: $KORVA_VIRTUAL_DIR,
                            else $XDG_RUNTIME_DIR/korva, else /tmp/korva-<uid>)
@@ -39,7 +47,22 @@ lists like a plugged-in device. Stops on SIGINT or SIGTERM and removes its socke
 
   --answer TYPE=HEX        answer requests of TYPE with this payload (hex, may be empty)
   --silent TYPE            do not answer requests of TYPE
-  --others echo|silent     what requests of other types get (default echo)
+  --others model|echo|silent  what requests of other types get (default model: the
+                           device's own answers from its memory)
+
+Device switches:
+  --old-firmware           leave the version probe unanswered
+  --busy                   answer status 2 (busy) to the project list, delete, rename,
+                           project import and room check
+  --refuse                 answer status 0 (failed) to delete, rename, project import,
+                           room check, project export and both pattern messages
+  --no-room                report no room left; room checks and exports fail
+  --pattern-format DIGIT   the device's pattern format: 2 (older than the program's),
+                           3 (default) or 4 (newer)
+  --slow MS                answer every request only after MS; deletes and renames
+                           take 10 polls instead of 4
+  --garble MODE[:TYPE]     spoil the answers (of TYPE only, if given): short (a byte
+                           too few), long (a byte too many), value (a value out of range)
 
 Faults (N counts the messages of a transfer: 0 is the start, then packet numbers):
   --drop-ack N             do not acknowledge incoming message N
@@ -113,7 +136,9 @@ int main (int argc, char** argv)
     korvasim::Options options;
     options.log = logLine;
     std::vector<std::pair<std::uint8_t, korvasim::Handler>> handlers;
-    korvasim::Handler others = korvasim::echoHandler();
+    korvasim::Handler others; // empty: the device model
+    korvasim::DeviceModel::Settings modelSettings;
+    korvasim::ModelSwitches switches;
 
     for (int i = 1; i < argc; ++i)
     {
@@ -149,12 +174,64 @@ int main (int argc, char** argv)
             options.faults.mute = true;
             continue;
         }
+        if (option == "--old-firmware" || option == "--busy" || option == "--refuse" || option == "--no-room")
+        {
+            (option == "--old-firmware" ? switches.oldFirmware
+             : option == "--busy"       ? switches.busy
+             : option == "--refuse"     ? switches.refuse
+                                        : switches.noRoom) = true;
+            continue;
+        }
 
         if (value == nullptr)
             return usageError (option + " needs a value, or is unknown");
 
         if (option == "--dir")
             options.folder = argv[++i];
+        else if (option == "--store")
+        {
+            modelSettings.storeFolder = argv[++i];
+            char here[4096];
+            if (! modelSettings.storeFolder.empty() && modelSettings.storeFolder[0] != '/'
+                && ::getcwd (here, sizeof (here)) != nullptr)
+                modelSettings.storeFolder = std::string (here) + "/" + modelSettings.storeFolder;
+        }
+        else if (option == "--pattern-capacity")
+        {
+            if (! needNumber (0, 0xFFFF))
+                return usageError ("bad value for --pattern-capacity");
+            modelSettings.patternCapacity = static_cast<int> (number);
+        }
+        else if (option == "--pattern-format")
+        {
+            const std::string digit = argv[++i];
+            if (digit != "2" && digit != "3" && digit != "4")
+                return usageError ("--pattern-format takes 2, 3 or 4");
+            switches.patternFormat = digit[0];
+        }
+        else if (option == "--slow")
+        {
+            if (! needNumber (0, 600000))
+                return usageError ("bad value for --slow");
+            options.timing.responseDelayMs = static_cast<int> (number);
+            switches.slowJobs = true;
+        }
+        else if (option == "--garble")
+        {
+            const std::string text = argv[++i];
+            const auto colon = text.find (':');
+            const auto mode = text.substr (0, colon);
+            long type = -1;
+            if (colon != std::string::npos && ! parseNumber (text.substr (colon + 1).c_str(), 0, 255, type))
+                return usageError ("bad type in --garble " + text);
+            switches.garble = mode == "short"   ? korvasim::Garble::kShort
+                              : mode == "long"  ? korvasim::Garble::kLong
+                              : mode == "value" ? korvasim::Garble::kBadValue
+                                                : korvasim::Garble::kNone;
+            if (switches.garble == korvasim::Garble::kNone)
+                return usageError ("--garble takes short, long or value, then :TYPE if wanted");
+            switches.garbleType = static_cast<int> (type);
+        }
         else if (option == "--name")
             options.name = argv[++i];
         else if (option == "--manufacturer")
@@ -211,12 +288,14 @@ int main (int argc, char** argv)
         else if (option == "--others")
         {
             const std::string kind = argv[++i];
-            if (kind == "echo")
+            if (kind == "model")
+                others = nullptr;
+            else if (kind == "echo")
                 others = korvasim::echoHandler();
             else if (kind == "silent")
                 others = korvasim::silentHandler();
             else
-                return usageError ("--others takes echo or silent");
+                return usageError ("--others takes model, echo or silent");
         }
         else
         {
@@ -240,6 +319,7 @@ int main (int argc, char** argv)
     sigaddset (&signals, SIGINT);
     sigaddset (&signals, SIGTERM);
     sigaddset (&signals, SIGHUP);
+    sigaddset (&signals, SIGUSR1);
     pthread_sigmask (SIG_BLOCK, &signals, nullptr);
     const int signalFd = ::signalfd (-1, &signals, SFD_CLOEXEC);
     if (signalFd < 0)
@@ -248,24 +328,45 @@ int main (int argc, char** argv)
         return 1;
     }
 
+    modelSettings.log = options.log;
+    korvasim::DeviceModel model (modelSettings);
+    model.setSwitches (switches);
+    std::string error;
+    if (! others && ! model.open (error))
+    {
+        std::fprintf (stderr, "korva-sim: %s\n", error.c_str());
+        return 1;
+    }
+
     korvasim::VirtualKorva device (options);
     for (auto& entry : handlers)
         device.setHandler (entry.first, entry.second);
-    device.setDefaultHandler (others);
+    if (others)
+        device.setDefaultHandler (others);
+    else
+        device.setDefaultHandler ([&model] (const korvasim::Message& request) { return model.answer (request); });
 
-    std::string error;
     if (! device.start (error))
     {
         std::fprintf (stderr, "korva-sim: %s\n", error.c_str());
         return 1;
     }
 
-    if (! device.waitUntilFinished (signalFd))
+    while (! device.waitUntilFinished (signalFd))
     {
         signalfd_siginfo info{};
         [[maybe_unused]] const auto n = ::read (signalFd, &info, sizeof (info));
+        if (info.ssi_signo == SIGUSR1)
+        {
+            if (const auto push = model.makePush())
+                device.sendMessage (*push);
+            else if (options.log)
+                options.log ("nothing to push: the device holds no project");
+            continue;
+        }
         if (options.log)
             options.log (std::string ("signal ") + std::to_string (info.ssi_signo) + ", unplugging");
+        break;
     }
 
     device.stop();

@@ -246,6 +246,11 @@ void VirtualKorva::setFaults (const Faults& faults)
     post ([this, faults] { m_link.setFaults (faults); });
 }
 
+void VirtualKorva::setResponseDelay (int milliseconds)
+{
+    post ([this, milliseconds] { m_link.setResponseDelay (milliseconds); });
+}
+
 void VirtualKorva::holdOutput (bool hold)
 {
     post (

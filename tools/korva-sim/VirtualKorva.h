@@ -74,6 +74,8 @@ public:
     void setDefaultHandler (Handler handler);
 
     void setFaults (const Faults& faults);
+    // The pause before each answer, from the next request on.
+    void setResponseDelay (int milliseconds);
     // Holds back everything the device sends until released (tests).
     void holdOutput (bool hold);
     // A message the device starts on its own, queued behind those in progress.

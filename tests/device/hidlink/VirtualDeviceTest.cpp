@@ -291,7 +291,9 @@ TEST_F (VirtualDeviceFixture, KorvaSimProgramIsListedIdlesAndRemovesItsSocketOnS
     createRegistry();
 
     const std::string program = KORVA_SIM_EXECUTABLE;
-    const std::vector<std::string> arguments = {program, "--dir", folder, "--name", "sim.sock", "--quiet"};
+    const TempFolder store;
+    const std::vector<std::string> arguments = {
+        program, "--dir", folder, "--name", "sim.sock", "--store", store.get().getFullPathName().toStdString(), "--quiet"};
     std::vector<char*> argv;
     for (const auto& argument : arguments)
         argv.push_back (const_cast<char*> (argument.c_str()));
