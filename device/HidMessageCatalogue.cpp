@@ -8,6 +8,8 @@
 #include "projects/ProjectDataManager.h"
 #include "projects/ProjectListModels.h"
 
+#include <initializer_list>
+
 namespace
 {
 juce::uint8 byteAt (const juce::MemoryBlock& block, size_t i)
@@ -19,6 +21,18 @@ juce::MemoryBlock oneByte (int value)
 {
     const auto b = static_cast<juce::uint8> (value);
     return juce::MemoryBlock (&b, 1);
+}
+
+// A status answer's result by the status byte: entry s of `byStatus` for
+// status s (0 to 3), 1002 for any other status, 1001 for a length other than 1.
+// kGoAhead in the table means the device agreed and the exchange goes on.
+constexpr int kGoAhead = 0;
+int statusResult (const juce::MemoryBlock& data, std::initializer_list<int> byStatus)
+{
+    if (data.getSize() != 1)
+        return HidSequenceManager::kResultLengthError;
+    const size_t status = byteAt (data, 0);
+    return status < byStatus.size() ? *(byStatus.begin() + status) : HidSequenceManager::kResultDataError;
 }
 
 constexpr size_t kRecordSize = 36;
@@ -200,26 +214,12 @@ void HidSequenceManager::onImportProject (const juce::MemoryBlock& data)
 
 void HidSequenceManager::onQueryExportProject (const juce::MemoryBlock& data)
 {
-    int result;
-    if (data.getSize() != 1)
-    {
-        result = kResultLengthError;
-    }
-    else
-    {
-        switch (byteAt (data, 0))
-        {
-            case 1:
-                requestExportProjectData();
-                release();
-                return;
-            case 0: result = kResultNoSpace; break;
-            case 2: result = kResultBusy; break;
-            default: result = kResultDataError; break;
-        }
-    }
+    const int result = statusResult (data, { kResultNoSpace, kGoAhead, kResultBusy, kResultDataError });
+    if (result == kGoAhead)
+        requestExportProjectData();
     release();
-    notify ([&] (HidSequenceManagerListener& l) { l.queryExportProjectResponsed (result); });
+    if (result != kGoAhead)
+        notify ([&] (HidSequenceManagerListener& l) { l.queryExportProjectResponsed (result); });
 }
 
 void HidSequenceManager::onExportProject (const juce::MemoryBlock& data)
@@ -318,41 +318,19 @@ void HidSequenceManager::onImportPattern (const juce::MemoryBlock& data)
 
 void HidSequenceManager::onQueryExportPattern (const juce::MemoryBlock& data)
 {
-    int result;
-    if (data.getSize() != 1)
-    {
-        result = kResultLengthError;
-    }
-    else
-    {
-        switch (byteAt (data, 0))
-        {
-            case 1:
-                requestExportPatternData();
-                release();
-                return;
-            case 2: result = kResultDeviceDataOld; break;
-            case 3: result = kResultAppDataOld; break;
-            default: result = kResultDataError; break;
-        }
-    }
+    const int result =
+        statusResult (data, { kResultDataError, kGoAhead, kResultDeviceDataOld, kResultAppDataOld });
+    if (result == kGoAhead)
+        requestExportPatternData();
     release();
-    notify ([&] (HidSequenceManagerListener& l) { l.queryExportPatternResponsed (result); });
+    if (result != kGoAhead)
+        notify ([&] (HidSequenceManagerListener& l) { l.queryExportPatternResponsed (result); });
 }
 
 void HidSequenceManager::onExportPattern (const juce::MemoryBlock& data)
 {
     release();
-    int result = kResultLengthError;
-    if (data.getSize() == 1)
-    {
-        switch (byteAt (data, 0))
-        {
-            case 1: result = kResultOK; break;
-            case 0: result = kResultRefused; break;
-            default: result = kResultDataError; break;
-        }
-    }
+    const int result = statusResult (data, { kResultRefused, kResultOK });
     notify ([&] (HidSequenceManagerListener& l) { l.exportPatternDataResponsed (result); });
 }
 
