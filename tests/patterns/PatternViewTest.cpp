@@ -579,7 +579,7 @@ TEST_F (PatternPage, ADroppedMidiFileIsSentToTheKorva)
     connect();
     data().getDropLengthSelector().setSelectedId (2); // "2 bar"
 
-    const auto file = tmp / "Dropped \xc3\xbc file.MID";
+    const auto file = tmp / juce::String::fromUTF8 ("Dropped \xc3\xbc file.MID");
     const auto bytes = midiFile ({ TrackBytes().noteOn (0, 60).noteOff (120, 60).endOfTrack (120) });
     ASSERT_TRUE (file.replaceWithData (bytes.data(), bytes.size()));
 
@@ -703,4 +703,183 @@ TEST_F (PatternPage, TheDevicesRefusalsReachTheUser)
     }
     data().actionListenerCallback (midi.getFullPathName());
     EXPECT_TRUE (waitForBox ("Communication Error (1003)"));
+}
+
+//==============================================================================
+// The connection change holds the message thread while it updates the page.
+
+namespace
+{
+// Turns a hang into a failure with a message, instead of a test that never ends.
+class HangGuard
+{
+public:
+    explicit HangGuard (int seconds)
+        : m_thread ([this, seconds] {
+              std::unique_lock<std::mutex> lock (m_mutex);
+              if (! m_wake.wait_for (lock, std::chrono::seconds (seconds), [this] { return m_done; }))
+              {
+                  std::fprintf (stderr, "hung: the message thread and the sequencer wait for each other\n");
+                  std::_Exit (3);
+              }
+          })
+    {
+    }
+    ~HangGuard()
+    {
+        {
+            const std::lock_guard<std::mutex> lock (m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_thread;
+};
+
+// Notes, on the sequencer's thread, whether the page was enabled when this
+// listener's turn came.
+class EnablementProbe final : public HidSequenceManagerListener
+{
+public:
+    std::atomic<juce::Component*> probed { nullptr }; // null: nothing to note
+    std::vector<bool> seen() const
+    {
+        const std::lock_guard<std::mutex> lock (m_mutex);
+        return m_seen;
+    }
+    void connectionChanged() override
+    {
+        if (auto* component = probed.load())
+        {
+            const bool enabled = component->isEnabled();
+            const std::lock_guard<std::mutex> lock (m_mutex);
+            m_seen.push_back (enabled);
+        }
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<bool> m_seen;
+};
+
+struct PatternPageConcurrency : PatternPage
+{
+    EnablementProbe probe;  // called after the page: registered before it
+    RecordingListener newest; // called before the page
+    std::atomic<int> posted { 0 };
+
+    void SetUp() override
+    {
+        sequencer.addListener (&probe);
+        PatternPage::SetUp();
+        probe.probed = &data();
+        sequencer.addListener (&newest);
+        page->onConnectionUpdatePosted = [this] { ++posted; };
+    }
+
+    void TearDown() override
+    {
+        probe.probed = nullptr;
+        sequencer.removeListener (&newest);
+        PatternPage::TearDown();
+        sequencer.removeListener (&probe);
+    }
+
+    // A connection change that reaches the page while the message thread is
+    // busy elsewhere (here: not running its loop).
+    void connectWhileTheMessageThreadIsBusy()
+    {
+        juce::StringArray ids { "KORVA" };
+        sequencer.onHidConnected (ids);
+        ASSERT_TRUE (waitUntil ([&] { return newest.has ("connectionChanged"); }));
+        juce::Thread::sleep (100); // the page is waiting for the message thread now
+    }
+};
+} // namespace
+
+TEST_F (PatternPageConcurrency, TheUpdateIsDoneBeforeTheSequencerGoesOn)
+{
+    HangGuard guard (60);
+    for (int i = 0; i < 5; ++i)
+    {
+        connect();
+        disconnect();
+    }
+    EXPECT_EQ (probe.seen(), (std::vector<bool> { true, false, true, false, true, false, true, false, true, false }));
+    EXPECT_EQ (posted.load(), 0);
+}
+
+TEST_F (PatternPageConcurrency, DestroyingThePageEndsAWaitingConnectionChange)
+{
+    HangGuard guard (60);
+    connectWhileTheMessageThreadIsBusy();
+
+    probe.probed = nullptr;
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    page.reset();
+    const auto elapsed = juce::Time::getMillisecondCounterHiRes() - start;
+    EXPECT_LT (elapsed, PatternView::kMessageThreadWaitMs / 2) << "the wait ran into its time limit";
+
+    // The sequencer went on with the other listeners.
+    EXPECT_TRUE (waitUntil ([&] { return events.has ("connectionChanged"); }));
+    EXPECT_EQ (posted.load(), 0);
+}
+
+// The message thread waiting for the sequencer's listener lock (here: another
+// listener leaving) while the sequencer waits for the message thread.
+TEST_F (PatternPageConcurrency, AListenerLeavingDuringAConnectionChangeDoesNotHang)
+{
+    HangGuard guard (60);
+    connectWhileTheMessageThreadIsBusy();
+
+    sequencer.removeListener (&probe);
+    EXPECT_EQ (posted.load(), 1) << "the page gave up holding the message thread and posted its update";
+    EXPECT_FALSE (data().isEnabled());
+    EXPECT_TRUE (runMessageLoopUntil ([&] { return data().isEnabled(); }));
+    sequencer.addListener (&probe);
+}
+
+TEST_F (PatternPageConcurrency, PagesComeAndGoWhileTheKorvaIsPluggedInAndOut)
+{
+    HangGuard guard (120);
+    probe.probed = nullptr;
+    std::atomic<bool> stop { false };
+    std::thread plugging ([&] {
+        juce::Random random (7);
+        juce::StringArray ids { "KORVA" };
+        for (int i = 0; i < 60 && ! stop; ++i)
+        {
+            if (i % 2 == 0)
+                sequencer.onHidConnected (ids);
+            else
+                sequencer.onHidDisconnected (ids);
+            juce::Thread::sleep (random.nextInt (15));
+        }
+    });
+
+    juce::Random random (11);
+    for (int round = 0; round < 12; ++round)
+    {
+        runMessageLoopFor (random.nextInt (40));
+        if (round % 3 == 2)
+        {
+            // A busy message thread now and then, then a new page.
+            juce::Thread::sleep (random.nextInt (30));
+            page = std::make_unique<PatternView> (sequencer, patterns);
+            page->setBounds (0, 0, 815, 348);
+            page->onTransitioned (true);
+        }
+    }
+    plugging.join();
+
+    // Whatever the order, the page ends up showing the last state.
+    EXPECT_TRUE (runMessageLoopUntil ([&] { return data().isEnabled() == sequencer.isConnected(); }));
+    runMessageLoopFor (100);
+    EXPECT_EQ (data().isEnabled(), sequencer.isConnected());
 }
