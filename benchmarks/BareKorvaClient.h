@@ -22,7 +22,7 @@ class BareKorvaClient
 public:
     explicit BareKorvaClient (const std::string& path)
     {
-        sockaddr_un address {};
+        sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::strncpy (address.sun_path, path.c_str(), sizeof (address.sun_path) - 1);
         m_fd = ::socket (AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);

@@ -49,9 +49,9 @@ std::vector<std::uint8_t> densePattern()
     {
         for (int slot = 0; slot < korva::kSlotCount; ++slot)
         {
-            const int added = korva::addNoteToStep (record.block, step, slot % korva::kSubPositionCount,
-                                                    (std::uint8_t) (36 + slot * 7 + step % 5),
-                                                    (std::uint8_t) (40 + slot * 10));
+            const int added =
+                korva::addNoteToStep (record.block, step, slot % korva::kSubPositionCount,
+                                      (std::uint8_t) (36 + slot * 7 + step % 5), (std::uint8_t) (40 + slot * 10));
             if (added >= 0)
                 record.block.notes[step][added].length = (std::uint16_t) (slot < 6 ? 3 : 127);
         }
@@ -60,7 +60,7 @@ std::vector<std::uint8_t> densePattern()
     }
     korva::PatternPayload payload;
     korva::encodePattern (record, payload);
-    return { payload.begin(), payload.end() };
+    return {payload.begin(), payload.end()};
 }
 
 std::vector<std::uint8_t> patternInfo()
@@ -89,10 +89,10 @@ std::unique_ptr<korvasim::VirtualKorva> startDevice (const std::string& folder)
     options.folder = folder;
     options.name = "korva.sock";
     auto device = std::make_unique<korvasim::VirtualKorva> (options);
-    device->setHandler (kImportPatternType, korvasim::fixedAnswer ({ kImportPatternType, densePattern() }));
-    device->setHandler (kPatternInfoType, korvasim::fixedAnswer ({ kPatternInfoType, patternInfo() }));
+    device->setHandler (kImportPatternType, korvasim::fixedAnswer ({kImportPatternType, densePattern()}));
+    device->setHandler (kPatternInfoType, korvasim::fixedAnswer ({kPatternInfoType, patternInfo()}));
     std::string error;
-    if (! device->start (error))
+    if (!device->start (error))
         return nullptr;
     return device;
 }
@@ -115,7 +115,7 @@ double nowMs()
 bool pumpUntil (const std::function<bool()>& condition, int timeoutMs)
 {
     const auto deadline = nowMs() + timeoutMs;
-    while (! condition())
+    while (!condition())
     {
         if (nowMs() > deadline)
             return false;
@@ -128,18 +128,18 @@ juce::MouseEvent dragEvent (juce::Component& component, int dx)
 {
     const juce::Point<float> down (300.0f, 150.0f);
     const auto now = juce::Time::getCurrentTime();
-    return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), down + juce::Point<float> ((float) dx, 0),
-                             juce::ModifierKeys::leftButtonModifier, juce::MouseInputSource::defaultPressure,
-                             juce::MouseInputSource::defaultOrientation, juce::MouseInputSource::defaultRotation,
-                             juce::MouseInputSource::defaultTiltX, juce::MouseInputSource::defaultTiltY, &component,
-                             &component, now, down, now, 1, dx != 0);
+    return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(),
+                             down + juce::Point<float> ((float)dx, 0), juce::ModifierKeys::leftButtonModifier,
+                             juce::MouseInputSource::defaultPressure, juce::MouseInputSource::defaultOrientation,
+                             juce::MouseInputSource::defaultRotation, juce::MouseInputSource::defaultTiltX,
+                             juce::MouseInputSource::defaultTiltY, &component, &component, now, down, now, 1, dx != 0);
 }
 
 // Notes when the sequencer hands the file to its listeners.
 struct AnswerClock final : public HidSequenceManagerListener
 {
     void importPatternDataResponsed (juce::File, int) override { answered = nowMs(); }
-    std::atomic<double> answered { -1.0 };
+    std::atomic<double> answered{-1.0};
 };
 
 struct Gesture
@@ -157,7 +157,7 @@ struct Program
     {
         ::setenv ("KORVA_VIRTUAL_DIR", folder.c_str(), 1);
         device = startDevice (folder);
-        hidlink::HidManager::createInstance ({ hidlink::makeVirtualBackend (folder) });
+        hidlink::HidManager::createInstance ({hidlink::makeVirtualBackend (folder)});
         patterns = std::make_unique<korva::PatternDataManager> (juce::File (folder).getChildFile ("Temp"));
         sequencer = std::make_unique<HidSequenceManager>();
         sequencer->setPatternConversions (patterns.get());
@@ -167,11 +167,13 @@ struct Program
         connected = device != nullptr && pumpUntil ([this] { return sequencer->isConnected(); }, 5000);
 
         if (device != nullptr)
-            device->setReportObserver ([this] (const std::vector<std::uint8_t>& report) {
-                double unseen = -1.0;
-                if (report.size() > 2 && report[1] == korvasim::kStart && report[2] == kImportPatternType)
-                    requestSeen.compare_exchange_strong (unseen, nowMs());
-            });
+            device->setReportObserver (
+                [this] (const std::vector<std::uint8_t>& report)
+                {
+                    double unseen = -1.0;
+                    if (report.size() > 2 && report[1] == korvasim::kStart && report[2] == kImportPatternType)
+                        requestSeen.compare_exchange_strong (unseen, nowMs());
+                });
         sequencer->addListener (&clock);
 
         // Not shown: no pattern-information poll comes between the gestures.
@@ -208,7 +210,7 @@ struct Program
         const bool made = pumpUntil ([&] { return component.getPreparedFile().isNotEmpty(); }, 5000);
         Gesture gesture;
         if (made)
-            gesture = { nowMs() - start, requestSeen - start, clock.answered - start };
+            gesture = {nowMs() - start, requestSeen - start, clock.answered - start};
         component.mouseUp (dragEvent (component, 0));
         // The transport goes idle before the next request is reserved, as between two gestures of a user.
         juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
@@ -222,7 +224,7 @@ struct Program
     std::unique_ptr<HidDeviceManager> deviceManager;
     std::unique_ptr<PatternView> page;
     AnswerClock clock;
-    std::atomic<double> requestSeen { -1.0 };
+    std::atomic<double> requestSeen{-1.0};
     bool connected = false;
 };
 
@@ -242,7 +244,7 @@ double bareExchangeMedian()
             client.receive (kImportPatternType, korva::kPatternPayloadSize);
             times.push_back (nowMs() - start);
         }
-        if (client.ok() && (int) times.size() == kGestures)
+        if (client.ok() && (int)times.size() == kGestures)
             result = median (times);
     }
     juce::File (folder).deleteRecursively();
@@ -276,7 +278,7 @@ double renderMedian (int bars)
 
 void BM_DragOutWait (benchmark::State& state)
 {
-    const int bars = (int) state.range (0);
+    const int bars = (int)state.range (0);
     if (hidlink::HidManager::getInstanceWithoutCreating() != nullptr)
     {
         state.SkipWithError ("another benchmark holds the device registry: run with --benchmark_filter=DragOut");
@@ -288,7 +290,7 @@ void BM_DragOutWait (benchmark::State& state)
         std::vector<double> waits, toRequest, toListeners;
         {
             Program program;
-            if (! program.connected)
+            if (!program.connected)
             {
                 state.SkipWithError ("the virtual KORVA did not connect");
                 return;

@@ -76,28 +76,26 @@ FileDropArea::FileDropArea (const juce::File& temporaryFolder) : m_temporaryFold
 
 bool FileDropArea::isInterestedInFileDrag (const juce::StringArray& files)
 {
-    if (! isEnabled() || files.isEmpty())
+    if (!isEnabled() || files.isEmpty())
         return false;
 
     const auto& path = files[0];
-    if (! path.containsChar ('.') || path.fromLastOccurrenceOf (".", false, false).toLowerCase() != "mid")
+    if (!path.containsChar ('.') || path.fromLastOccurrenceOf (".", false, false).toLowerCase() != "mid")
         return false;
 
     // A file dragged out of this page lies in a subfolder of the temporary folder.
-    return ! isSameFolder (juce::File (path).getParentDirectory().getParentDirectory(), m_temporaryFolder);
+    return !isSameFolder (juce::File (path).getParentDirectory().getParentDirectory(), m_temporaryFolder);
 }
 
 void FileDropArea::filesDropped (const juce::StringArray& files, int, int)
 {
-    if (! files.isEmpty())
+    if (!files.isEmpty())
         sendActionMessage (juce::File (files[0]).getFullPathName());
 }
 
 //==============================================================================
 PatternDataComponent::PatternDataComponent (HidSequenceManager& sequencer, korva::PatternDataManager& patterns)
-    : showMessage (showWarningBox),
-      m_sequencer (sequencer),
-      m_patterns (patterns),
+    : showMessage (showWarningBox), m_sequencer (sequencer), m_patterns (patterns),
       m_dropArea (patterns.getTemporaryFolder())
 {
     const auto korva = loadResourceImage ("korva_image.png");
@@ -195,12 +193,12 @@ void PatternDataComponent::resized()
 
 void PatternDataComponent::mouseDrag (const juce::MouseEvent& e)
 {
-    if (! isEnabled())
+    if (!isEnabled())
         return;
 
     if (m_preparedFile.isEmpty())
     {
-        if (! m_idle)
+        if (!m_idle)
             return; // the conversion is under way
 
         m_patterns.renderBarCount = barsOf (m_renderLength);
@@ -210,7 +208,7 @@ void PatternDataComponent::mouseDrag (const juce::MouseEvent& e)
         return;
     }
 
-    if (! m_fileDragStarted)
+    if (!m_fileDragStarted)
         startFileDrag (e);
 }
 
@@ -284,16 +282,22 @@ void PatternDataComponent::importPatternDataResponsed (juce::File midiFile, int 
     {
         case HidSequenceManager::kResultOK:
             // A file that arrives after the mouse was released belongs to no gesture.
-            if (! m_idle)
+            if (!m_idle)
                 m_preparedFile = midiFile.getFullPathName();
             break;
         case HidSequenceManager::kResultRenderError:
         case HidSequenceManager::kResultMidiWriteError:
             message ("Failed to convert pattern into MIDI file (" + code (result) + ")");
             break;
-        case HidSequenceManager::kResultDeviceDataOld: message (kDeviceDataOld); break;
-        case HidSequenceManager::kResultAppDataOld: message (kAppDataOld); break;
-        default: message ("Communication Error (" + code (result) + ")"); break;
+        case HidSequenceManager::kResultDeviceDataOld:
+            message (kDeviceDataOld);
+            break;
+        case HidSequenceManager::kResultAppDataOld:
+            message (kAppDataOld);
+            break;
+        default:
+            message ("Communication Error (" + code (result) + ")");
+            break;
     }
 }
 
@@ -304,10 +308,17 @@ void PatternDataComponent::queryExportPatternResponsed (int result)
 
     switch (result)
     {
-        case HidSequenceManager::kResultOK: break; // the sequencer goes on sending the pattern
-        case HidSequenceManager::kResultDeviceDataOld: message (kDeviceDataOld); break;
-        case HidSequenceManager::kResultAppDataOld: message (kAppDataOld); break;
-        default: message ("Communication Error (" + code (result) + ")"); break;
+        case HidSequenceManager::kResultOK:
+            break; // the sequencer goes on sending the pattern
+        case HidSequenceManager::kResultDeviceDataOld:
+            message (kDeviceDataOld);
+            break;
+        case HidSequenceManager::kResultAppDataOld:
+            message (kAppDataOld);
+            break;
+        default:
+            message ("Communication Error (" + code (result) + ")");
+            break;
     }
 }
 

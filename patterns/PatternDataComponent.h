@@ -110,8 +110,8 @@ private:
     juce::Image m_korvaImage;         // the device, 170 x 100
     juce::Image m_korvaImageDisabled; // the same, dimmed
     juce::Image m_fileIcon;
-    juce::Image m_dragIcon;           // the file icon, dimmed
-    juce::Image m_dropIcon;           // 173 x 100
+    juce::Image m_dragIcon; // the file icon, dimmed
+    juce::Image m_dropIcon; // 173 x 100
 
     ConvertingBar m_convertingBar;
     FileDropArea m_dropArea;

@@ -121,16 +121,18 @@ bool PatternView::runWithMessageThreadHeld (const std::function<void()>& work)
     std::mutex watchLock;
     std::condition_variable watchWake;
     bool finished = false;
-    std::atomic<bool> timedOut { false };
+    std::atomic<bool> timedOut{false};
 
-    std::thread watchdog ([&] {
-        std::unique_lock<std::mutex> lock (watchLock);
-        if (! watchWake.wait_for (lock, std::chrono::milliseconds (kMessageThreadWaitMs), [&] { return finished; }))
+    std::thread watchdog (
+        [&]
         {
-            timedOut = true;
-            m_messageLock.abort();
-        }
-    });
+            std::unique_lock<std::mutex> lock (watchLock);
+            if (!watchWake.wait_for (lock, std::chrono::milliseconds (kMessageThreadWaitMs), [&] { return finished; }))
+            {
+                timedOut = true;
+                m_messageLock.abort();
+            }
+        });
 
     bool done = false;
     {
@@ -138,10 +140,10 @@ bool PatternView::runWithMessageThreadHeld (const std::function<void()>& work)
 
         // A wait can also end without the lock for an abort meant for an
         // earlier call: look again unless it is time to give up.
-        while (! lock.isLocked() && ! m_closing && ! timedOut)
+        while (!lock.isLocked() && !m_closing && !timedOut)
             lock.retryLock();
 
-        if (lock.isLocked() && ! m_closing)
+        if (lock.isLocked() && !m_closing)
         {
             work();
             done = true;
@@ -162,7 +164,7 @@ bool PatternView::shouldDropFilesWhenDraggedExternally (const juce::DragAndDropT
                                                         juce::StringArray& files, bool& canMoveFiles)
 {
     const auto path = details.description.toString();
-    if (! juce::File::isAbsolutePath (path) || ! juce::File (path).existsAsFile())
+    if (!juce::File::isAbsolutePath (path) || !juce::File (path).existsAsFile())
         return false;
 
     // JUCE puts "file://" before a bare path without encoding it; a path with a
@@ -180,11 +182,11 @@ juce::String PatternView::fileUriOf (const juce::File& file)
     std::string uri = "file://";
     for (const unsigned char c : path)
     {
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'
-                           || c == '.' || c == '_' || c == '~' || c == '/';
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '.' || c == '_' || c == '~' || c == '/';
         if (plain)
         {
-            uri += (char) c;
+            uri += (char)c;
         }
         else
         {

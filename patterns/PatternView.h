@@ -75,7 +75,7 @@ private:
     // connectionChanged's hold on the message thread, and the destructor's way
     // to make it let go.
     juce::MessageManager::Lock m_messageLock;
-    std::atomic<bool> m_closing { false };
+    std::atomic<bool> m_closing{false};
     std::mutex m_connectionCallLock;
 
     infra::MessageThreadTaskBox m_taskBox;

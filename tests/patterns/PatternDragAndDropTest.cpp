@@ -27,12 +27,12 @@ std::vector<std::uint8_t> patternBytes()
     addNote (record, 16, 0, 64, 7);
     korva::PatternPayload payload;
     korva::encodePattern (record, payload);
-    return { payload.begin(), payload.end() };
+    return {payload.begin(), payload.end()};
 }
 
 korvasim::Handler answer (std::uint8_t type, std::vector<std::uint8_t> payload)
 {
-    return korvasim::fixedAnswer (korvasim::Message { type, std::move (payload) });
+    return korvasim::fixedAnswer (korvasim::Message{type, std::move (payload)});
 }
 
 int countRequests (const korvasim::VirtualKorva& korva, std::uint8_t type)
@@ -78,13 +78,13 @@ TEST (XdndPeers, FileUrisAndADragFromSourceToTarget)
     EXPECT_EQ (x11::pathOfFileUri ("http://host/x"), std::nullopt);
 
     ASSERT_TRUE (x11probe::displayAvailable()) << "the GUI tests need an X display (make test starts Xvfb)";
-    x11::XdndDropTarget target ({ 1000, 700, 100, 100 });
+    x11::XdndDropTarget target ({1000, 700, 100, 100});
     ASSERT_TRUE (target.isReady());
     EXPECT_EQ (x11::XdndDragSource::dropWindowAt (1050, 750), target.windowId());
 
     x11::XdndDragSource source;
     ASSERT_TRUE (source.isReady());
-    const std::vector<std::string> uris { x11::fileUri ("/tmp/one.mid"), x11::fileUri ("/tmp/two words.mid") };
+    const std::vector<std::string> uris{x11::fileUri ("/tmp/one.mid"), x11::fileUri ("/tmp/two words.mid")};
     source.drag (target.windowId(), 1050, 750, uris);
     ASSERT_TRUE (source.waitUntilDone (5000));
     const auto outcome = source.outcome();
@@ -92,7 +92,7 @@ TEST (XdndPeers, FileUrisAndADragFromSourceToTarget)
     EXPECT_TRUE (outcome.dataSent);
     EXPECT_EQ (outcome.action, "XdndActionCopy");
     ASSERT_TRUE (target.waitForDrops (1, 1000));
-    EXPECT_EQ (target.drops(), std::vector<std::vector<std::string>> { uris });
+    EXPECT_EQ (target.drops(), std::vector<std::vector<std::string>>{uris});
     EXPECT_EQ (target.lastRequestedAction(), "XdndActionCopy");
 }
 
@@ -114,25 +114,27 @@ TEST (PatternPageOnTheDesktop, AMidiFileIsDraggedOutAndAnotherDroppedIn)
     options.folder = devices.getFullPathName().toStdString();
     options.name = "korva.sock";
     korvasim::VirtualKorva korva (options);
-    korva.setHandler (0x00, answer (0x00, { 0, 10, 0x03, 0xE8, 0 })); // no projects
+    korva.setHandler (0x81, answer (0x81, {1}));                    // the firmware probe: no warning box
+    korva.setHandler (0x00, answer (0x00, {0, 10, 0x03, 0xE8, 0})); // no projects
     std::vector<std::uint8_t> info (20, 0);
     info[0] = 3;
     info[1] = 12;
     korva.setHandler (0x30, answer (0x30, info));
     korva.setHandler (0x31, answer (0x31, patternBytes()));
-    korva.setHandler (0x32, answer (0x32, { 1 }));
-    korva.setHandler (0x33, answer (0x33, { 1 }));
+    korva.setHandler (0x32, answer (0x32, {1}));
+    korva.setHandler (0x33, answer (0x33, {1}));
     std::string error;
     ASSERT_TRUE (korva.start (error)) << error;
 
     const auto errors = folder / "stderr.txt";
     ProgramProcess program (KORVA_APP_BINARY, home, errors,
-                            { { "KORVA_VIRTUAL_DIR", devices.getFullPathName().toStdString() } });
+                            {{"KORVA_VIRTUAL_DIR", devices.getFullPathName().toStdString()}});
     ASSERT_GT (program.pid(), 0);
 
     x11probe::WindowInfo window;
     ASSERT_TRUE (waitUntil (
-        [&] {
+        [&]
+        {
             for (const auto& w : x11probe::windowsOfProcess (program.pid()))
                 if (w.mapped && w.title == "KORVA Manager" && w.width == 835 && w.height == 410)
                     window = w;
@@ -141,7 +143,7 @@ TEST (PatternPageOnTheDesktop, AMidiFileIsDraggedOutAndAnotherDroppedIn)
         30000));
     const auto bounds = x11::rootBoundsOf (window.id);
     ASSERT_TRUE (bounds.has_value());
-    const Screen screen { *bounds };
+    const Screen screen{*bounds};
 
     // Connected once the version probe has come; then to the PATTERN page, which asks every second.
     ASSERT_TRUE (waitUntil ([&] { return countRequests (korva, 0x81) > 0; }, 15000));
@@ -153,7 +155,7 @@ TEST (PatternPageOnTheDesktop, AMidiFileIsDraggedOutAndAnotherDroppedIn)
     // Someone to drop onto, beside the window.
     const int targetX = screen.window.x + 835 + 220 <= 1280 ? screen.window.x + 835 + 20 : 20;
     const int targetY = screen.window.x + 835 + 220 <= 1280 ? screen.window.y : screen.window.y + 410 + 20;
-    x11::XdndDropTarget target ({ targetX, targetY, 200, 200 });
+    x11::XdndDropTarget target ({targetX, targetY, 200, 200});
     ASSERT_TRUE (target.isReady());
 
     //==========================================================================
@@ -175,7 +177,8 @@ TEST (PatternPageOnTheDesktop, AMidiFileIsDraggedOutAndAnotherDroppedIn)
     const int dropX = targetX + 100, dropY = targetY + 100;
     pointer.glideTo (dropX, dropY, 40, 15);
     ASSERT_TRUE (waitUntil (
-        [&] {
+        [&]
+        {
             pointer.moveTo (dropX + (pointer.x() == dropX ? 3 : 0), dropY);
             juce::Thread::sleep (30);
             return target.positionsAnswered() > 0;
@@ -195,7 +198,7 @@ TEST (PatternPageOnTheDesktop, AMidiFileIsDraggedOutAndAnotherDroppedIn)
     ASSERT_TRUE (path.has_value()) << uri;
     EXPECT_EQ (juce::File (juce::String::fromUTF8 (path->c_str())), made);
     EXPECT_TRUE (made.getFileName().startsWith ("TRK03_PTN12_")) << made.getFileName();
-    EXPECT_EQ (notesOf (parseWrittenFile (fileBytes (made))), (std::vector<int> { 60, 64, 60, 64 })); // "4 bar"
+    EXPECT_EQ (notesOf (parseWrittenFile (fileBytes (made))), (std::vector<int>{60, 64, 60, 64})); // "4 bar"
     EXPECT_EQ (target.lastRequestedAction(), "XdndActionCopy");
     EXPECT_EQ (countRequests (korva, 0x31), 1);
 
@@ -206,11 +209,11 @@ TEST (PatternPageOnTheDesktop, AMidiFileIsDraggedOutAndAnotherDroppedIn)
     ASSERT_NE (dropTarget, 0u);
 
     const auto midi = folder / juce::String::fromUTF8 ("Drop \xc3\xbc here.MID");
-    const auto bytes = midiFile ({ TrackBytes().noteOn (0, 60).noteOff (120, 60).endOfTrack (120) });
+    const auto bytes = midiFile ({TrackBytes().noteOn (0, 60).noteOff (120, 60).endOfTrack (120)});
     ASSERT_TRUE (midi.replaceWithData (bytes.data(), bytes.size()));
     {
         x11::XdndDragSource source;
-        source.drag (dropTarget, areaX, areaY, { x11::fileUri (midi.getFullPathName().toStdString()) });
+        source.drag (dropTarget, areaX, areaY, {x11::fileUri (midi.getFullPathName().toStdString())});
         ASSERT_TRUE (source.waitUntilDone (5000));
         EXPECT_TRUE (source.outcome().dataSent);
     }
@@ -219,7 +222,7 @@ TEST (PatternPageOnTheDesktop, AMidiFileIsDraggedOutAndAnotherDroppedIn)
     {
         if (request.type == 0x32)
         {
-            EXPECT_EQ (request.payload, std::vector<std::uint8_t> { 0x33 });
+            EXPECT_EQ (request.payload, std::vector<std::uint8_t>{0x33});
         }
         if (request.type != 0x33)
             continue;
@@ -233,7 +236,7 @@ TEST (PatternPageOnTheDesktop, AMidiFileIsDraggedOutAndAnotherDroppedIn)
     // The file dragged out of the page is not taken back.
     {
         x11::XdndDragSource source;
-        source.drag (dropTarget, areaX, areaY, { uri });
+        source.drag (dropTarget, areaX, areaY, {uri});
         ASSERT_TRUE (source.waitUntilDone (5000));
     }
     juce::Thread::sleep (1500);

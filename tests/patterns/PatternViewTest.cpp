@@ -2,9 +2,9 @@
 // the drag-out gesture through the component's mouse handlers, the drop area
 // and every message the page shows.
 
+#include "patterns/PatternView.h"
 #include "app/FlashingMessage.h"
 #include "patterns/PatternRecord.h"
-#include "patterns/PatternView.h"
 #include "tests/patterns/MidiTestSupport.h"
 #include "tests/patterns/engine/EngineTestSupport.h"
 #include "tests/support/MessageLevelKorva.h"
@@ -24,8 +24,8 @@ constexpr int kTrack = 3, kPattern = 12;
 juce::MemoryBlock patternInfo (int track, int pattern)
 {
     juce::MemoryBlock payload (20, true);
-    payload[0] = (char) track;
-    payload[1] = (char) pattern;
+    payload[0] = (char)track;
+    payload[1] = (char)pattern;
     payload[2] = 74; // controller lane 0
     return payload;
 }
@@ -73,7 +73,7 @@ juce::MouseEvent mouseEventAt (juce::Component& component, juce::Point<int> posi
 struct PatternPage : ::testing::Test
 {
     TempFolder tmp;
-    korva::PatternDataManager patterns { tmp / "Temp" };
+    korva::PatternDataManager patterns{tmp / "Temp"};
 
     // The device: its pattern information, its pattern (held back while the
     // gate is closed) and its answers to a dropped file.
@@ -81,10 +81,10 @@ struct PatternPage : ::testing::Test
     juce::MemoryBlock infoAnswer = patternInfo (kTrack, kPattern);
     juce::MemoryBlock patternAnswer = patternPayload();
     int queryStatus = 1, exportStatus = 1;
-    std::atomic<bool> gateOpen { true };
+    std::atomic<bool> gateOpen{true};
 
     HidSequenceManager sequencer;
-    MessageLevelKorva korva { sequencer };
+    MessageLevelKorva korva{sequencer};
     RecordingListener events;
     std::unique_ptr<PatternView> page;
     std::vector<juce::String> boxes;
@@ -100,17 +100,23 @@ struct PatternPage : ::testing::Test
     void SetUp() override
     {
         FlashingMessage::getInstance()->setMessage ({});
-        korva.answer = [this] (juce::uint8 type, const juce::MemoryBlock&) -> std::optional<juce::MemoryBlock> {
+        korva.answer = [this] (juce::uint8 type, const juce::MemoryBlock&) -> std::optional<juce::MemoryBlock>
+        {
             if (type == HidSequenceManager::kImportPattern)
                 waitUntil ([this] { return gateOpen.load(); }, 10000);
             const std::lock_guard<std::mutex> lock (deviceLock);
             switch (type)
             {
-                case HidSequenceManager::kPatternInfo: return infoAnswer;
-                case HidSequenceManager::kImportPattern: return patternAnswer;
-                case HidSequenceManager::kQueryExportPattern: return bytesOf ({ queryStatus });
-                case HidSequenceManager::kExportPattern: return bytesOf ({ exportStatus });
-                default: return std::nullopt;
+                case HidSequenceManager::kPatternInfo:
+                    return infoAnswer;
+                case HidSequenceManager::kImportPattern:
+                    return patternAnswer;
+                case HidSequenceManager::kQueryExportPattern:
+                    return bytesOf ({queryStatus});
+                case HidSequenceManager::kExportPattern:
+                    return bytesOf ({exportStatus});
+                default:
+                    return std::nullopt;
             }
         };
         sequencer.setTransport (&korva);
@@ -119,7 +125,8 @@ struct PatternPage : ::testing::Test
 
         page = std::make_unique<PatternView> (sequencer, patterns);
         page->setBounds (0, 0, 815, 348);
-        data().showMessage = [this] (const juce::String& title, const juce::String& text) {
+        data().showMessage = [this] (const juce::String& title, const juce::String& text)
+        {
             EXPECT_EQ (title, "");
             boxes.push_back (text);
         };
@@ -137,16 +144,16 @@ struct PatternPage : ::testing::Test
 
     void connect()
     {
-        juce::StringArray ids { "KORVA" };
+        juce::StringArray ids{"KORVA"};
         sequencer.onHidConnected (ids);
         ASSERT_TRUE (runMessageLoopUntil ([&] { return data().isEnabled(); }));
     }
 
     void disconnect()
     {
-        juce::StringArray ids { "KORVA" };
+        juce::StringArray ids{"KORVA"};
         sequencer.onHidDisconnected (ids);
-        ASSERT_TRUE (runMessageLoopUntil ([&] { return ! data().isEnabled(); }));
+        ASSERT_TRUE (runMessageLoopUntil ([&] { return !data().isEnabled(); }));
     }
 
     void connectAndWaitForPattern()
@@ -156,7 +163,7 @@ struct PatternPage : ::testing::Test
     }
 
     // Mouse gestures on the left half, away from the children.
-    const juce::Point<int> downAt { 300, 150 };
+    const juce::Point<int> downAt{300, 150};
     void drag (int dx = 5) { data().mouseDrag (mouseEventAt (data(), downAt + juce::Point<int> (dx, 0), downAt)); }
     void release() { data().mouseUp (mouseEventAt (data(), downAt, downAt)); }
 
@@ -206,8 +213,8 @@ struct PatternPage : ::testing::Test
         return n;
     }
 
-    const juce::Rectangle<int> trackBox { 295, 80, 30, 20 };
-    const juce::Rectangle<int> patternBox { 295, 100, 30, 20 };
+    const juce::Rectangle<int> trackBox{295, 80, 30, 20};
+    const juce::Rectangle<int> patternBox{295, 100, 30, 20};
 };
 
 bool isWhite (juce::Colour c)
@@ -254,7 +261,7 @@ TEST_F (PatternPage, LayoutSelectorsAndImages)
     int maxAlpha = 0;
     for (int y = 0; y < image.getHeight(); ++y)
         for (int x = 0; x < image.getWidth(); ++x)
-            maxAlpha = std::max (maxAlpha, (int) image.getPixelAt (x, y).getAlpha());
+            maxAlpha = std::max (maxAlpha, (int)image.getPixelAt (x, y).getAlpha());
     EXPECT_GT (maxAlpha, 100);
     EXPECT_LE (maxAlpha, 154);
 }
@@ -265,13 +272,13 @@ TEST_F (PatternPage, TheCurrentPatternShowsWhileConnected)
     EXPECT_FALSE (data().isEnabled());
     EXPECT_TRUE (showsText (trackBox, ""));
     EXPECT_TRUE (showsText (patternBox, ""));
-    EXPECT_EQ (countPixelsWhere ({ 297, 153, 48, 60 }, [] (juce::Colour c) { return ! isWhite (c); }), 0);
+    EXPECT_EQ (countPixelsWhere ({297, 153, 48, 60}, [] (juce::Colour c) { return !isWhite (c); }), 0);
     const auto grey = juce::Colour (PatternDataComponent::kDisabledColour).getARGB();
     auto snapshot = data().createComponentSnapshot (data().getLocalBounds(), false, 1.0f);
     EXPECT_EQ (snapshot.getPixelAt (0, 134).getARGB(), grey);
     EXPECT_EQ (snapshot.getPixelAt (367, 134).getARGB(), grey);
     const auto darkness = [&] {
-        return countPixelsWhere ({ 40, 40, 170, 100 }, [] (juce::Colour c) { return c.getBrightness() < 0.5f; });
+        return countPixelsWhere ({40, 40, 170, 100}, [] (juce::Colour c) { return c.getBrightness() < 0.5f; });
     };
     const int dimmedInk = darkness();
 
@@ -280,7 +287,7 @@ TEST_F (PatternPage, TheCurrentPatternShowsWhileConnected)
     connect();
     EXPECT_TRUE (showsText (trackBox, "--"));
     EXPECT_TRUE (showsText (patternBox, "--"));
-    EXPECT_GT (countPixelsWhere ({ 297, 153, 48, 60 }, [] (juce::Colour c) { return ! isWhite (c); }), 100);
+    EXPECT_GT (countPixelsWhere ({297, 153, 48, 60}, [] (juce::Colour c) { return !isWhite (c); }), 100);
     EXPECT_GT (darkness(), dimmedInk);
     snapshot = data().createComponentSnapshot (data().getLocalBounds(), false, 1.0f);
     EXPECT_EQ (snapshot.getPixelAt (0, 134).getARGB(), 0xFF000000u);
@@ -292,8 +299,8 @@ TEST_F (PatternPage, TheCurrentPatternShowsWhileConnected)
 
     // From here on the answers store nothing.
     setInfoAnswer (juce::MemoryBlock (19));
-    ASSERT_TRUE (runMessageLoopUntil (
-        [&] { return FlashingMessage::getInstance()->getMessage().contains ("(1001)"); }, 4000));
+    ASSERT_TRUE (
+        runMessageLoopUntil ([&] { return FlashingMessage::getInstance()->getMessage().contains ("(1001)"); }, 4000));
 
     // Either number unknown: both dashes.
     patterns.trackNumber = -1;
@@ -338,9 +345,8 @@ TEST_F (PatternPage, HidingThePageDropsAWaitingRequest)
     drag(); // the pattern request holds the line
     ASSERT_TRUE (waitUntil ([&] { return korva.count (HidSequenceManager::kImportPattern) == 1; }));
     sequencer.requestGetPatternInfo();
-    ASSERT_TRUE (waitUntil ([&] {
-        return sequencer.getRequestor().getReservedType() == HidSequenceManager::kPatternInfo;
-    }));
+    ASSERT_TRUE (
+        waitUntil ([&] { return sequencer.getRequestor().getReservedType() == HidSequenceManager::kPatternInfo; }));
 
     page->onTransitioned (false);
     EXPECT_EQ (sequencer.getRequestor().getReservedType(), HidSequenceRequestor::kNone);
@@ -364,7 +370,8 @@ TEST_F (PatternPage, PatternInformationAnswersReachTheStatusLine)
     std::thread sequencerThread ([&] { data().getPatternInfoResponsed (HidSequenceManager::kResultDataError); });
     sequencerThread.join();
     EXPECT_TRUE (runMessageLoopUntil (
-        [&] { return FlashingMessage::getInstance()->getMessage() == "Get Pattern Info | Communication Error (1002)"; }));
+        [&]
+        { return FlashingMessage::getInstance()->getMessage() == "Get Pattern Info | Communication Error (1002)"; }));
 
     setInfoAnswer (patternInfo (kTrack, kPattern));
     EXPECT_TRUE (runMessageLoopUntil ([&] { return FlashingMessage::getInstance()->getMessage().isEmpty(); }, 4000));
@@ -395,11 +402,12 @@ TEST_F (PatternPage, DraggingMakesAMidiFileOfTheCurrentPattern)
 
     // A real MIDI file in a fresh subfolder of the temporary folder.
     const juce::File file (data().getPreparedFile());
-    EXPECT_TRUE (std::regex_match (file.getFileName().toStdString(), std::regex ("TRK03_PTN12_[0-9]{8}_[0-9]{6}\\.mid")))
+    EXPECT_TRUE (
+        std::regex_match (file.getFileName().toStdString(), std::regex ("TRK03_PTN12_[0-9]{8}_[0-9]{6}\\.mid")))
         << file.getFileName();
     EXPECT_EQ (file.getParentDirectory().getParentDirectory(), patterns.getTemporaryFolder());
     EXPECT_TRUE (std::regex_match (file.getParentDirectory().getFileName().toStdString(), std::regex ("-?[0-9]+")));
-    EXPECT_EQ (notesOf (parseWrittenFile (fileBytes (file))), std::vector<int> { 60 }); // one bar: not the 64 of bar 2
+    EXPECT_EQ (notesOf (parseWrittenFile (fileBytes (file))), std::vector<int>{60}); // one bar: not the 64 of bar 2
 
     // Mouse up ends the gesture.
     release();
@@ -415,7 +423,7 @@ TEST_F (PatternPage, DraggingMakesAMidiFileOfTheCurrentPattern)
     ASSERT_TRUE (waitForPreparedFile());
     EXPECT_EQ (patterns.renderBarCount.load(), 2);
     EXPECT_EQ (notesOf (parseWrittenFile (fileBytes (juce::File (data().getPreparedFile())))),
-               (std::vector<int> { 60, 64 }));
+               (std::vector<int>{60, 64}));
     EXPECT_NE (juce::File (data().getPreparedFile()).getParentDirectory(), file.getParentDirectory());
     release();
 }
@@ -463,7 +471,8 @@ TEST_F (PatternPage, TheMovementAfterTheFileArrivesStartsOneFileDrag)
     connectAndWaitForPattern();
 
     const auto at = [&] (int dx) { return data().getPosition() + downAt + juce::Point<int> (dx, 0); };
-    const auto send = [&] (juce::Point<int> position, juce::ModifierKeys mods) {
+    const auto send = [&] (juce::Point<int> position, juce::ModifierKeys mods)
+    {
         peer->handleMouseEvent (juce::MouseInputSource::InputSourceType::mouse, position.toFloat(), mods,
                                 juce::MouseInputSource::defaultPressure, juce::MouseInputSource::defaultOrientation,
                                 juce::Time::currentTimeMillis());
@@ -497,7 +506,7 @@ TEST_F (PatternPage, TheMovementAfterTheFileArrivesStartsOneFileDrag)
     send (at (30), {});
     EXPECT_TRUE (data().isIdle());
     EXPECT_FALSE (data().hasStartedFileDrag());
-    EXPECT_TRUE (runMessageLoopUntil ([&] { return ! page->isDragAndDropActive(); }));
+    EXPECT_TRUE (runMessageLoopUntil ([&] { return !page->isDragAndDropActive(); }));
     EXPECT_EQ (korva.count (HidSequenceManager::kImportPattern), 1);
     page->removeFromDesktop();
 }
@@ -510,9 +519,9 @@ TEST (PatternViewFileUri, EncodesEveryByteAFileUriMayNotCarryAsItIs)
         const char* uri;
     };
     const Case cases[] = {
-        { "/tmp/a/TRK03_PTN12_20240131_235959.mid", "file:///tmp/a/TRK03_PTN12_20240131_235959.mid" },
-        { "/tmp/my files/x~y.mid", "file:///tmp/my%20files/x~y.mid" },
-        { "/tmp/Mus\xc3\xa9k/#1 100%+?.mid", "file:///tmp/Mus%C3%A9k/%231%20100%25%2B%3F.mid" },
+        {"/tmp/a/TRK03_PTN12_20240131_235959.mid", "file:///tmp/a/TRK03_PTN12_20240131_235959.mid"},
+        {"/tmp/my files/x~y.mid", "file:///tmp/my%20files/x~y.mid"},
+        {"/tmp/Mus\xc3\xa9k/#1 100%+?.mid", "file:///tmp/Mus%C3%A9k/%231%20100%25%2B%3F.mid"},
     };
     for (const auto& c : cases)
         EXPECT_EQ (PatternView::fileUriOf (juce::File (juce::String::fromUTF8 (c.path))), c.uri) << c.path;
@@ -540,7 +549,7 @@ TEST_F (PatternPage, TheDropAreaTakesOnlyMidiFilesNotItsOwn)
     const auto temp = patterns.getTemporaryFolder().getFullPathName();
     const auto ours = temp + "/-12345/TRK03_PTN12_20240131_235959.mid";
 
-    EXPECT_FALSE (area.isInterestedInFileDrag ({ "/home/u/song.mid" })) << "no KORVA";
+    EXPECT_FALSE (area.isInterestedInFileDrag ({"/home/u/song.mid"})) << "no KORVA";
 
     connect();
     struct Case
@@ -549,17 +558,17 @@ TEST_F (PatternPage, TheDropAreaTakesOnlyMidiFilesNotItsOwn)
         bool taken;
     };
     const Case cases[] = {
-        { { "/home/u/song.mid" }, true },
-        { { "/home/u/SONG.MID" }, true },
-        { { "/home/u/a b/Song.Mid" }, true },
-        { { "/home/u/song.txt" }, false },
-        { { "/home/u/song.midi" }, false },
-        { { "/home/u/mid" }, false },
-        { { "/home/u/song.mid", "/home/u/other.txt" }, true }, // only the first counts
-        { { "/home/u/notes.txt", "/home/u/song.mid" }, false },
-        { {}, false },
-        { { ours }, false },
-        { { "/home/u/copy/-12345/TRK03_PTN12_20240131_235959.mid" }, true },
+        {{"/home/u/song.mid"}, true},
+        {{"/home/u/SONG.MID"}, true},
+        {{"/home/u/a b/Song.Mid"}, true},
+        {{"/home/u/song.txt"}, false},
+        {{"/home/u/song.midi"}, false},
+        {{"/home/u/mid"}, false},
+        {{"/home/u/song.mid", "/home/u/other.txt"}, true}, // only the first counts
+        {{"/home/u/notes.txt", "/home/u/song.mid"}, false},
+        {{}, false},
+        {{ours}, false},
+        {{"/home/u/copy/-12345/TRK03_PTN12_20240131_235959.mid"}, true},
     };
     for (const auto& c : cases)
         EXPECT_EQ (area.isInterestedInFileDrag (c.files), c.taken) << c.files.joinIntoString (", ");
@@ -568,10 +577,10 @@ TEST_F (PatternPage, TheDropAreaTakesOnlyMidiFilesNotItsOwn)
     const auto link = tmp / "link";
     ASSERT_TRUE (patterns.getTemporaryFolder().createDirectory());
     ASSERT_TRUE (patterns.getTemporaryFolder().createSymbolicLink (link, true));
-    EXPECT_FALSE (area.isInterestedInFileDrag ({ link.getFullPathName() + "/-12345/x.mid" }));
+    EXPECT_FALSE (area.isInterestedInFileDrag ({link.getFullPathName() + "/-12345/x.mid"}));
 
     disconnect();
-    EXPECT_FALSE (area.isInterestedInFileDrag ({ "/home/u/song.mid" }));
+    EXPECT_FALSE (area.isInterestedInFileDrag ({"/home/u/song.mid"}));
 }
 
 TEST_F (PatternPage, ADroppedMidiFileIsSentToTheKorva)
@@ -580,10 +589,10 @@ TEST_F (PatternPage, ADroppedMidiFileIsSentToTheKorva)
     data().getDropLengthSelector().setSelectedId (2); // "2 bar"
 
     const auto file = tmp / juce::String::fromUTF8 ("Dropped \xc3\xbc file.MID");
-    const auto bytes = midiFile ({ TrackBytes().noteOn (0, 60).noteOff (120, 60).endOfTrack (120) });
+    const auto bytes = midiFile ({TrackBytes().noteOn (0, 60).noteOff (120, 60).endOfTrack (120)});
     ASSERT_TRUE (file.replaceWithData (bytes.data(), bytes.size()));
 
-    data().getDropArea().filesDropped ({ file.getFullPathName(), "/home/u/other.mid" }, 10, 10);
+    data().getDropArea().filesDropped ({file.getFullPathName(), "/home/u/other.mid"}, 10, 10);
     ASSERT_TRUE (waitForEvent ("exportPattern 1000"));
     EXPECT_EQ (patterns.dropBarCount.load(), 2);
     EXPECT_TRUE (boxes.empty());
@@ -593,11 +602,11 @@ TEST_F (PatternPage, ADroppedMidiFileIsSentToTheKorva)
     for (const auto& m : sent)
         if (m.first != HidSequenceManager::kPatternInfo)
             types.push_back (m.first);
-    ASSERT_EQ (types, (std::vector<juce::uint8> { HidSequenceManager::kQueryExportPattern,
-                                                  HidSequenceManager::kExportPattern }));
-    const auto& pattern = std::find_if (sent.begin(), sent.end(), [] (const auto& m) {
-                              return m.first == HidSequenceManager::kExportPattern;
-                          })->second;
+    ASSERT_EQ (types,
+               (std::vector<juce::uint8>{HidSequenceManager::kQueryExportPattern, HidSequenceManager::kExportPattern}));
+    const auto& pattern = std::find_if (sent.begin(), sent.end(),
+                                        [] (const auto& m) { return m.first == HidSequenceManager::kExportPattern; })
+                              ->second;
     ASSERT_EQ (pattern.getSize(), 4096u);
     korva::PatternRecord record;
     ASSERT_EQ (korva::decodePattern (static_cast<const uint8_t*> (pattern.getData()), pattern.getSize(), record),
@@ -608,7 +617,7 @@ TEST_F (PatternPage, ADroppedMidiFileIsSentToTheKorva)
     for (int slot = 0; slot < korva::kSlotCount; ++slot)
         if ((mask >> slot) & 1)
             notes.push_back (record.block.notes[0][slot].note);
-    EXPECT_EQ (notes, std::vector<int> { 60 });
+    EXPECT_EQ (notes, std::vector<int>{60});
 }
 
 //==============================================================================
@@ -625,19 +634,21 @@ TEST_F (PatternPage, EveryFailureHasItsBox)
     };
     const juce::File file ("/tmp/x.mid");
     const Case cases[] = {
-        { [&] (auto& c) { c.importPatternDataResponsed (file, 2002); }, "Failed to convert pattern into MIDI file (2002)" },
-        { [&] (auto& c) { c.importPatternDataResponsed (file, 2003); }, "Failed to convert pattern into MIDI file (2003)" },
-        { [&] (auto& c) { c.importPatternDataResponsed (file, 2006); }, deviceOld },
-        { [&] (auto& c) { c.importPatternDataResponsed (file, 2007); }, appOld },
-        { [&] (auto& c) { c.importPatternDataResponsed (file, 2005); }, "Communication Error (2005)" },
-        { [&] (auto& c) { c.importPatternDataResponsed (file, 1000); }, {} },
-        { [] (auto& c) { c.queryExportPatternResponsed (2006); }, deviceOld },
-        { [] (auto& c) { c.queryExportPatternResponsed (2007); }, appOld },
-        { [] (auto& c) { c.queryExportPatternResponsed (1002); }, "Communication Error (1002)" },
-        { [] (auto& c) { c.queryExportPatternResponsed (1000); }, {} },
-        { [] (auto& c) { c.exportPatternDataResponsed (1003); }, "Communication Error (1003)" },
-        { [] (auto& c) { c.exportPatternDataResponsed (1000); }, {} },
-        { [] (auto& c) { c.readSmfErrorOccurred(); }, "Failed to convert MIDI file into pattern." },
+        {[&] (auto& c) { c.importPatternDataResponsed (file, 2002); },
+         "Failed to convert pattern into MIDI file (2002)"},
+        {[&] (auto& c) { c.importPatternDataResponsed (file, 2003); },
+         "Failed to convert pattern into MIDI file (2003)"},
+        {[&] (auto& c) { c.importPatternDataResponsed (file, 2006); }, deviceOld},
+        {[&] (auto& c) { c.importPatternDataResponsed (file, 2007); }, appOld},
+        {[&] (auto& c) { c.importPatternDataResponsed (file, 2005); }, "Communication Error (2005)"},
+        {[&] (auto& c) { c.importPatternDataResponsed (file, 1000); }, {}},
+        {[] (auto& c) { c.queryExportPatternResponsed (2006); }, deviceOld},
+        {[] (auto& c) { c.queryExportPatternResponsed (2007); }, appOld},
+        {[] (auto& c) { c.queryExportPatternResponsed (1002); }, "Communication Error (1002)"},
+        {[] (auto& c) { c.queryExportPatternResponsed (1000); }, {}},
+        {[] (auto& c) { c.exportPatternDataResponsed (1003); }, "Communication Error (1003)"},
+        {[] (auto& c) { c.exportPatternDataResponsed (1000); }, {}},
+        {[] (auto& c) { c.readSmfErrorOccurred(); }, "Failed to convert MIDI file into pattern."},
     };
     int index = 0;
     for (const auto& c : cases)
@@ -650,7 +661,7 @@ TEST_F (PatternPage, EveryFailureHasItsBox)
         if (c.box.isEmpty())
             EXPECT_TRUE (boxes.empty()) << index;
         else
-            EXPECT_EQ (boxes, std::vector<juce::String> { c.box }) << index;
+            EXPECT_EQ (boxes, std::vector<juce::String>{c.box}) << index;
         ++index;
     }
     EXPECT_TRUE (data().getPreparedFile().isEmpty()) << "no gesture, no prepared file";
@@ -661,8 +672,9 @@ TEST_F (PatternPage, TheDevicesRefusalsReachTheUser)
     connectAndWaitForPattern();
 
     // The device's pattern in a format this program does not read.
-    for (const auto& [digit, box] : { std::pair<char, const char*> { '2', "The pattern data of KORVA is old. Please upgrade the firmware of KORVA." },
-                                      std::pair<char, const char*> { '4', "The pattern data of KORVA Manager is old. Please upgrade KORVA Manager." } })
+    for (const auto& [digit, box] :
+         {std::pair<char, const char*>{'2', "The pattern data of KORVA is old. Please upgrade the firmware of KORVA."},
+          std::pair<char, const char*>{'4', "The pattern data of KORVA Manager is old. Please upgrade KORVA Manager."}})
     {
         {
             const std::lock_guard<std::mutex> lock (deviceLock);
@@ -688,7 +700,7 @@ TEST_F (PatternPage, TheDevicesRefusalsReachTheUser)
     EXPECT_TRUE (waitForBox ("Failed to convert MIDI file into pattern."));
 
     const auto midi = tmp / "song.mid";
-    const auto bytes = midiFile ({ TrackBytes().noteOn (0, 60).noteOff (120, 60).endOfTrack (120) });
+    const auto bytes = midiFile ({TrackBytes().noteOn (0, 60).noteOff (120, 60).endOfTrack (120)});
     ASSERT_TRUE (midi.replaceWithData (bytes.data(), bytes.size()));
     {
         const std::lock_guard<std::mutex> lock (deviceLock);
@@ -715,14 +727,16 @@ class HangGuard
 {
 public:
     explicit HangGuard (int seconds)
-        : m_thread ([this, seconds] {
-              std::unique_lock<std::mutex> lock (m_mutex);
-              if (! m_wake.wait_for (lock, std::chrono::seconds (seconds), [this] { return m_done; }))
+        : m_thread (
+              [this, seconds]
               {
-                  std::fprintf (stderr, "hung: the message thread and the sequencer wait for each other\n");
-                  std::_Exit (3);
-              }
-          })
+                  std::unique_lock<std::mutex> lock (m_mutex);
+                  if (!m_wake.wait_for (lock, std::chrono::seconds (seconds), [this] { return m_done; }))
+                  {
+                      std::fprintf (stderr, "hung: the message thread and the sequencer wait for each other\n");
+                      std::_Exit (3);
+                  }
+              })
     {
     }
     ~HangGuard()
@@ -747,7 +761,7 @@ private:
 class EnablementProbe final : public HidSequenceManagerListener
 {
 public:
-    std::atomic<juce::Component*> probed { nullptr }; // null: nothing to note
+    std::atomic<juce::Component*> probed{nullptr}; // null: nothing to note
     std::vector<bool> seen() const
     {
         const std::lock_guard<std::mutex> lock (m_mutex);
@@ -770,9 +784,9 @@ private:
 
 struct PatternPageConcurrency : PatternPage
 {
-    EnablementProbe probe;  // called after the page: registered before it
+    EnablementProbe probe;    // called after the page: registered before it
     RecordingListener newest; // called before the page
-    std::atomic<int> posted { 0 };
+    std::atomic<int> posted{0};
 
     void SetUp() override
     {
@@ -795,7 +809,7 @@ struct PatternPageConcurrency : PatternPage
     // busy elsewhere (here: not running its loop).
     void connectWhileTheMessageThreadIsBusy()
     {
-        juce::StringArray ids { "KORVA" };
+        juce::StringArray ids{"KORVA"};
         sequencer.onHidConnected (ids);
         ASSERT_TRUE (waitUntil ([&] { return newest.has ("connectionChanged"); }));
         juce::Thread::sleep (100); // the page is waiting for the message thread now
@@ -811,7 +825,7 @@ TEST_F (PatternPageConcurrency, TheUpdateIsDoneBeforeTheSequencerGoesOn)
         connect();
         disconnect();
     }
-    EXPECT_EQ (probe.seen(), (std::vector<bool> { true, false, true, false, true, false, true, false, true, false }));
+    EXPECT_EQ (probe.seen(), (std::vector<bool>{true, false, true, false, true, false, true, false, true, false}));
     EXPECT_EQ (posted.load(), 0);
 }
 
@@ -849,19 +863,21 @@ TEST_F (PatternPageConcurrency, PagesComeAndGoWhileTheKorvaIsPluggedInAndOut)
 {
     HangGuard guard (120);
     probe.probed = nullptr;
-    std::atomic<bool> stop { false };
-    std::thread plugging ([&] {
-        juce::Random random (7);
-        juce::StringArray ids { "KORVA" };
-        for (int i = 0; i < 60 && ! stop; ++i)
+    std::atomic<bool> stop{false};
+    std::thread plugging (
+        [&]
         {
-            if (i % 2 == 0)
-                sequencer.onHidConnected (ids);
-            else
-                sequencer.onHidDisconnected (ids);
-            juce::Thread::sleep (random.nextInt (15));
-        }
-    });
+            juce::Random random (7);
+            juce::StringArray ids{"KORVA"};
+            for (int i = 0; i < 60 && !stop; ++i)
+            {
+                if (i % 2 == 0)
+                    sequencer.onHidConnected (ids);
+                else
+                    sequencer.onHidDisconnected (ids);
+                juce::Thread::sleep (random.nextInt (15));
+            }
+        });
 
     juce::Random random (11);
     for (int round = 0; round < 12; ++round)

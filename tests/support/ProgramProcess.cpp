@@ -11,10 +11,11 @@ extern char** environ;
 
 namespace korvatest
 {
-ProgramProcess::ProgramProcess (const std::string& executable, const juce::File& home,
-                                const juce::File& standardError, const Environment& extraEnvironment)
+ProgramProcess::ProgramProcess (const std::string& executable, const juce::File& home, const juce::File& standardError,
+                                const Environment& extraEnvironment)
 {
-    const auto replaced = [&] (const char* entry) {
+    const auto replaced = [&] (const char* entry)
+    {
         if (std::strncmp (entry, "HOME=", 5) == 0)
             return true;
         for (const auto& [name, value] : extraEnvironment)
@@ -25,7 +26,7 @@ ProgramProcess::ProgramProcess (const std::string& executable, const juce::File&
 
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e)
-        if (! replaced (*e))
+        if (!replaced (*e))
             env.emplace_back (*e);
     env.push_back ("HOME=" + home.getFullPathName().toStdString());
     for (const auto& [name, value] : extraEnvironment)
@@ -41,7 +42,7 @@ ProgramProcess::ProgramProcess (const std::string& executable, const juce::File&
     posix_spawn_file_actions_addopen (&actions, 2, standardError.getFullPathName().toRawUTF8(),
                                       O_WRONLY | O_CREAT | O_APPEND, 0644);
     std::string binary = executable;
-    char* argv[] = { binary.data(), nullptr };
+    char* argv[] = {binary.data(), nullptr};
     if (posix_spawn (&m_pid, binary.c_str(), &actions, nullptr, argv, envp.data()) != 0)
         m_pid = -1;
     posix_spawn_file_actions_destroy (&actions);
@@ -49,7 +50,7 @@ ProgramProcess::ProgramProcess (const std::string& executable, const juce::File&
 
 ProgramProcess::~ProgramProcess()
 {
-    if (m_pid > 0 && ! m_exited)
+    if (m_pid > 0 && !m_exited)
     {
         kill (m_pid, SIGKILL);
         waitpid (m_pid, nullptr, 0);
@@ -60,7 +61,7 @@ int ProgramProcess::waitForExit (int timeoutMs)
 {
     if (m_pid <= 0)
         return -1;
-    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32)timeoutMs;
     while (juce::Time::getMillisecondCounter() < deadline)
     {
         int status = 0;

@@ -21,7 +21,7 @@ XTestPointer::XTestPointer()
     if (d == nullptr)
         return;
     int event = 0, error = 0, major = 0, minor = 0;
-    if (! XTestQueryExtension (d, &event, &error, &major, &minor))
+    if (!XTestQueryExtension (d, &event, &error, &major, &minor))
     {
         XCloseDisplay (d);
         return;
@@ -88,9 +88,9 @@ std::optional<Bounds> rootBoundsOf (unsigned long window)
     XWindowAttributes attributes;
     int x = 0, y = 0;
     Window child = None;
-    if (XGetWindowAttributes (d, window, &attributes)
-        && XTranslateCoordinates (d, window, DefaultRootWindow (d), 0, 0, &x, &y, &child))
-        bounds = Bounds { x, y, attributes.width, attributes.height };
+    if (XGetWindowAttributes (d, window, &attributes) &&
+        XTranslateCoordinates (d, window, DefaultRootWindow (d), 0, 0, &x, &y, &child))
+        bounds = Bounds{x, y, attributes.width, attributes.height};
     XCloseDisplay (d);
     return bounds;
 }

@@ -47,10 +47,9 @@ bool readProperty (Display* d, Window w, Atom property, std::vector<unsigned cha
     {
         unsigned long count = 0, after = 0;
         unsigned char* data = nullptr;
-        if (XGetWindowProperty (d, w, property, offset, 65536, False, AnyPropertyType, &type, &format, &count,
-                                &after, &data)
-                != Success
-            || type == None)
+        if (XGetWindowProperty (d, w, property, offset, 65536, False, AnyPropertyType, &type, &format, &count, &after,
+                                &data) != Success ||
+            type == None)
         {
             if (data != nullptr)
                 XFree (data);
@@ -59,7 +58,7 @@ bool readProperty (Display* d, Window w, Atom property, std::vector<unsigned cha
         const std::size_t itemSize = format == 8 ? 1 : format == 16 ? sizeof (short) : sizeof (long);
         bytes.insert (bytes.end(), data, data + count * itemSize);
         XFree (data);
-        offset += (long) (count * itemSize / 4);
+        offset += (long)(count * itemSize / 4);
         if (after == 0)
             return true;
     }
@@ -67,7 +66,7 @@ bool readProperty (Display* d, Window w, Atom property, std::vector<unsigned cha
 
 void sendClientMessage (Display* d, Window to, Atom type, long l0, long l1, long l2, long l3, long l4)
 {
-    XEvent event {};
+    XEvent event{};
     event.xclient.type = ClientMessage;
     event.xclient.display = d;
     event.xclient.window = to;
@@ -88,8 +87,8 @@ long xdndVersionOf (Display* d, Window w)
     std::vector<unsigned char> bytes;
     Atom type = None;
     int format = 0;
-    if (! readProperty (d, w, atom (d, "XdndAware"), bytes, type, format) || format != 32
-        || bytes.size() < sizeof (long))
+    if (!readProperty (d, w, atom (d, "XdndAware"), bytes, type, format) || format != 32 ||
+        bytes.size() < sizeof (long))
         return -1;
     long version = 0;
     std::memcpy (&version, bytes.data(), sizeof (long));
@@ -100,8 +99,9 @@ std::vector<std::string> uriLines (const std::vector<unsigned char>& bytes)
 {
     std::vector<std::string> lines;
     std::string line;
-    const auto flush = [&] {
-        if (! line.empty() && line[0] != '#')
+    const auto flush = [&]
+    {
+        if (!line.empty() && line[0] != '#')
             lines.push_back (line);
         line.clear();
     };
@@ -110,7 +110,7 @@ std::vector<std::string> uriLines (const std::vector<unsigned char>& bytes)
         if (c == '\r' || c == '\n' || c == 0)
             flush();
         else
-            line += (char) c;
+            line += (char)c;
     }
     flush();
     return lines;
@@ -136,11 +136,11 @@ std::string fileUri (const std::string& path)
     for (const unsigned char c : path)
     {
         if (std::isalnum (c) != 0 && c < 0x80)
-            uri += (char) c;
+            uri += (char)c;
         else if (c == '-' || c == '.' || c == '_' || c == '~' || c == '/')
-            uri += (char) c;
+            uri += (char)c;
         else
-            uri += { '%', kHex[c >> 4], kHex[c & 15] };
+            uri += {'%', kHex[c >> 4], kHex[c & 15]};
     }
     return uri;
 }
@@ -166,7 +166,7 @@ std::optional<std::string> pathOfFileUri (const std::string& uri)
         }
         if (i + 2 >= rest.size() || hexValue (rest[i + 1]) < 0 || hexValue (rest[i + 2]) < 0)
             return std::nullopt;
-        path += (char) (hexValue (rest[i + 1]) * 16 + hexValue (rest[i + 2]));
+        path += (char)(hexValue (rest[i + 1]) * 16 + hexValue (rest[i + 2]));
         i += 2;
     }
     return path;
@@ -186,7 +186,7 @@ void XdndPeer::start (std::function<bool (void*)> setUp)
 
 void XdndPeer::stop()
 {
-    if (! m_thread.joinable())
+    if (!m_thread.joinable())
         return;
     m_stop = true;
     const uint64_t one = 1;
@@ -219,8 +219,8 @@ void XdndPeer::run (std::function<bool (void*)> setUp)
         m_ready = true;
         notifyChanged();
 
-        pollfd fds[2] = { { ConnectionNumber (d), POLLIN, 0 }, { m_wakeFd, POLLIN, 0 } };
-        while (! m_stop)
+        pollfd fds[2] = {{ConnectionNumber (d), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        while (!m_stop)
         {
             while (XPending (d) > 0)
             {
@@ -242,27 +242,28 @@ void XdndPeer::run (std::function<bool (void*)> setUp)
 //==============================================================================
 XdndDropTarget::XdndDropTarget (Bounds bounds, int waitForReadyMs)
 {
-    start ([this, bounds] (void* p) {
-        auto* d = display (p);
-        const Window w = XCreateSimpleWindow (d, DefaultRootWindow (d), bounds.x, bounds.y,
-                                              (unsigned) bounds.width, (unsigned) bounds.height, 0, 0,
-                                              WhitePixel (d, DefaultScreen (d)));
-        XStoreName (d, w, "XDnD drop target");
-        const long version = kXdndVersion;
-        XChangeProperty (d, w, atom (d, "XdndAware"), XA_ATOM, 32, PropModeReplace,
-                         reinterpret_cast<const unsigned char*> (&version), 1);
-        XSelectInput (d, w, StructureNotifyMask);
-        XMapWindow (d, w);
+    start (
+        [this, bounds] (void* p)
+        {
+            auto* d = display (p);
+            const Window w = XCreateSimpleWindow (d, DefaultRootWindow (d), bounds.x, bounds.y, (unsigned)bounds.width,
+                                                  (unsigned)bounds.height, 0, 0, WhitePixel (d, DefaultScreen (d)));
+            XStoreName (d, w, "XDnD drop target");
+            const long version = kXdndVersion;
+            XChangeProperty (d, w, atom (d, "XdndAware"), XA_ATOM, 32, PropModeReplace,
+                             reinterpret_cast<const unsigned char*> (&version), 1);
+            XSelectInput (d, w, StructureNotifyMask);
+            XMapWindow (d, w);
 
-        // Placed where asked, even without a window manager.
-        XEvent event;
-        XWindowEvent (d, w, StructureNotifyMask, &event);
-        while (event.type != MapNotify)
+            // Placed where asked, even without a window manager.
+            XEvent event;
             XWindowEvent (d, w, StructureNotifyMask, &event);
-        XSync (d, False);
-        m_window = w;
-        return true;
-    });
+            while (event.type != MapNotify)
+                XWindowEvent (d, w, StructureNotifyMask, &event);
+            XSync (d, False);
+            m_window = w;
+            return true;
+        });
     waitFor ([this] { return isReady(); }, waitForReadyMs);
 }
 
@@ -306,7 +307,7 @@ void XdndDropTarget::handleEvent (void* p, void* e)
     {
         const auto& message = event.xclient;
         const auto type = message.message_type;
-        const auto source = (Window) message.data.l[0];
+        const auto source = (Window)message.data.l[0];
 
         if (type == atom (d, "XdndEnter"))
         {
@@ -321,13 +322,13 @@ void XdndDropTarget::handleEvent (void* p, void* e)
                     {
                         long value = 0;
                         std::memcpy (&value, bytes.data() + i, sizeof (long));
-                        offered.push_back ((Atom) value);
+                        offered.push_back ((Atom)value);
                     }
             }
             else
             {
                 for (int i = 2; i < 5; ++i)
-                    offered.push_back ((Atom) message.data.l[i]);
+                    offered.push_back ((Atom)message.data.l[i]);
             }
             const std::lock_guard<std::mutex> lock (m_mutex);
             m_state.source = source;
@@ -340,11 +341,11 @@ void XdndDropTarget::handleEvent (void* p, void* e)
                 const std::lock_guard<std::mutex> lock (m_mutex);
                 accept = m_state.offersUris && m_state.source == source;
                 ++m_state.positions;
-                m_state.requestedAction = atomName (d, (Atom) message.data.l[4]);
+                m_state.requestedAction = atomName (d, (Atom)message.data.l[4]);
             }
             // Bit 1: send positions even inside this window.
-            sendClientMessage (d, source, atom (d, "XdndStatus"), (long) self, (accept ? 1 : 0) | 2, 0, 0,
-                               accept ? (long) copy : (long) None);
+            sendClientMessage (d, source, atom (d, "XdndStatus"), (long)self, (accept ? 1 : 0) | 2, 0, 0,
+                               accept ? (long)copy : (long)None);
             notifyChanged();
         }
         else if (type == atom (d, "XdndLeave"))
@@ -362,9 +363,9 @@ void XdndDropTarget::handleEvent (void* p, void* e)
             }
             if (accept)
                 XConvertSelection (d, atom (d, "XdndSelection"), uriList, atom (d, "XDND_TEST_DATA"), self,
-                                   (Time) message.data.l[2]);
+                                   (Time)message.data.l[2]);
             else
-                sendClientMessage (d, source, atom (d, "XdndFinished"), (long) self, 0, (long) None, 0, 0);
+                sendClientMessage (d, source, atom (d, "XdndFinished"), (long)self, 0, (long)None, 0, 0);
             XFlush (d);
         }
     }
@@ -373,8 +374,8 @@ void XdndDropTarget::handleEvent (void* p, void* e)
         std::vector<unsigned char> bytes;
         Atom type = None;
         int format = 0;
-        const bool received = event.xselection.property != None
-                              && readProperty (d, self, event.xselection.property, bytes, type, format);
+        const bool received =
+            event.xselection.property != None && readProperty (d, self, event.xselection.property, bytes, type, format);
         if (event.xselection.property != None)
             XDeleteProperty (d, self, event.xselection.property);
 
@@ -388,8 +389,8 @@ void XdndDropTarget::handleEvent (void* p, void* e)
             m_state.offersUris = false;
         }
         if (source != 0)
-            sendClientMessage (d, source, atom (d, "XdndFinished"), (long) self, received ? 1 : 0,
-                               received ? (long) copy : (long) None, 0, 0);
+            sendClientMessage (d, source, atom (d, "XdndFinished"), (long)self, received ? 1 : 0,
+                               received ? (long)copy : (long)None, 0, 0);
         notifyChanged();
     }
 }
@@ -397,14 +398,16 @@ void XdndDropTarget::handleEvent (void* p, void* e)
 //==============================================================================
 XdndDragSource::XdndDragSource (int waitForReadyMs)
 {
-    start ([this] (void* p) {
-        auto* d = display (p);
-        // Never mapped: it only owns the selection and receives the answers.
-        const Window w = XCreateSimpleWindow (d, DefaultRootWindow (d), -10, -10, 1, 1, 0, 0, 0);
-        XSync (d, False);
-        m_window = w;
-        return true;
-    });
+    start (
+        [this] (void* p)
+        {
+            auto* d = display (p);
+            // Never mapped: it only owns the selection and receives the answers.
+            const Window w = XCreateSimpleWindow (d, DefaultRootWindow (d), -10, -10, 1, 1, 0, 0, 0);
+            XSync (d, False);
+            m_window = w;
+            return true;
+        });
     waitFor ([this] { return isReady(); }, waitForReadyMs);
 }
 
@@ -430,7 +433,7 @@ unsigned long XdndDragSource::dropWindowAt (int rootX, int rootY)
         }
         int x = 0, y = 0;
         Window child = None;
-        if (! XTranslateCoordinates (d, DefaultRootWindow (d), window, rootX, rootY, &x, &y, &child))
+        if (!XTranslateCoordinates (d, DefaultRootWindow (d), window, rootX, rootY, &x, &y, &child))
             break;
         window = child;
     }
@@ -442,7 +445,7 @@ void XdndDragSource::drag (unsigned long target, int rootX, int rootY, std::vect
 {
     {
         const std::lock_guard<std::mutex> lock (m_mutex);
-        m_pending = Pending { target, rootX, rootY, std::move (uris) };
+        m_pending = Pending{target, rootX, rootY, std::move (uris)};
         m_outcome = {};
     }
     notifyChanged();
@@ -471,7 +474,7 @@ void XdndDragSource::idle (void* p)
         const std::lock_guard<std::mutex> lock (m_mutex);
         pending.swap (m_pending);
     }
-    if (! pending)
+    if (!pending)
         return;
 
     auto* d = display (p);
@@ -494,9 +497,9 @@ void XdndDragSource::idle (void* p)
     XChangeProperty (d, self, atom (d, "XdndTypeList"), XA_ATOM, 32, PropModeReplace,
                      reinterpret_cast<const unsigned char*> (&uriList), 1);
     XSetSelectionOwner (d, atom (d, "XdndSelection"), self, CurrentTime);
-    sendClientMessage (d, m_drag.target, atom (d, "XdndEnter"), (long) self, version << 24, (long) uriList, 0, 0);
-    sendClientMessage (d, m_drag.target, atom (d, "XdndPosition"), (long) self, 0, (m_drag.x << 16) | m_drag.y,
-                       CurrentTime, (long) atom (d, "XdndActionCopy"));
+    sendClientMessage (d, m_drag.target, atom (d, "XdndEnter"), (long)self, version << 24, (long)uriList, 0, 0);
+    sendClientMessage (d, m_drag.target, atom (d, "XdndPosition"), (long)self, 0, (m_drag.x << 16) | m_drag.y,
+                       CurrentTime, (long)atom (d, "XdndActionCopy"));
 }
 
 void XdndDragSource::handleEvent (void* p, void* e)
@@ -509,7 +512,7 @@ void XdndDragSource::handleEvent (void* p, void* e)
     {
         // The target asks for the data: the URIs, one a line.
         const auto& request = event.xselectionrequest;
-        XEvent reply {};
+        XEvent reply{};
         reply.xselection.type = SelectionNotify;
         reply.xselection.display = d;
         reply.xselection.requestor = request.requestor;
@@ -524,7 +527,7 @@ void XdndDragSource::handleEvent (void* p, void* e)
             for (const auto& uri : m_drag.uris)
                 text += uri + "\r\n";
             XChangeProperty (d, request.requestor, request.property, request.target, 8, PropModeReplace,
-                             reinterpret_cast<const unsigned char*> (text.data()), (int) text.size());
+                             reinterpret_cast<const unsigned char*> (text.data()), (int)text.size());
             reply.xselection.property = request.property;
             const std::lock_guard<std::mutex> lock (m_mutex);
             m_outcome.dataSent = true;
@@ -539,22 +542,22 @@ void XdndDragSource::handleEvent (void* p, void* e)
         return;
 
     const auto& message = event.xclient;
-    if (message.message_type == atom (d, "XdndStatus") && ! m_dropSent)
+    if (message.message_type == atom (d, "XdndStatus") && !m_dropSent)
     {
         const bool accepted = (message.data.l[1] & 1) != 0;
         {
             const std::lock_guard<std::mutex> lock (m_mutex);
             m_outcome.statusReceived = true;
             m_outcome.accepted = accepted;
-            m_outcome.action = atomName (d, (Atom) message.data.l[4]);
-            if (! accepted)
+            m_outcome.action = atomName (d, (Atom)message.data.l[4]);
+            if (!accepted)
                 m_outcome.finished = true;
         }
         m_dropSent = true;
         if (accepted)
-            sendClientMessage (d, m_drag.target, atom (d, "XdndDrop"), (long) self, 0, CurrentTime, 0, 0);
+            sendClientMessage (d, m_drag.target, atom (d, "XdndDrop"), (long)self, 0, CurrentTime, 0, 0);
         else
-            sendClientMessage (d, m_drag.target, atom (d, "XdndLeave"), (long) self, 0, 0, 0, 0);
+            sendClientMessage (d, m_drag.target, atom (d, "XdndLeave"), (long)self, 0, 0, 0, 0);
         notifyChanged();
     }
     else if (message.message_type == atom (d, "XdndFinished"))

@@ -76,14 +76,14 @@ protected:
     }
 
     mutable std::mutex m_mutex;
-    std::atomic<unsigned long> m_window { 0 };
+    std::atomic<unsigned long> m_window{0};
 
 private:
     void run (std::function<bool (void* display)> setUp);
 
     mutable std::condition_variable m_changed;
-    std::atomic<bool> m_ready { false };
-    std::atomic<bool> m_stop { false };
+    std::atomic<bool> m_ready{false};
+    std::atomic<bool> m_stop{false};
     int m_wakeFd = -1;
     std::thread m_thread;
 };
