@@ -160,8 +160,8 @@ bool PatternView::runWithMessageThreadHeld (const std::function<void()>& work)
 }
 
 //==============================================================================
-bool PatternView::shouldDropFilesWhenDraggedExternally (const juce::DragAndDropTarget::SourceDetails& details,
-                                                        juce::StringArray& files, bool& canMoveFiles)
+bool PatternView::filesForExternalDrag (const juce::DragAndDropTarget::SourceDetails& details,
+                                        juce::StringArray& files, bool& canMoveFiles) const
 {
     const auto path = details.description.toString();
     if (!juce::File::isAbsolutePath (path) || !juce::File (path).existsAsFile())
@@ -172,6 +172,30 @@ bool PatternView::shouldDropFilesWhenDraggedExternally (const juce::DragAndDropT
     files.add (fileUriOf (juce::File (path)));
     canMoveFiles = true; // the receiving program may move the file (X11 only offers copying)
     return true;
+}
+
+bool PatternView::shouldDropFilesWhenDraggedExternally (const juce::DragAndDropTarget::SourceDetails& details,
+                                                        juce::StringArray&, bool&)
+{
+    juce::StringArray files;
+    bool canMoveFiles = false;
+    if (!filesForExternalDrag (details, files, canMoveFiles))
+        return false;
+
+    // Answering "yes" would make JUCE 7.0.5 delete its drag image in the middle
+    // of a call that goes on using it (AddressSanitizer catches it in every
+    // external drag). The drag is handed to the desktop here instead, once
+    // that call has returned; the image, emptied, stays until the mouse is
+    // released.
+    setCurrentDragImage (juce::ScaledImage());
+    juce::Component::SafePointer<PatternDataComponent> source (&m_data);
+    juce::MessageManager::callAsync (
+        [source, files, canMoveFiles]
+        {
+            if (source != nullptr)
+                juce::DragAndDropContainer::performExternalDragDropOfFiles (files, canMoveFiles, source.getComponent());
+        });
+    return false;
 }
 
 juce::String PatternView::fileUriOf (const juce::File& file)

@@ -50,8 +50,13 @@ public:
     // because the message thread did not come in time (tests).
     std::function<void()> onConnectionUpdatePosted;
 
-    // A drag that leaves the window: the description is the path of a file to
-    // offer to other programs; never text.
+    // What a drag that leaves the window offers to other programs: the file
+    // whose path is the description, if it exists, as a URI; never text.
+    bool filesForExternalDrag (const juce::DragAndDropTarget::SourceDetails& details, juce::StringArray& files,
+                               bool& canMoveFiles) const;
+
+protected:
+    // Called by the drag when it leaves the window: hands it to the desktop.
     bool shouldDropFilesWhenDraggedExternally (const juce::DragAndDropTarget::SourceDetails& details,
                                                juce::StringArray& files, bool& canMoveFiles) override;
     bool shouldDropTextWhenDraggedExternally (const juce::DragAndDropTarget::SourceDetails&, juce::String&) override

@@ -145,12 +145,18 @@ TEST (PatternPageOnTheDesktop, AMidiFileIsDraggedOutAndAnotherDroppedIn)
     ASSERT_TRUE (bounds.has_value());
     const Screen screen{*bounds};
 
-    // Connected once the version probe has come; then to the PATTERN page, which asks every second.
-    ASSERT_TRUE (waitUntil ([&] { return countRequests (korva, 0x81) > 0; }, 15000));
+    const auto said = [&] { return "the program said:\n" + errors.loadFileAsString(); };
+
+    // Connected, and the PROJECT page asking for its list; then to the PATTERN
+    // page, which asks for the current pattern every second.
+    ASSERT_TRUE (waitUntil ([&] { return countRequests (korva, 0x81) > 0 && countRequests (korva, 0x00) > 0; }, 15000))
+        << said();
     pointer.moveTo (screen.x (160), screen.y (26));
+    juce::Thread::sleep (100);
     pointer.press();
+    juce::Thread::sleep (50);
     pointer.release();
-    ASSERT_TRUE (waitUntil ([&] { return countRequests (korva, 0x30) > 0; }, 5000));
+    ASSERT_TRUE (waitUntil ([&] { return countRequests (korva, 0x30) > 0; }, 5000)) << said();
 
     // Someone to drop onto, beside the window.
     const int targetX = screen.window.x + 835 + 220 <= 1280 ? screen.window.x + 835 + 20 : 20;
@@ -168,7 +174,8 @@ TEST (PatternPageOnTheDesktop, AMidiFileIsDraggedOutAndAnotherDroppedIn)
     pointer.press();
     juce::Thread::sleep (50);
     pointer.glideTo (iconX + 6, iconY, 3);
-    ASSERT_TRUE (waitUntil ([&] { return madeFiles().size() == 1 && madeFiles()[0].getSize() > 0; }, 10000));
+    ASSERT_TRUE (waitUntil ([&] { return madeFiles().size() == 1 && madeFiles()[0].getSize() > 0; }, 10000))
+        << said();
     const auto made = madeFiles()[0];
     juce::Thread::sleep (300); // the answer reaches the page
 
@@ -184,11 +191,11 @@ TEST (PatternPageOnTheDesktop, AMidiFileIsDraggedOutAndAnotherDroppedIn)
             return target.positionsAnswered() > 0;
         },
         5000))
-        << "the drag never reached the target";
+        << "the drag never reached the target; " << said();
     juce::Thread::sleep (100);
     pointer.release();
 
-    ASSERT_TRUE (target.waitForDrops (1, 5000));
+    ASSERT_TRUE (target.waitForDrops (1, 5000)) << said();
     const auto drops = target.drops();
     ASSERT_EQ (drops[0].size(), 1u);
     const auto& uri = drops[0][0];
@@ -217,7 +224,7 @@ TEST (PatternPageOnTheDesktop, AMidiFileIsDraggedOutAndAnotherDroppedIn)
         ASSERT_TRUE (source.waitUntilDone (5000));
         EXPECT_TRUE (source.outcome().dataSent);
     }
-    ASSERT_TRUE (waitUntil ([&] { return countRequests (korva, 0x33) == 1; }, 10000));
+    ASSERT_TRUE (waitUntil ([&] { return countRequests (korva, 0x33) == 1; }, 10000)) << said();
     for (const auto& request : korva.getRequests())
     {
         if (request.type == 0x32)

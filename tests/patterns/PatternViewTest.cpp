@@ -492,15 +492,13 @@ TEST_F (PatternPage, TheMovementAfterTheFileArrivesStartsOneFileDrag)
     EXPECT_FALSE (data().getConvertingBar().isVisible());
     EXPECT_TRUE (data().hasStartedFileDrag());
 
-    // What leaves the window: the file as a URI, nothing as text.
+    // What leaves the window: the file, as a URI.
     juce::StringArray files;
     bool canMove = false;
     juce::DragAndDropTarget::SourceDetails details (page->getCurrentDragDescription(), &data(), {});
-    ASSERT_TRUE (page->shouldDropFilesWhenDraggedExternally (details, files, canMove));
+    ASSERT_TRUE (page->filesForExternalDrag (details, files, canMove));
     EXPECT_EQ (files, juce::StringArray (PatternView::fileUriOf (juce::File (data().getPreparedFile()))));
     EXPECT_TRUE (canMove);
-    juce::String text;
-    EXPECT_FALSE (page->shouldDropTextWhenDraggedExternally (details, text));
 
     send (at (30), left);
     send (at (30), {});
@@ -534,9 +532,9 @@ TEST (PatternViewFileUri, EncodesEveryByteAFileUriMayNotCarryAsItIs)
     PatternView page (sequencer, patterns);
     juce::StringArray files;
     bool canMove = false;
-    EXPECT_FALSE (page.shouldDropFilesWhenDraggedExternally (missing, files, canMove));
+    EXPECT_FALSE (page.filesForExternalDrag (missing, files, canMove));
     juce::DragAndDropTarget::SourceDetails relative (juce::var ("file.mid"), nullptr, {});
-    EXPECT_FALSE (page.shouldDropFilesWhenDraggedExternally (relative, files, canMove));
+    EXPECT_FALSE (page.filesForExternalDrag (relative, files, canMove));
     EXPECT_TRUE (files.isEmpty());
 }
 
