@@ -69,7 +69,7 @@ struct Screen
 };
 } // namespace
 
-TEST (XdndPeers, FileUrisAndADragFromSourceToTarget)
+TEST (XdndPeersOnTheDesktop, FileUrisAndADragFromSourceToTarget)
 {
     EXPECT_EQ (x11::fileUri ("/tmp/a b/\xc3\xbc#%.mid"), "file:///tmp/a%20b/%C3%BC%23%25.mid");
     EXPECT_EQ (x11::pathOfFileUri ("file:///tmp/a%20b/%C3%BC%23%25.mid"), "/tmp/a b/\xc3\xbc#%.mid");
