@@ -228,53 +228,52 @@ struct Program
     bool connected = false;
 };
 
-// The exchange alone: the 0x31 request and the 4096-byte answer.
-double bareExchangeMedian()
+// The floor's two parts, measured beside the program so that all three see
+// the same machine: the exchange alone (the 0x31 request and the 4096-byte
+// answer, by a bare client to a second virtual KORVA) and what the sequencer
+// does with the answer (a fresh file, decoded, rendered, written).
+struct Floor
 {
-    const auto folder = makeFolder();
-    double result = -1.0;
+    explicit Floor (int bars)
     {
-        auto device = startDevice (folder);
-        korvabench::BareKorvaClient client (folder + "/korva.sock");
-        std::vector<double> times;
-        for (int i = 0; i < kGestures && device != nullptr && client.ok(); ++i)
-        {
-            const auto start = nowMs();
-            client.send (kImportPatternType, {});
-            client.receive (kImportPatternType, korva::kPatternPayloadSize);
-            times.push_back (nowMs() - start);
-        }
-        if (client.ok() && (int)times.size() == kGestures)
-            result = median (times);
+        device = startDevice (folder);
+        client = std::make_unique<korvabench::BareKorvaClient> (folder + "/korva.sock");
+        patterns = std::make_unique<korva::PatternDataManager> (juce::File (folder).getChildFile ("Temp"));
+        patterns->renderBarCount = bars;
     }
-    juce::File (folder).deleteRecursively();
-    return result;
-}
 
-// What the sequencer does with the answer: a fresh file, decoded, rendered, written.
-double renderMedian (int bars)
-{
-    const auto folder = makeFolder();
-    double result = -1.0;
+    ~Floor()
     {
-        korva::PatternDataManager patterns (juce::File (folder).getChildFile ("Temp"));
-        const auto bytes = densePattern();
-        const juce::MemoryBlock payload (bytes.data(), bytes.size());
-        patterns.renderBarCount = bars;
-        std::vector<double> times;
-        bool ok = true;
-        for (int i = 0; i < kGestures; ++i)
-        {
-            const auto start = nowMs();
-            ok = ok && patterns.convertPatternToMidiFile (payload, patterns.makeMidiFile()) == 0;
-            times.push_back (nowMs() - start);
-        }
-        if (ok)
-            result = median (times);
+        patterns.reset();
+        client.reset();
+        device.reset();
+        juce::File (folder).deleteRecursively();
     }
-    juce::File (folder).deleteRecursively();
-    return result;
-}
+
+    bool ok() const { return device != nullptr && client->ok(); }
+
+    double exchange()
+    {
+        const auto start = nowMs();
+        client->send (kImportPatternType, {});
+        client->receive (kImportPatternType, korva::kPatternPayloadSize);
+        return client->ok() ? nowMs() - start : -1.0;
+    }
+
+    double render()
+    {
+        const auto start = nowMs();
+        const bool written = patterns->convertPatternToMidiFile (payload, patterns->makeMidiFile()) == 0;
+        return written ? nowMs() - start : -1.0;
+    }
+
+    std::string folder = makeFolder();
+    std::unique_ptr<korvasim::VirtualKorva> device;
+    std::unique_ptr<korvabench::BareKorvaClient> client;
+    std::unique_ptr<korva::PatternDataManager> patterns;
+    const std::vector<std::uint8_t> bytes = densePattern();
+    const juce::MemoryBlock payload{bytes.data(), bytes.size()};
+};
 
 void BM_DragOutWait (benchmark::State& state)
 {
@@ -287,10 +286,11 @@ void BM_DragOutWait (benchmark::State& state)
 
     for (auto _ : state)
     {
-        std::vector<double> waits, toRequest, toListeners;
+        std::vector<double> waits, toRequest, toListeners, exchanges, renders;
         {
             Program program;
-            if (!program.connected)
+            Floor floor (bars);
+            if (!program.connected || !floor.ok())
             {
                 state.SkipWithError ("the virtual KORVA did not connect");
                 return;
@@ -304,23 +304,29 @@ void BM_DragOutWait (benchmark::State& state)
                 state.SkipWithError ("no such length");
                 return;
             }
+
+            // Gesture by gesture, each with its floor beside it.
             for (int i = 0; i < kGestures; ++i)
             {
                 const auto gesture = program.dragOut();
-                if (gesture.wait < 0)
+                const auto exchange = floor.exchange();
+                const auto render = floor.render();
+                if (gesture.wait < 0 || exchange < 0 || render < 0)
                 {
-                    state.SkipWithError ("no MIDI file arrived");
+                    state.SkipWithError ("a gesture or its floor failed");
                     return;
                 }
                 waits.push_back (gesture.wait);
                 toRequest.push_back (gesture.toRequest);
                 toListeners.push_back (gesture.toListeners);
+                exchanges.push_back (exchange);
+                renders.push_back (render);
             }
         }
 
         const double waitMs = median (waits);
-        const double exchangeMs = bareExchangeMedian();
-        const double renderMs = renderMedian (bars);
+        const double exchangeMs = median (exchanges);
+        const double renderMs = median (renders);
         const double floorMs = HidSequenceRequestor::kPacingMs + exchangeMs + renderMs;
         state.SetIterationTime (waitMs / 1000.0);
         state.counters["wait_ms"] = waitMs;
