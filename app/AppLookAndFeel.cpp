@@ -67,25 +67,7 @@ void AppLookAndFeel::drawProgressBar (juce::Graphics& g, juce::ProgressBar& bar,
     }
     else
     {
-        // Indeterminate: stripes moving one pixel every 15 ms.
-        g.setColour (foreground);
-        const int stripeWidth = height * 2;
-        const int position = static_cast<int> (juce::Time::getMillisecondCounter() / 15) % stripeWidth;
-
-        juce::Path p;
-        for (float x = (float) -position; x < (float) (width + stripeWidth); x += (float) stripeWidth)
-            p.addQuadrilateral (x, 0.0f, x + (float) stripeWidth * 0.5f, 0.0f, x, (float) height,
-                                x - (float) stripeWidth * 0.5f, (float) height);
-
-        juce::Image im (juce::Image::ARGB, width, height, true);
-        {
-            juce::Graphics g2 (im);
-            drawGlassLozenge (g2, 1.0f, 1.0f, (float) (width - 2), (float) (height - 2), foreground, 0.5f, 0.0f,
-                              true, true, true, true);
-        }
-
-        g.setTiledImageFill (im, 0, 0, 0.85f);
-        g.fillPath (p);
+        drawMovingStripes (g, width, height, foreground);
     }
 
     if (textToShow.isNotEmpty())
@@ -94,4 +76,30 @@ void AppLookAndFeel::drawProgressBar (juce::Graphics& g, juce::ProgressBar& bar,
         g.setFont ((float) height * 0.6f);
         g.drawText (textToShow, 0, 0, width, height, juce::Justification::centred, false);
     }
+}
+
+void drawMovingStripes (juce::Graphics& g, int width, int height, juce::Colour colour)
+{
+    if (width <= 0 || height <= 0)
+        return;
+
+    // Stripes as wide as two heights, leaning half a stripe, moving one pixel every 15 ms.
+    const int stripeWidth = height * 2;
+    const int position = static_cast<int> (juce::Time::getMillisecondCounter() / 15) % stripeWidth;
+
+    juce::Path p;
+    for (float x = (float) -position; x < (float) (width + stripeWidth); x += (float) stripeWidth)
+        p.addQuadrilateral (x, 0.0f, x + (float) stripeWidth * 0.5f, 0.0f, x, (float) height,
+                            x - (float) stripeWidth * 0.5f, (float) height);
+
+    juce::Image im (juce::Image::ARGB, width, height, true);
+    {
+        juce::Graphics g2 (im);
+        juce::LookAndFeel_V2::drawGlassLozenge (g2, 1.0f, 1.0f, (float) (width - 2), (float) (height - 2), colour,
+                                                0.5f, 0.0f, true, true, true, true);
+    }
+
+    g.setColour (colour);
+    g.setTiledImageFill (im, 0, 0, 0.85f);
+    g.fillPath (p);
 }

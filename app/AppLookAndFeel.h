@@ -27,3 +27,7 @@ public:
 private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AppLookAndFeel)
 };
+
+// The moving stripes of an indeterminate progress bar: parallelograms two
+// heights apart, filled with a flat glass lozenge in `colour` at opacity 0.85.
+void drawMovingStripes (juce::Graphics& g, int width, int height, juce::Colour colour);

@@ -3,29 +3,8 @@
 #include "app/FlashingMessage.h"
 #include "app/LookAndFeels.h"
 #include "app/SettingView.h"
+#include "patterns/PatternView.h"
 #include "projects/ProjectView.h"
-
-namespace
-{
-// A page that is still to come: the right class name and colours, nothing more.
-class PlainPage final : public View
-{
-public:
-    PlainPage (const juce::String& name, int tabIndex) : View (name), m_tabIndex (tabIndex) {}
-
-    void paint (juce::Graphics& g) override
-    {
-        g.fillAll (juce::Colour (colours::kPageBackground));
-        g.setColour (juce::Colour (colours::kPageBorder));
-        g.drawRect (getLocalBounds(), 1);
-        g.setColour (juce::Colour (colours::kPageBackground));
-        g.drawLine ((float) (100 * m_tabIndex + 1), 0.5f, (float) (100 * m_tabIndex + 99), 0.5f, 1.0f);
-    }
-
-private:
-    const int m_tabIndex;
-};
-} // namespace
 
 void showWarningBox (const juce::String& title, const juce::String& text)
 {
@@ -34,7 +13,9 @@ void showWarningBox (const juce::String& title, const juce::String& text)
 
 MainContentComponent::Pages MainContentComponent::makeApplicationPages()
 {
-    return { new ProjectView (*HidSequenceManager::getInstance()), new PlainPage ("PatternView", 1), new SettingView() };
+    auto& sequencer = *HidSequenceManager::getInstance();
+    return { new ProjectView (sequencer), new PatternView (sequencer, *korva::PatternDataManager::getInstance()),
+             new SettingView() };
 }
 
 MainContentComponent::MainContentComponent (HidSequenceManager& sequencer, Pages pages)

@@ -4,6 +4,7 @@
 // floor of the protocol. The difference is the manager's own cost: its
 // threads, locks and the access layer's reader.
 
+#include "benchmarks/BareKorvaClient.h"
 #include "device/HidDeviceManager.h"
 #include "device/hidlink/HidBackend.h"
 #include "tools/korva-sim/VirtualKorva.h"
@@ -11,13 +12,8 @@
 #include <benchmark/benchmark.h>
 
 #include <condition_variable>
-#include <cstring>
-#include <poll.h>
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
-#include <unistd.h>
 
 namespace
 {
@@ -129,89 +125,6 @@ ManagerSetup& managerSetup()
     return setup;
 }
 
-//==============================================================================
-// The bare client: one connection, blocking reads and writes, nothing else.
-class BareClient
-{
-public:
-    explicit BareClient (const std::string& path)
-    {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy (address.sun_path, path.c_str(), sizeof (address.sun_path) - 1);
-        m_fd = ::socket (AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        if (::connect (m_fd, reinterpret_cast<const sockaddr*> (&address), sizeof (address)) == 0)
-        {
-            std::uint8_t hello[1024];
-            m_ok = ::recv (m_fd, hello, sizeof (hello), 0) > 0;
-        }
-    }
-    ~BareClient() { ::close (m_fd); }
-
-    bool ok() const { return m_ok; }
-
-    void write (std::uint8_t code, std::uint8_t type, unsigned packet, const std::uint8_t* data = nullptr,
-                std::size_t size = 0, std::uint32_t length = 0, std::uint16_t crc = 0)
-    {
-        std::uint8_t report[65] = {};
-        report[1] = code;
-        report[2] = type;
-        report[3] = static_cast<std::uint8_t> (packet & 0xFF);
-        report[4] = static_cast<std::uint8_t> (packet >> 8);
-        if (code == 0xA0)
-        {
-            std::memcpy (report + 5, &length, 4);
-            std::memcpy (report + 9, &crc, 2);
-        }
-        else if (data != nullptr)
-        {
-            std::memcpy (report + 5, data, size);
-        }
-        m_ok = m_ok && ::send (m_fd, report, sizeof (report), MSG_NOSIGNAL) == 65;
-    }
-
-    std::uint8_t read()
-    {
-        std::uint8_t report[65] = {};
-        m_ok = m_ok && ::recv (m_fd, report, sizeof (report), 0) == 65;
-        return report[1];
-    }
-
-    // Sends a message the way the protocol does, with nothing around it.
-    void send (std::uint8_t type, const std::vector<std::uint8_t>& data)
-    {
-        write (0xA0, type, 0, nullptr, 0, static_cast<std::uint32_t> (data.size()),
-               korvasim::crc16 (data.data(), data.size()));
-        m_ok = m_ok && read() == 0xA8;
-        std::size_t offset = 0;
-        for (unsigned packet = 1; offset < data.size(); ++packet)
-        {
-            const auto count = std::min<std::size_t> (data.size() - offset, 60);
-            write (0xA1, type, packet, data.data() + offset, count);
-            offset += count;
-            m_ok = m_ok && read() == (offset < data.size() ? 0xA9 : 0xAE);
-        }
-    }
-
-    // Receives a message the device sends; the CRC is left to the comparison.
-    void receive (std::size_t size)
-    {
-        m_ok = m_ok && read() == 0xA0;
-        write (0xA8, kReceiveType, 0);
-        std::size_t received = 0;
-        for (unsigned packet = 1; received < size; ++packet)
-        {
-            m_ok = m_ok && read() == 0xA1;
-            received += std::min<std::size_t> (size - received, 60);
-            write (received < size ? 0xA9 : 0xAE, kReceiveType, packet);
-        }
-    }
-
-private:
-    int m_fd = -1;
-    bool m_ok = false;
-};
-
 struct FloorSetup
 {
     FloorSetup() : folder (makeFolder()), device (startDevice (folder)), client (folder + "/korva.sock") {}
@@ -223,7 +136,7 @@ struct FloorSetup
 
     std::string folder;
     std::unique_ptr<korvasim::VirtualKorva> device;
-    BareClient client;
+    korvabench::BareKorvaClient client;
 };
 
 FloorSetup& floorSetup()
@@ -250,7 +163,7 @@ void BM_FloorReceive4096 (benchmark::State& state)
     for (auto _ : state)
     {
         setup.device->sendMessage (message);
-        setup.client.receive (kPayloadSize);
+        setup.client.receive (kReceiveType, kPayloadSize);
     }
     if (! setup.client.ok())
         state.SkipWithError ("the bare client failed");

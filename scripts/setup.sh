@@ -12,6 +12,7 @@ packages=(
     libudev-dev libx11-dev
     # tests and benchmarks
     googletest libgtest-dev libgmock-dev libbenchmark-dev
+    libxtst-dev # real pointer events for the drag-and-drop tests
     # an independent MIDI file parser for the korva tool tests
     python3-mido
     # a display for the GUI tests, and the program's sans-serif typeface

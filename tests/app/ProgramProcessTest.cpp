@@ -2,81 +2,23 @@
 // home folder of its own.
 
 #include "tests/app/X11Probe.h"
+#include "tests/support/ProgramProcess.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
-
 namespace
 {
-// A child process with its own HOME, whose standard error goes to a file.
-class Program
+// The program as a user starts it, with the test's home folder.
+struct Program : korvatest::ProgramProcess
 {
-public:
     Program (const juce::File& home, const juce::File& errors, bool withDisplay = true)
+        : ProgramProcess (KORVA_APP_BINARY, home, errors,
+                          withDisplay ? Environment {} : Environment { { "DISPLAY", std::nullopt } })
     {
-        std::vector<std::string> env;
-        for (char** e = environ; *e != nullptr; ++e)
-            if (std::strncmp (*e, "HOME=", 5) != 0 && (withDisplay || std::strncmp (*e, "DISPLAY=", 8) != 0))
-                env.emplace_back (*e);
-        env.push_back ("HOME=" + home.getFullPathName().toStdString());
-
-        std::vector<char*> envp;
-        for (auto& s : env)
-            envp.push_back (s.data());
-        envp.push_back (nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init (&actions);
-        posix_spawn_file_actions_addopen (&actions, 2, errors.getFullPathName().toRawUTF8(),
-                                          O_WRONLY | O_CREAT | O_APPEND, 0644);
-        std::string binary = KORVA_APP_BINARY;
-        char* argv[] = { binary.data(), nullptr };
-        if (posix_spawn (&m_pid, binary.c_str(), &actions, nullptr, argv, envp.data()) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy (&actions);
     }
-
-    ~Program()
-    {
-        if (m_pid > 0 && ! m_exited)
-        {
-            kill (m_pid, SIGKILL);
-            waitpid (m_pid, nullptr, 0);
-        }
-    }
-
-    int pid() const { return m_pid; }
-
-    // Exit code, or -1 while it still runs after the time limit.
-    int waitForExit (int timeoutMs)
-    {
-        const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
-        while (juce::Time::getMillisecondCounter() < deadline)
-        {
-            int status = 0;
-            if (waitpid (m_pid, &status, WNOHANG) == m_pid)
-            {
-                m_exited = true;
-                return WIFEXITED (status) ? WEXITSTATUS (status) : 128 + WTERMSIG (status);
-            }
-            juce::Thread::sleep (20);
-        }
-        return -1;
-    }
-
-private:
-    pid_t m_pid = -1;
-    bool m_exited = false;
 };
 
 // The program's one window once it is built: mapped, titled and pinned to its

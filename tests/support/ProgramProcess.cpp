@@ -1,0 +1,78 @@
+#include "tests/support/ProgramProcess.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace korvatest
+{
+ProgramProcess::ProgramProcess (const std::string& executable, const juce::File& home, const juce::File& standardError,
+                                const Environment& extraEnvironment)
+{
+    const auto replaced = [&] (const char* entry)
+    {
+        if (std::strncmp (entry, "HOME=", 5) == 0)
+            return true;
+        for (const auto& [name, value] : extraEnvironment)
+            if (std::strncmp (entry, (name + "=").c_str(), name.size() + 1) == 0)
+                return true;
+        return false;
+    };
+
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e)
+        if (!replaced (*e))
+            env.emplace_back (*e);
+    env.push_back ("HOME=" + home.getFullPathName().toStdString());
+    for (const auto& [name, value] : extraEnvironment)
+        if (value.has_value())
+            env.push_back (name + "=" + *value);
+
+    std::vector<char*> envp;
+    for (auto& s : env)
+        envp.push_back (s.data());
+    envp.push_back (nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init (&actions);
+    posix_spawn_file_actions_addopen (&actions, 2, standardError.getFullPathName().toRawUTF8(),
+                                      O_WRONLY | O_CREAT | O_APPEND, 0644);
+    std::string binary = executable;
+    char* argv[] = {binary.data(), nullptr};
+    if (posix_spawn (&m_pid, binary.c_str(), &actions, nullptr, argv, envp.data()) != 0)
+        m_pid = -1;
+    posix_spawn_file_actions_destroy (&actions);
+}
+
+ProgramProcess::~ProgramProcess()
+{
+    if (m_pid > 0 && !m_exited)
+    {
+        kill (m_pid, SIGKILL);
+        waitpid (m_pid, nullptr, 0);
+    }
+}
+
+int ProgramProcess::waitForExit (int timeoutMs)
+{
+    if (m_pid <= 0)
+        return -1;
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32)timeoutMs;
+    while (juce::Time::getMillisecondCounter() < deadline)
+    {
+        int status = 0;
+        if (waitpid (m_pid, &status, WNOHANG) == m_pid)
+        {
+            m_exited = true;
+            return WIFEXITED (status) ? WEXITSTATUS (status) : 128 + WTERMSIG (status);
+        }
+        juce::Thread::sleep (20);
+    }
+    return -1;
+}
+} // namespace korvatest
