@@ -15,12 +15,6 @@ const Option kOutput{"--output", "-o", "FILE", "the file to write (replaced only
 const Option kInfo{"--info", nullptr, "INFO",
                    "a 20-byte pattern-information payload: controller numbers of the five lanes, six chord slots"};
 
-// Said once for every command that talks to the KORVA.
-#define KORVA_DEVICE_NOTE                                                                                          \
-    "KORVA is the first one plugged in, or a virtual KORVA (korva-sim) when none is. KORVA Manager and\n"          \
-    "another korva command cannot use it at the same time. Failures print KORVA Manager's own message\n"          \
-    "(\"KORVA is busy.\", \"Communication Error (0009)\", ...)."
-
 } // namespace
 
 const std::vector<Command>& commandTable()
@@ -64,7 +58,7 @@ const std::vector<Command>& commandTable()
          "",
          "list the projects on the KORVA and the room left on it",
          "Each line: the project's number (three digits), its name and its number of patterns; the project\n"
-         "KORVA is using is marked \"in use\". " KORVA_DEVICE_NOTE,
+         "KORVA is using is marked \"in use\".",
          {},
          0,
          0,
@@ -77,7 +71,7 @@ const std::vector<Command>& commandTable()
          "replaced. Every copy is checked (its size, its header and its pattern blocks) before it is put in\n"
          "place, and its path is printed. --all copies every project: a full backup. Ctrl+C cancels the\n"
          "transfer as KORVA Manager's Cancel button does, and leaves nothing behind; a second Ctrl+C stops\n"
-         "at once. " KORVA_DEVICE_NOTE,
+         "at once.",
          {{"--output", "-o", "PATH", "the file to write (replaced only when the copy is whole), or a folder"},
           {"--all", "-a", nullptr, "copy every project on the KORVA"}},
          0,
@@ -88,7 +82,7 @@ const std::vector<Command>& commandTable()
          "load a project file into the KORVA",
          "Refused when a project of the same name is on the KORVA or when the KORVA has no room for it, as on\n"
          "KORVA Manager's project page; only a whole project file is sent. Prints the project's line as\n"
-         "korva projects shows it. Ctrl+C cancels the transfer. " KORVA_DEVICE_NOTE,
+         "korva projects shows it. Ctrl+C cancels the transfer.",
          {},
          1,
          1,
@@ -98,7 +92,7 @@ const std::vector<Command>& commandTable()
          "rename a project on the KORVA",
          "The name is checked as KORVA Manager checks it: at most 32 characters, none of / \\ ? * : \" < > | ~\n"
          "and nothing but ASCII, and no other project on the KORVA named the same. The project KORVA is using\n"
-         "cannot be renamed. " KORVA_DEVICE_NOTE,
+         "cannot be renamed.",
          {},
          2,
          2,
@@ -107,7 +101,7 @@ const std::vector<Command>& commandTable()
          "INDEX [--yes]",
          "delete a project on the KORVA",
          "Asks first (\"Deleting project NAME. Are you sure?\"), unless --yes is given; the answer is read from\n"
-         "standard input. The project KORVA is using cannot be deleted. " KORVA_DEVICE_NOTE,
+         "standard input. The project KORVA is using cannot be deleted.",
          {{"--yes", "-y", nullptr, "do not ask"}},
          1,
          1,
@@ -124,7 +118,7 @@ const std::vector<Command>& commandTable()
         {"pattern-info",
          "[-o INFO]",
          "show where the KORVA's current pattern sits, its lanes' controllers and its chord slots",
-         "With -o the 20-byte pattern-information payload is written too, for render --info. " KORVA_DEVICE_NOTE,
+         "With -o the 20-byte pattern-information payload is written too, for render --info.",
          {{"--output", "-o", "INFO", "also write the pattern-information payload"}},
          0,
          0,
@@ -133,7 +127,7 @@ const std::vector<Command>& commandTable()
          "-o OUT.mid [--bars N]",
          "write the KORVA's current pattern as a Standard MIDI File",
          "The file is the one KORVA Manager lets you drag out of its PATTERN page: format 0, 480 ticks per\n"
-         "quarter note, played through the KORVA's own sequencer engine. " KORVA_DEVICE_NOTE,
+         "quarter note, played through the KORVA's own sequencer engine.",
          {kOutput, {"--bars", "-b", "N", "bars to write: 1, 2, 4, 8, 16 or 32 (default 4)"}},
          0,
          0,
@@ -142,7 +136,7 @@ const std::vector<Command>& commandTable()
          "IN.mid [--bars N]",
          "send a Standard MIDI File to the KORVA as its current pattern",
          "As a file dropped onto KORVA Manager's PATTERN page: notes and the controllers the KORVA's lanes\n"
-         "send are taken from the first bars of the file. " KORVA_DEVICE_NOTE,
+         "send are taken from the first bars of the file.",
          {{"--bars", "-b", "N", "bars to take: 1, 2 or 4 (default 4)"}},
          1,
          1,
