@@ -11,6 +11,7 @@
 #include "tools/korva/ToolFiles.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <iostream>
 #include <poll.h>
 #include <unistd.h>

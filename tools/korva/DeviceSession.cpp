@@ -9,6 +9,7 @@
 #include "tools/korva/ToolFiles.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -74,6 +75,24 @@ juce::uint32 now()
     }
     std::cerr << (standardErrorIsTerminal() ? "\n" : "") << "korva: stopped" << std::endl;
     std::_Exit (kExitInterrupted);
+}
+
+// The node of the KORVA the program would use, when it is a hidraw node this
+// user may not open (no udev rule); otherwise empty.
+juce::String unopenableDeviceNode()
+{
+    auto* registry = hidlink::HidManager::getInstanceWithoutCreating();
+    if (registry == nullptr)
+        return {};
+    auto identifiers = registry->getDeviceIdentifiers();
+    identifiers.removeEmptyStrings();
+    const auto device = identifiers.isEmpty() ? nullptr : registry->findDevice (identifiers[0]);
+    if (device == nullptr)
+        return {};
+    const std::string& path = device->getCaps().path;
+    if (path.rfind ("/dev/", 0) != 0 || ::access (path.c_str(), R_OK | W_OK) == 0 || errno != EACCES)
+        return {};
+    return juce::String (path);
 }
 
 } // namespace
@@ -183,7 +202,17 @@ bool DeviceSession::open (int& exitCode)
     m_listening = true;
     m_deviceManager->setListener (m_sequencer);
 
-    if (! waitForConnection())
+    const bool connected = waitForConnection();
+    if (const auto node = unopenableDeviceNode(); node.isNotEmpty())
+    {
+        // The program would connect and then fail every request.
+        failLine ("korva: KORVA is plugged in, but " + node
+                      + " cannot be opened (permission denied): install the udev rule of KORVA Manager"
+                        " (see its README), then plug the KORVA in again",
+                  kExitFailure);
+        return false;
+    }
+    if (! connected)
     {
         if (interruptRequested())
             exitCode = failLine ("korva: interrupted", kExitInterrupted);
@@ -332,8 +361,10 @@ Outcome DeviceSession::run (const Exchange& exchange)
         pump();
         readEvents();
 
+        // Unplugged: what the transport reported on the way out (the
+        // program's box for it) counts, else the lost connection.
         if (! m_sequencer->isConnected())
-            return {Outcome::kDisconnected, {}, {}};
+            return outcome.value_or (Outcome{Outcome::kDisconnected, {}, {}});
 
         if (interruptRequested())
         {
