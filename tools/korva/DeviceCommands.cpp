@@ -242,14 +242,7 @@ Outcome pullProject (DeviceSession& session, const ProjectListRow& row, const De
 
     DeviceSession::Exchange import;
     import.issue = [&session, index = row.index] { session.sequencer().requestImportProjectData ((juce::uint8) index); };
-    import.interpret = [] (const SequencerEvent& event) -> std::optional<Outcome>
-    {
-        if (event.kind != SequencerEvent::kImportProject)
-            return std::nullopt;
-        return event.result == HidSequenceManager::kResultOK
-                   ? Outcome::done()
-                   : Outcome::failed (devicemessages::requestFailure (event.result));
-    };
+    import.interpret = DeviceSession::answeredBy (SequencerEvent::kImportProject, devicemessages::requestFailure);
     import.cancellable = true;
     import.progressLabel = progressLabel;
 
@@ -520,14 +513,7 @@ int runRename (const Arguments& args)
 
     DeviceSession::Exchange rename;
     rename.issue = [&session, index, newName] { session.sequencer().requestRenameProject ((juce::uint8) index, newName); };
-    rename.interpret = [] (const SequencerEvent& event) -> std::optional<Outcome>
-    {
-        if (event.kind != SequencerEvent::kRenameProject)
-            return std::nullopt;
-        return event.result == HidSequenceManager::kResultOK
-                   ? Outcome::done()
-                   : Outcome::failed (devicemessages::requestFailure (event.result));
-    };
+    rename.interpret = DeviceSession::answeredBy (SequencerEvent::kRenameProject, devicemessages::requestFailure);
     rename.progressLabel = "Renaming...";
     const Outcome outcome = session.run (rename);
     if (! outcome.ok())
@@ -577,14 +563,7 @@ int runDelete (const Arguments& args)
 
     DeviceSession::Exchange remove;
     remove.issue = [&session, index] { session.sequencer().requestDeleteProject ((juce::uint8) index); };
-    remove.interpret = [] (const SequencerEvent& event) -> std::optional<Outcome>
-    {
-        if (event.kind != SequencerEvent::kDeleteProject)
-            return std::nullopt;
-        return event.result == HidSequenceManager::kResultOK
-                   ? Outcome::done()
-                   : Outcome::failed (devicemessages::requestFailure (event.result));
-    };
+    remove.interpret = DeviceSession::answeredBy (SequencerEvent::kDeleteProject, devicemessages::requestFailure);
     remove.progressLabel = "Deleting...";
     const Outcome outcome = session.run (remove);
     if (! outcome.ok())

@@ -413,20 +413,23 @@ Outcome DeviceSession::run (const Exchange& exchange)
     return *outcome;
 }
 
+DeviceSession::Interpreter DeviceSession::answeredBy (SequencerEvent::Kind kind, juce::String (*failure) (int))
+{
+    return [kind, failure] (const SequencerEvent& event) -> std::optional<Outcome>
+    {
+        if (event.kind != kind)
+            return std::nullopt;
+        return event.result == HidSequenceManager::kResultOK ? Outcome::done() : Outcome::failed (failure (event.result));
+    };
+}
+
 Outcome DeviceSession::fetchProjectList()
 {
     // Forgetting the previous answer makes the capacity figures follow this one.
     KorvaProjectListModel::getInstance()->clear();
     Exchange list;
     list.issue = [this] { m_sequencer->requestGetProjectInfo(); };
-    list.interpret = [] (const SequencerEvent& event) -> std::optional<Outcome>
-    {
-        if (event.kind != SequencerEvent::kProjectInfo)
-            return std::nullopt;
-        return event.result == HidSequenceManager::kResultOK
-                   ? Outcome::done()
-                   : Outcome::failed (devicemessages::projectInfoFailure (event.result));
-    };
+    list.interpret = answeredBy (SequencerEvent::kProjectInfo, devicemessages::projectInfoFailure);
     return run (list);
 }
 
@@ -434,14 +437,7 @@ Outcome DeviceSession::fetchPatternInfo()
 {
     Exchange info;
     info.issue = [this] { m_sequencer->requestGetPatternInfo(); };
-    info.interpret = [] (const SequencerEvent& event) -> std::optional<Outcome>
-    {
-        if (event.kind != SequencerEvent::kPatternInfo)
-            return std::nullopt;
-        return event.result == HidSequenceManager::kResultOK
-                   ? Outcome::done()
-                   : Outcome::failed (devicemessages::patternInfoFailure (event.result));
-    };
+    info.interpret = answeredBy (SequencerEvent::kPatternInfo, devicemessages::patternInfoFailure);
     return run (info);
 }
 

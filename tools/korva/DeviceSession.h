@@ -91,6 +91,10 @@ public:
     // outcome. Returns nothing to let an event pass.
     using Interpreter = std::function<std::optional<Outcome> (const SequencerEvent&)>;
 
+    // The interpreter of a request answered by one event of `kind`: done on
+    // success, else failed with the message `failure` makes of the result.
+    static Interpreter answeredBy (SequencerEvent::Kind kind, juce::String (*failure) (int));
+
     struct Exchange
     {
         std::function<void()> issue;                 // asks the sequencer
