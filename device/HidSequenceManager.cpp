@@ -406,11 +406,26 @@ void HidSequenceManager::onHidDisconnected (juce::StringArray& identifiers)
         }))
         return;
 
+    // A request the user is waiting for (a transfer, a rename, ...) ends
+    // unanswered: it is reported like a device that stopped answering, or the
+    // user would see its progress end as if it had worked. The polls and the
+    // firmware probe are only repeated, and a cancelled transfer was given up.
+    const auto type = m_requestor->getInFlightType();
+    const bool userWaiting = type != HidSequenceRequestor::kNone && type != kProjectInfo && type != kPatternInfo
+                             && type != kVersionInfo && ! (type == kImportProject && m_importCancel.load())
+                             && ! (type == kExportProject && m_exportCancel.load());
+
     m_connected = false;
     m_receiving = false;
     finishRequest();
     resetRequestor();
     stopTimer (kVersionTimer);
+    if (userWaiting)
+    {
+        traceRequest ("recvResDisconnected", type);
+        const auto result = HidDeviceManager::kRecvDataTimeout;
+        notify ([&] (HidSequenceManagerListener& l) { l.receiveErrorOccurred (type, result); });
+    }
     notify ([] (HidSequenceManagerListener& l) { l.connectionChanged(); });
 }
 

@@ -398,6 +398,34 @@ TEST_F (Sequencer, DisconnectingDuringAnImportEndsIt)
     EXPECT_FALSE (manager.isConnected());
     EXPECT_TRUE (manager.m_requestFinished.load());
     EXPECT_EQ (manager.getRequestor().getInFlightType(), HidSequenceRequestor::kNone);
+    // The user is told, as when a device stops answering; and told once.
+    EXPECT_EQ (listener.count ("receiveError 3 9"), 1);
+    EXPECT_TRUE (savedProjects().isEmpty());
+}
+
+// Unplugging while a poll or a cancelled transfer waits for its answer
+// reports nothing: the poll is repeated on the next connection, and the
+// transfer was given up by the user.
+TEST_F (Sequencer, DisconnectingDuringAPollOrACancelledImportReportsNothing)
+{
+    korva.answer = [] (juce::uint8, const juce::MemoryBlock&) { return std::optional<juce::MemoryBlock>(); };
+    juce::StringArray ids;
+
+    manager.requestGetProjectInfo();
+    ASSERT_TRUE (waitUntil ([&] { return korva.sent().size() == 1; }));
+    manager.onHidDisconnected (ids);
+    ASSERT_TRUE (waitFor ("connectionChanged"));
+
+    manager.onHidConnected (ids);
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return listener.count ("connectionChanged") == 2; }));
+    manager.requestImportProjectData (1);
+    ASSERT_TRUE (waitFor ("importStarted"));
+    manager.requestCancel(); // taken up on the sequencer's thread before the disconnect
+    manager.onHidDisconnected (ids);
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return listener.count ("connectionChanged") == 3; }));
+
+    for (const auto& event : listener.events())
+        EXPECT_EQ (event.find ("Error"), std::string::npos) << event;
 }
 
 TEST_F (Sequencer, TransportFailuresReachTheListeners)
