@@ -3,6 +3,7 @@
 #include "app/FlashingMessage.h"
 #include "app/LookAndFeels.h"
 #include "app/SettingView.h"
+#include "device/DeviceMessages.h"
 #include "patterns/PatternView.h"
 #include "projects/ProjectView.h"
 
@@ -110,12 +111,12 @@ void MainContentComponent::getVersionInfoResponsed (int result)
     if (infra::hop (m_taskBox, [this, result] { getVersionInfoResponsed (result); }))
         return;
     if (result == HidSequenceManager::kResultNoVersionReply && showMessage)
-        showMessage ({}, "Please upgrade the firmware of KORVA.");
+        showMessage ({}, devicemessages::kUpgradeFirmware);
 }
 
 void MainContentComponent::reportCommunicationError (juce::uint8 dataType, eResult result)
 {
-    const auto text = "Communication Error (" + juce::String::formatted ("%04d", (int) result) + ")";
+    const auto text = devicemessages::communicationError ((int) result);
     const auto box = [this, &text] (const juce::String& title) {
         if (showMessage)
             showMessage (title, text);

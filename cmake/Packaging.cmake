@@ -4,6 +4,7 @@
 #   /usr/bin/                   small launchers for korva-manager, korva and korva-sim
 #   /usr/lib/udev/rules.d/      the rule that lets a desktop user open the KORVA
 #   /usr/share/applications/    the desktop entry; /usr/share/icons/hicolor the icons
+#   /usr/share/man/man1/        the manual pages of korva and korva-sim
 
 set(KORVA_PRIVATE_DIR "lib/korva-manager")
 set(KORVA_LIBRARIES korva_juce_core korva_juce_gui korva_core korva_gui)
@@ -35,6 +36,9 @@ if(EXISTS "${PROJECT_SOURCE_DIR}/packaging/udev/70-korva.rules")
     install(FILES "${PROJECT_SOURCE_DIR}/packaging/udev/70-korva.rules" DESTINATION lib/udev/rules.d COMPONENT korva)
 endif()
 install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION share/doc/korva-manager RENAME copyright COMPONENT korva)
+if(TARGET korva_man_pages)
+    install(FILES ${KORVA_MAN_PAGES} DESTINATION share/man/man1 COMPONENT korva)
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME korva-manager)

@@ -199,7 +199,11 @@ juce::File ProjectDataManager::saveTempProjectToDataDirectory()
 
 juce::File ProjectDataManager::saveToDataDirectory (const juce::File& temp)
 {
-    const auto folder = dataDirectory ? dataDirectory() : juce::File();
+    return saveToFolder (temp, dataDirectory ? dataDirectory() : juce::File());
+}
+
+juce::File ProjectDataManager::saveToFolder (const juce::File& temp, const juce::File& folder)
+{
     if (folder == juce::File() || ! temp.existsAsFile())
         return {};
 

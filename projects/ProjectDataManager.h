@@ -55,6 +55,8 @@ public:
     juce::File saveTempProjectToDataDirectory();
     // The same for another finished file (a pushed project).
     juce::File saveToDataDirectory (const juce::File& finished);
+    // The same into another folder (the korva tool's backups).
+    juce::File saveToFolder (const juce::File& finished, const juce::File& folder);
 
     // Every byte of the UTF-8 form in 1 .. 127 and none of \ / : * ? " < > | ~.
     static bool isValidProjectName (const juce::String& name);

@@ -3,19 +3,16 @@
 #include "app/DirectorySetting.h"
 #include "app/FlashingMessage.h"
 #include "app/MainContentComponent.h"
+#include "device/DeviceMessages.h"
+#include "projects/ProjectChecks.h"
 #include "projects/ProjectDataManager.h"
 #include "projects/RenameAlertWindow.h"
 
 namespace
 {
-constexpr const char* kRenameTitle = "Rename Project";
-constexpr const char* kDeleteTitle = "Delete Project";
-constexpr const char* kBusy = "KORVA is busy.";
-
-juce::String deletingQuestion (const juce::String& name)
-{
-    return "Deleting project " + name + ". Are you sure?";
-}
+using projectchecks::kDeleteTitle;
+using projectchecks::kRenameTitle;
+using projectchecks::ProjectAction;
 
 int currentProjectIndex()
 {
@@ -233,7 +230,7 @@ void ProjectView::message (const juce::String& title, const juce::String& text)
 
 juce::String ProjectView::communicationError (int result)
 {
-    return "Communication Error (" + juce::String::formatted ("%04d", result) + ")";
+    return devicemessages::communicationError (result);
 }
 
 //==============================================================================
@@ -280,9 +277,9 @@ void ProjectView::exportProject()
     if (! file.existsAsFile())
         return;
 
-    if (ProjectDataManager::isProjectNameOnDevice (name))
+    if (const auto refusal = projectchecks::checkExport (name); refusal.isNotEmpty())
     {
-        message ({}, "Could not load this project. A project with the same name already exists.");
+        message ({}, refusal);
         return;
     }
     m_sequencer.requestQueryExportableProject (file, patterns);
@@ -303,12 +300,9 @@ void ProjectView::renameKorvaProject()
     if (safe == nullptr || newName.isEmpty() || newName == oldName)
         return;
 
-    if (! m_sequencer.isConnected())
-        message (kRenameTitle, "Could not rename this project. KORVA is not connected.");
-    else if (! ProjectDataManager::isProjectIndexOnDevice (index))
-        message (kRenameTitle, "Could not rename this project. The project does not exist.");
-    else if (index == currentProjectIndex())
-        message (kRenameTitle, "Could not rename this project. The project is being used by KORVA.");
+    const auto refusal = projectchecks::checkDeviceAction (ProjectAction::kRename, m_sequencer.isConnected(), index);
+    if (refusal.isNotEmpty())
+        message (kRenameTitle, refusal);
     else
         m_sequencer.requestRenameProject ((juce::uint8) index, newName);
 }
@@ -321,15 +315,12 @@ void ProjectView::deleteKorvaProject()
         return;
 
     juce::Component::SafePointer<ProjectView> safe (this);
-    if (! confirm (kDeleteTitle, deletingQuestion (name)) || safe == nullptr)
+    if (! confirm (kDeleteTitle, projectchecks::deleteQuestion (name)) || safe == nullptr)
         return;
 
-    if (! m_sequencer.isConnected())
-        message (kDeleteTitle, "Could not delete this project. KORVA is not connected.");
-    else if (! ProjectDataManager::isProjectIndexOnDevice (index))
-        message (kDeleteTitle, "Could not delete this project. The project does not exist.");
-    else if (index == currentProjectIndex())
-        message (kDeleteTitle, "Could not delete this project. The project is being used by KORVA.");
+    const auto refusal = projectchecks::checkDeviceAction (ProjectAction::kDelete, m_sequencer.isConnected(), index);
+    if (refusal.isNotEmpty())
+        message (kDeleteTitle, refusal);
     else
         m_sequencer.requestDeleteProject ((juce::uint8) index);
 }
@@ -355,7 +346,7 @@ void ProjectView::renamePcProject()
 
     if (! ProjectDataManager::writeProjectName (file, newName))
     {
-        message (kRenameTitle, "Could not rename this project. The file is open in another program.");
+        message (kRenameTitle, projectchecks::fileInUse (ProjectAction::kRename));
         return;
     }
     m_pcList.refresh();
@@ -369,13 +360,13 @@ void ProjectView::deletePcProject()
         return;
 
     juce::Component::SafePointer<ProjectView> safe (this);
-    if (! confirm (kDeleteTitle, deletingQuestion (name)) || safe == nullptr)
+    if (! confirm (kDeleteTitle, projectchecks::deleteQuestion (name)) || safe == nullptr)
         return;
 
     if (file.deleteFile())
         m_pcList.refresh();
     else
-        message (kDeleteTitle, "Could not delete this project. The file is open in another program.");
+        message (kDeleteTitle, projectchecks::fileInUse (ProjectAction::kDelete));
 }
 
 //==============================================================================
@@ -433,13 +424,9 @@ void ProjectView::getProjectInfoResponsed (int result, bool changed)
             repaint();
         }
     }
-    else if (result == HidSequenceManager::kResultBusy)
-    {
-        FlashingMessage::getInstance()->setMessage (juce::String ("Get Project Info | ") + kBusy);
-    }
     else
     {
-        FlashingMessage::getInstance()->setMessage ("Get Project Info | " + communicationError (result));
+        FlashingMessage::getInstance()->setMessage (devicemessages::projectInfoFailure (result));
     }
 }
 
@@ -448,7 +435,7 @@ void ProjectView::deleteProjectResponsed (int result)
     if (infra::hop (m_taskBox, [this, result] { deleteProjectResponsed (result); }))
         return;
     if (result != HidSequenceManager::kResultOK)
-        message (kDeleteTitle, result == HidSequenceManager::kResultBusy ? kBusy : communicationError (result));
+        message (kDeleteTitle, devicemessages::requestFailure (result));
 }
 
 void ProjectView::renameProjectResponsed (int result)
@@ -456,7 +443,7 @@ void ProjectView::renameProjectResponsed (int result)
     if (infra::hop (m_taskBox, [this, result] { renameProjectResponsed (result); }))
         return;
     if (result != HidSequenceManager::kResultOK)
-        message (kRenameTitle, result == HidSequenceManager::kResultBusy ? kBusy : communicationError (result));
+        message (kRenameTitle, devicemessages::requestFailure (result));
 }
 
 void ProjectView::importProjectDataResponsed (int result)
@@ -467,7 +454,7 @@ void ProjectView::importProjectDataResponsed (int result)
     if (result == HidSequenceManager::kResultOK)
         m_pcList.refresh();
     else
-        message ({}, result == HidSequenceManager::kResultBusy ? kBusy : communicationError (result));
+        message ({}, devicemessages::requestFailure (result));
 }
 
 void ProjectView::queryExportProjectResponsed (int result)
@@ -475,14 +462,8 @@ void ProjectView::queryExportProjectResponsed (int result)
     if (infra::hop (m_taskBox, [this, result] { queryExportProjectResponsed (result); }))
         return;
 
-    if (result == HidSequenceManager::kResultOK)
-        return;
-    if (result == HidSequenceManager::kResultBusy)
-        message ({}, kBusy);
-    else if (result == HidSequenceManager::kResultNoSpace)
-        message ({}, "Cannot load the the project. Not enough space on KORVA.");
-    else
-        message ({}, communicationError (result));
+    if (result != HidSequenceManager::kResultOK)
+        message ({}, devicemessages::roomCheckFailure (result));
 }
 
 void ProjectView::exportProjectDataResponsed (int result)

@@ -59,22 +59,11 @@ juce::String RenameAlertWindow::getNewName() const
 
 void RenameAlertWindow::okPressed()
 {
-    const auto name = getNewName();
-    const auto refuse = [this] (const char* reason) {
-        if (showWarning)
-            showWarning (kTitle, reason);
-    };
-
-    if (name == m_currentName)
+    const auto refusal = projectchecks::checkNewName (getNewName(), m_currentName, m_checkDeviceNames);
+    if (refusal.isEmpty())
         exitModalState (1);
-    else if (name.length() > ProjectDataManager::kMaxNameLength)
-        refuse (kTooLong);
-    else if (! ProjectDataManager::isValidProjectName (name))
-        refuse (kInvalidCharacters);
-    else if (m_checkDeviceNames && ProjectDataManager::isProjectNameOnDevice (name))
-        refuse (kNameExists);
-    else
-        exitModalState (1);
+    else if (showWarning)
+        showWarning (kTitle, refusal);
 }
 
 void RenameAlertWindow::updateCounter()

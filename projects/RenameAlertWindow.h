@@ -3,6 +3,8 @@
 // Asks for a new project name: shows a (n/32) counter while the user types
 // and will not close on a name that the KORVA cannot store.
 
+#include "projects/ProjectChecks.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <functional>
@@ -10,12 +12,10 @@
 class RenameAlertWindow final : public juce::AlertWindow, private juce::TextEditor::Listener
 {
 public:
-    static constexpr const char* kTitle = "Rename Project";
-    static constexpr const char* kTooLong = "Please name project within 32 characters";
-    static constexpr const char* kInvalidCharacters =
-        "A project name cannot contain double-byte characters and the following characters (/\\?*:\"<> | ~).";
-    static constexpr const char* kNameExists =
-        "Could not rename this project. A project with the same name already exists.";
+    static constexpr const char* kTitle = projectchecks::kRenameTitle;
+    static constexpr const char* kTooLong = projectchecks::kNameTooLong;
+    static constexpr const char* kInvalidCharacters = projectchecks::kInvalidCharacters;
+    static constexpr const char* kNameExists = projectchecks::kNameExists;
 
     // `checkDeviceNames`: the new name must not name another project on the KORVA.
     RenameAlertWindow (const juce::String& currentName, bool checkDeviceNames);

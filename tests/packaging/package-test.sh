@@ -41,13 +41,20 @@ for f in usr/bin/korva-manager usr/bin/korva usr/bin/korva-sim \
          "usr/lib/korva-manager/Manual/English/KORVA Manager User's Manual_EN.pdf" \
          usr/lib/udev/rules.d/70-korva.rules usr/share/applications/korva-manager.desktop \
          usr/share/icons/hicolor/48x48/apps/korva-manager.png usr/share/icons/hicolor/256x256/apps/korva-manager.png \
-         usr/share/doc/korva-manager/copyright; do
+         usr/share/doc/korva-manager/copyright \
+         usr/share/man/man1/korva.1.gz usr/share/man/man1/korva-sim.1.gz; do
     [ -e "$root/$f" ] || fail "not installed: /$f"
 done
 desktop-file-validate "$root/usr/share/applications/korva-manager.desktop" || fail "the desktop entry is not valid"
 
 echo "== the installed tools run"
 "$root/usr/bin/korva" --version | grep -q "1.0.1" || fail "korva --version"
+"$root/usr/bin/korva-sim" --version | grep -q "1.0.1" || fail "korva-sim --version"
+
+echo "== the manual pages"
+zcat "$root/usr/share/man/man1/korva.1.gz" | grep -q '^\.TH KORVA "1"' || fail "korva.1 is not a manual page"
+zcat "$root/usr/share/man/man1/korva.1.gz" | grep -q '^\.SS "korva pull ' || fail "korva.1 lacks the commands"
+zcat "$root/usr/share/man/man1/korva-sim.1.gz" | grep -q -F -- '\-\-old\-firmware' || fail "korva-sim.1 lacks the options"
 
 echo "== starting the program as the desktop entry does"
 exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/korva-manager.desktop")

@@ -18,13 +18,14 @@
 
 namespace
 {
-const char* const kUsage = R"(usage: korva-sim [options]
+const char* const kUsage = R"(Usage: korva-sim [OPTION]...
 
 A virtual KORVA: a socket in the folder of virtual devices that KORVA Manager
 lists like a plugged-in device. Stops on SIGINT or SIGTERM and removes its socket.
 SIGUSR1 makes it push the header block of the project in use to the computer
 unasked (data type 0x80), as the device does when its user sends a project.
 
+Options:
   --store DIR              the device's memory: its projects and current pattern
                            (default: $XDG_DATA_HOME/korva-sim, else
                            ~/.local/share/korva-sim); a new folder gets demo projects
@@ -35,7 +36,7 @@ unasked (data type 0x80), as the device does when its user sends a project.
   --name NAME              socket file name (default: korva-<pid>.sock)
   --vendor-id ID           USB vendor id (default 0x7C4E)
   --product-id ID          USB product id (default 0x0A31)
-  --version N              release number (default 0x0100)
+  --release N              USB release number (default 0x0100)
   --manufacturer TEXT      manufacturer string (default MELDRA)
   --product TEXT           product string (default KORVA)
   --input-length N         input report length, report-ID byte included (default 65)
@@ -75,6 +76,7 @@ Faults (N counts the messages of a transfer: 0 is the start, then packet numbers
 
   --quiet                  log nothing
   --help                   show this text
+  --version                show the version of korva-sim
 )";
 
 bool parseNumber (const char* text, long minimum, long maximum, long& value)
@@ -159,6 +161,11 @@ int main (int argc, char** argv)
             std::fputs (kUsage, stdout);
             return 0;
         }
+        if (option == "--version")
+        {
+            std::printf ("korva-sim %s\n", KORVA_VERSION_STRING);
+            return 0;
+        }
         if (option == "--quiet")
         {
             options.log = nullptr;
@@ -238,7 +245,7 @@ int main (int argc, char** argv)
             options.manufacturer = argv[++i];
         else if (option == "--product")
             options.product = argv[++i];
-        else if (option == "--vendor-id" || option == "--product-id" || option == "--version")
+        else if (option == "--vendor-id" || option == "--product-id" || option == "--release")
         {
             if (! needNumber (0, 0xFFFF))
                 return usageError ("bad value for " + option);

@@ -34,6 +34,11 @@ juce::String optionColumn (const Option& option)
 
 } // namespace
 
+juce::String usageLine (const Command& command)
+{
+    return juce::String ("korva ") + command.name + (*command.synopsis != 0 ? " " : "") + command.synopsis;
+}
+
 bool Arguments::has (const char* option) const
 {
     return values.count (option) != 0 || std::find (flags.begin(), flags.end(), option) != flags.end();
@@ -106,7 +111,7 @@ bool parseArguments (const Command& command, const std::vector<juce::String>& ar
     if (count < command.minPositionals || count > command.maxPositionals)
     {
         error = prefix + (count < command.minPositionals ? "missing arguments" : "too many arguments") +
-                " (usage: korva " + command.name + " " + command.synopsis + ")";
+                " (usage: " + usageLine (command) + ")";
         return false;
     }
     return true;
@@ -115,13 +120,13 @@ bool parseArguments (const Command& command, const std::vector<juce::String>& ar
 juce::String commandHelp (const Command& command)
 {
     juce::String text;
-    text << "usage: korva " << command.name << " " << command.synopsis << "\n\n" << command.summary << "\n";
+    text << "Usage: " << usageLine (command) << "\n\n" << command.summary << "\n";
     if (command.details != nullptr)
         text << "\n" << command.details << "\n";
 
     std::vector<Option> options = command.options;
     options.push_back (kHelpOption);
-    text << "\noptions:\n";
+    text << "\nOptions:\n";
     for (const Option& option : options)
         text << optionColumn (option).paddedRight (' ', 24) << " " << option.help << "\n";
     return text;
@@ -130,15 +135,24 @@ juce::String commandHelp (const Command& command)
 juce::String toolHelp()
 {
     juce::String text;
-    text << "usage: korva COMMAND [ARGUMENTS]\n\n"
-         << "Converts KORVA patterns and Standard MIDI Files.\n\n"
-         << "commands:\n";
+    text << "Usage: korva COMMAND [ARGUMENTS]\n\n"
+         << "Talks to the KORVA step sequencer (projects and the current pattern) and converts\n"
+         << "its patterns and Standard MIDI Files, as KORVA Manager does.\n\n"
+         << "Commands:\n";
     for (const Command& command : commandTable())
         text << "  " << juce::String (command.name).paddedRight (' ', 14) << command.summary << "\n";
     text << "\n"
+         << "Every command but render, midi2pattern, dump and rename-file talks to the first KORVA\n"
+         << "that korva devices lists (one plugged in comes before a virtual one, korva-sim), never\n"
+         << "while KORVA Manager or another korva command uses it. Failures print KORVA Manager's own\n"
+         << "messages (\"KORVA is busy.\", \"Communication Error (0009)\", ...).\n\n"
          << "korva COMMAND --help shows a command's arguments and options.\n"
          << "korva --version shows the version.\n"
-         << "Exit status: 0 done, 1 the command failed, 2 the command line was wrong.\n";
+         << "Exit status: 0 done, 1 the command failed, 2 the command line was wrong,\n"
+         << "130 stopped by Ctrl+C.\n\n"
+         << "Environment:\n"
+         << "  KORVA_VIRTUAL_DIR  where virtual KORVAs (korva-sim) are looked for\n"
+         << "  KORVA_TRACE        when set, the device traces go to standard error\n";
     return text;
 }
 

@@ -25,6 +25,9 @@ struct Arguments
 bool parseArguments (const Command& command, const std::vector<juce::String>& args, Arguments& out,
                      juce::String& error);
 
+// "korva <name> <synopsis>".
+juce::String usageLine (const Command& command);
+
 // The command's usage and options, for its --help.
 juce::String commandHelp (const Command& command);
 

@@ -17,7 +17,8 @@ enum ExitCode
 {
     kExitOk = 0,
     kExitFailure = 1, // the command ran and failed (file, conversion, device)
-    kExitUsage = 2    // the command line was wrong
+    kExitUsage = 2,   // the command line was wrong
+    kExitInterrupted = 130 // stopped by Ctrl+C (128 + SIGINT, as shells report it)
 };
 
 struct Option

@@ -1,7 +1,8 @@
-// The command table. A device command (devices, projects, pull, push, ...) is
-// one more entry here and a run function in a file of its own.
+// The command table: the pattern and MIDI file conversions, then the
+// commands that talk to the KORVA.
 
 #include "tools/korva/Command.h"
+#include "tools/korva/DeviceCommands.h"
 #include "tools/korva/PatternCommands.h"
 
 namespace korvatool
@@ -45,6 +46,101 @@ const std::vector<Command>& commandTable()
          1,
          1,
          runDump},
+        {"devices",
+         "",
+         "list the KORVAs plugged in (and virtual ones) with their identifiers",
+         "The first one listed is the one korva and KORVA Manager use.",
+         {},
+         0,
+         0,
+         runDevices},
+        {"projects",
+         "",
+         "list the projects on the KORVA and the room left on it",
+         "Each line: the project's number (three digits), its name and its number of patterns; the project\n"
+         "KORVA is using is marked \"in use\".",
+         {},
+         0,
+         0,
+         runProjects},
+        {"pull",
+         "INDEX [-o FILE.prj] | --all [-o FOLDER]",
+         "copy a project (or all of them) from the KORVA to the computer",
+         "Without -o the copy goes into the data folder chosen in KORVA Manager, named after the project and\n"
+         "the time, as KORVA Manager names it (\"Live_20260305_140709.prj\"); an existing file is never\n"
+         "replaced. Every copy is checked (its size, its header and its pattern blocks) before it is put in\n"
+         "place, and its path is printed. --all copies every project: a full backup. Ctrl+C cancels the\n"
+         "transfer as KORVA Manager's Cancel button does, and leaves nothing behind; a second Ctrl+C stops\n"
+         "at once.",
+         {{"--output", "-o", "PATH", "the file to write (replaced only when the copy is whole), or a folder"},
+          {"--all", "-a", nullptr, "copy every project on the KORVA"}},
+         0,
+         1,
+         runPull},
+        {"push",
+         "FILE.prj",
+         "load a project file into the KORVA",
+         "Refused when a project of the same name is on the KORVA or when the KORVA has no room for it, as on\n"
+         "KORVA Manager's project page; only a whole project file is sent. Prints the project's line as\n"
+         "korva projects shows it. Ctrl+C cancels the transfer.",
+         {},
+         1,
+         1,
+         runPush},
+        {"rename",
+         "INDEX NAME",
+         "rename a project on the KORVA",
+         "The name is checked as KORVA Manager checks it: at most 32 characters, none of / \\ ? * : \" < > | ~\n"
+         "and nothing but ASCII, and no other project on the KORVA named the same. The project KORVA is using\n"
+         "cannot be renamed.",
+         {},
+         2,
+         2,
+         runRename},
+        {"delete",
+         "INDEX [--yes]",
+         "delete a project on the KORVA",
+         "Asks first (\"Deleting project NAME. Are you sure?\"), unless --yes is given; the answer is read from\n"
+         "standard input. The project KORVA is using cannot be deleted.",
+         {{"--yes", "-y", nullptr, "do not ask"}},
+         1,
+         1,
+         runDelete},
+        {"rename-file",
+         "FILE.prj NAME",
+         "rename the project inside a project file (the file keeps its name)",
+         "The name is checked as KORVA Manager checks it: at most 32 characters, none of / \\ ? * : \" < > | ~\n"
+         "and nothing but ASCII. Needs no KORVA.",
+         {},
+         2,
+         2,
+         runRenameFile},
+        {"pattern-info",
+         "[-o INFO]",
+         "show where the KORVA's current pattern sits, its lanes' controllers and its chord slots",
+         "With -o the 20-byte pattern-information payload is written too, for render --info.",
+         {{"--output", "-o", "INFO", "also write the pattern-information payload"}},
+         0,
+         0,
+         runPatternInfo},
+        {"pull-pattern",
+         "-o OUT.mid [--bars N]",
+         "write the KORVA's current pattern as a Standard MIDI File",
+         "The file is the one KORVA Manager lets you drag out of its PATTERN page: format 0, 480 ticks per\n"
+         "quarter note, played through the KORVA's own sequencer engine.",
+         {kOutput, {"--bars", "-b", "N", "bars to write: 1, 2, 4, 8, 16 or 32 (default 4)"}},
+         0,
+         0,
+         runPullPattern},
+        {"push-midi",
+         "IN.mid [--bars N]",
+         "send a Standard MIDI File to the KORVA as its current pattern",
+         "As a file dropped onto KORVA Manager's PATTERN page: notes and the controllers the KORVA's lanes\n"
+         "send are taken from the first bars of the file.",
+         {{"--bars", "-b", "N", "bars to take: 1, 2 or 4 (default 4)"}},
+         1,
+         1,
+         runPushMidi},
     };
     return table;
 }

@@ -1,18 +1,47 @@
-// korva: KORVA patterns and Standard MIDI Files from the command line.
+// korva: the KORVA, its patterns and Standard MIDI Files from the command line.
 
+#include "infra/Diagnostics.h"
 #include "tools/korva/Arguments.h"
 #include "tools/korva/ToolFiles.h"
 
+#include <juce_events/juce_events.h>
+
+#include <cstdlib>
 #include <iostream>
 
 using namespace korvatool;
 
+namespace
+{
+
+int runCommand (const std::vector<juce::String>& args);
+
+} // namespace
+
 int main (int argc, char** argv)
 {
+    // The program's traces stay off the tool's standard error unless asked for.
+    infra::diagnostics::setStandardErrorEnabled (std::getenv ("KORVA_TRACE") != nullptr);
+
     std::vector<juce::String> args;
     for (int i = 1; i < argc; ++i)
         args.push_back (juce::String::fromUTF8 (argv[i]));
 
+    const int exitCode = runCommand (args);
+
+    // What the framework does at the end of the program: the at-exit
+    // managers go newest first (their threads with them), then the message
+    // manager a device command started.
+    juce::DeletedAtShutdown::deleteAll();
+    juce::MessageManager::deleteInstance();
+    return exitCode;
+}
+
+namespace
+{
+
+int runCommand (const std::vector<juce::String>& args)
+{
     if (args.empty())
     {
         std::cerr << toolHelp();
@@ -48,3 +77,5 @@ int main (int argc, char** argv)
 
     return failLine ("korva: unknown command '" + args[0] + "' (see korva --help)", kExitUsage);
 }
+
+} // namespace

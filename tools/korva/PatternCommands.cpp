@@ -1,5 +1,6 @@
 #include "tools/korva/PatternCommands.h"
 
+#include "device/DeviceMessages.h"
 #include "patterns/PatternConverter.h"
 #include "tools/korva/PatternJson.h"
 #include "tools/korva/ToolFiles.h"
@@ -112,7 +113,7 @@ int runMidiToPattern (const Arguments& args)
 
     auto payload = std::make_unique<PatternPayload>();
     if (!convertMidiFileToPattern (midiFile, bars, info.ccNumbers, *payload))
-        return fail (midiPath, "Failed to convert MIDI file into pattern.", kExitFailure);
+        return fail (midiPath, devicemessages::kMidiToPatternFailed, kExitFailure);
 
     juce::String reason;
     if (!writeBytes (fileFromArgument (outputPath), payload->data(), payload->size(), reason))

@@ -1,0 +1,377 @@
+// The korva tool's device commands, end to end: the built tool run as a
+// program against korva-sim run as a program, each test with a home, a
+// folder of virtual devices and a device store of its own.
+
+#include "app/InstanceLock.h"
+#include "tests/patterns/MidiTestSupport.h"
+#include "tests/support/TestSupport.h"
+#include "tests/tools/ToolProcess.h"
+#include "tools/korva-sim/DemoContent.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+
+using namespace korvatest;
+
+namespace
+{
+
+// The tests never touch a real KORVA: with one plugged in, the tool would
+// take it before the virtual one.
+bool realKorvaPlugged()
+{
+    for (const auto& entry : juce::RangedDirectoryIterator (juce::File ("/sys/class/hidraw"), false, "*",
+                                                            juce::File::findDirectories | juce::File::findFiles))
+    {
+        const auto uevent = entry.getFile().getChildFile ("device/uevent").loadFileAsString().toUpperCase();
+        if (uevent.contains ("HID_ID=0003:00007C4E:00000A31"))
+            return true;
+    }
+    return false;
+}
+
+Bytes bytesOfFile (const juce::File& file)
+{
+    juce::MemoryBlock data;
+    EXPECT_TRUE (file.loadFileAsData (data)) << file.getFullPathName();
+    const auto* p = static_cast<const uint8_t*> (data.getData());
+    return Bytes (p, p + data.getSize());
+}
+
+juce::StringArray namesIn (const juce::File& folder)
+{
+    juce::StringArray names;
+    for (const auto& entry : juce::RangedDirectoryIterator (folder, false, "*", juce::File::findFilesAndDirectories
+                                                                                    | juce::File::ignoreHiddenFiles))
+        names.add (entry.getFile().getFileName());
+    names.sort (false);
+    return names;
+}
+
+struct KorvaDeviceTool : ::testing::Test
+{
+    TempFolder root;
+    const juce::File home = root / "home";
+    const juce::File devices = root / "devices";
+    const juce::File store = root / "store";
+    const juce::File work = root / "work";
+    std::unique_ptr<RunningProcess> sim;
+
+    void SetUp() override
+    {
+        if (realKorvaPlugged())
+            GTEST_SKIP() << "a real KORVA is plugged in";
+        ASSERT_TRUE (home.createDirectory() && work.createDirectory());
+    }
+
+    void TearDown() override { stopSim(); }
+
+    // The program's files: the data folder and the temporary folder.
+    juce::File dataFolder() const { return home.getChildFile ("MELDRA/KORVA"); }
+    juce::File tempFolder() const { return home.getChildFile (".config/MELDRA/KORVA Manager/Temp"); }
+
+    Environment environment() const
+    {
+        return {{"HOME", home.getFullPathName().toStdString()},
+                {"XDG_CONFIG_HOME", home.getChildFile (".config").getFullPathName().toStdString()},
+                {"KORVA_VIRTUAL_DIR", devices.getFullPathName().toStdString()}};
+    }
+
+    void startSim (std::vector<std::string> switches = {})
+    {
+        std::vector<std::string> args{"--dir",   devices.getFullPathName().toStdString(),
+                                      "--name",  "sim.sock",
+                                      "--store", store.getFullPathName().toStdString(),
+                                      "--response-delay", "5",
+                                      "--quiet"};
+        args.insert (args.end(), switches.begin(), switches.end());
+        sim = std::make_unique<RunningProcess> (KORVA_SIM_EXECUTABLE, args, work);
+        ASSERT_TRUE (sim->started());
+        ASSERT_TRUE (waitUntil ([this] { return devices.getChildFile ("sim.sock").exists() || ! sim->isRunning(); }))
+            << "korva-sim did not start";
+        ASSERT_TRUE (sim->isRunning());
+    }
+
+    void stopSim()
+    {
+        if (sim == nullptr)
+            return;
+        sim->signal (SIGTERM);
+        const ProcessResult r = sim->finish (10000);
+        EXPECT_EQ (r.exitCode, 0) << r.err;
+        sim.reset();
+    }
+
+    ProcessResult korva (const std::vector<std::string>& args, int timeoutMs = 30000) const
+    {
+        return runProcess (KORVA_TOOL_BINARY, args, work, timeoutMs, environment());
+    }
+
+    // A command that must succeed; its standard output.
+    std::string ok (const std::vector<std::string>& args) const
+    {
+        const ProcessResult r = korva (args);
+        EXPECT_EQ (r.exitCode, 0) << args[0] << ": " << r.err;
+        EXPECT_EQ (r.err, "") << args[0];
+        return r.out;
+    }
+
+    // A command that must fail with exactly this message.
+    void fails (const std::vector<std::string>& args, const std::string& message, int exitCode = 1) const
+    {
+        const ProcessResult r = korva (args);
+        EXPECT_EQ (r.exitCode, exitCode) << args[0] << ": " << r.err;
+        EXPECT_EQ (r.err, "korva: " + message + "\n") << args[0];
+    }
+};
+
+const korvasim::DemoContent& demo()
+{
+    static const korvasim::DemoContent content = korvasim::makeDemoContent();
+    return content;
+}
+
+const std::string kDemoList = "ID   NAME                              PATTERNS\n"
+                              "000  Demo Song                                6  in use\n"
+                              "001  Chord Study                              3\n"
+                              "002  Night Drive                              5\n"
+                              "003  Empty Sketch                             0\n"
+                              "Remaining project capacity: 124\n"
+                              "Remaining pattern capacity: 4082\n";
+
+} // namespace
+
+TEST_F (KorvaDeviceTool, WithoutAKorvaOrWhileKorvaManagerRuns)
+{
+    fails ({"devices"}, "KORVA is not connected.");
+    fails ({"projects"}, "KORVA is not connected.");
+    EXPECT_TRUE (namesIn (dataFolder()).isEmpty());
+
+    // KORVA Manager (or another korva) holds the lock: nothing is asked of the device.
+    startSim();
+    {
+        InstanceLock program (home.getChildFile (".config/MELDRA/KORVA Manager/.instance.lock"));
+        ASSERT_TRUE (program.isHeld());
+        fails ({"pull", "0"}, "KORVA Manager or another korva command is using the KORVA; close it first");
+    }
+    EXPECT_EQ (ok ({"projects"}), kDemoList);
+
+    // Wrong command lines are refused before anything else.
+    const struct
+    {
+        std::vector<std::string> args;
+        const char* error;
+    } usage[] = {
+        {{"pull"}, "korva pull: missing arguments (usage: korva pull INDEX [-o FILE.prj] | --all [-o FOLDER])\n"},
+        {{"pull", "1", "--all"}, "korva pull: give INDEX or --all, not both (usage: korva pull INDEX [-o FILE.prj] | "
+                                 "--all [-o FOLDER])\n"},
+        {{"pull", "128"}, "korva pull: INDEX must be a project number from 0 to 127, not '128'\n"},
+        {{"rename", "1", ""}, "korva rename: the new name is empty\n"},
+        {{"delete", "x"}, "korva delete: INDEX must be a project number from 0 to 127, not 'x'\n"},
+        {{"pull-pattern"}, "korva pull-pattern: the output file is missing (-o OUT.mid)\n"},
+        {{"push-midi", "in.mid", "--bars", "8"}, "korva push-midi: --bars must be one of 1, 2, 4, not '8'\n"},
+        {{"projects", "extra"}, "korva projects: too many arguments (usage: korva projects)\n"},
+    };
+    for (const auto& c : usage)
+    {
+        const ProcessResult r = korva (c.args);
+        EXPECT_EQ (r.exitCode, 2) << c.error;
+        EXPECT_EQ (r.err, c.error);
+    }
+}
+
+TEST_F (KorvaDeviceTool, ListsDevicesAndProjectsAndPullsThemWhole)
+{
+    startSim();
+
+    const std::string listed = ok ({"devices"});
+    EXPECT_EQ (listed, "KORVA," + devices.getChildFile ("sim.sock").getFullPathName().toStdString()
+                           + ",1  MELDRA KORVA  release 0100  (used)\n");
+    EXPECT_EQ (ok ({"projects"}), kDemoList);
+
+    // Into the data folder, named as the program names it; then to a file.
+    const std::string pulled = ok ({"pull", "2"});
+    const auto copies = namesIn (dataFolder());
+    ASSERT_EQ (copies.size(), 1);
+    EXPECT_TRUE (copies[0].matchesWildcard ("Night Drive_????????_??????.prj", false)) << copies[0];
+    EXPECT_EQ (pulled, dataFolder().getChildFile (copies[0]).getFullPathName().toStdString() + "\n");
+    EXPECT_EQ (bytesOfFile (dataFolder().getChildFile (copies[0])), demo().projects.at (2));
+
+    ok ({"pull", "1", "-o", "chords.prj"});
+    EXPECT_EQ (bytesOfFile (work.getChildFile ("chords.prj")), demo().projects.at (1));
+
+    // The whole device, the project in use included, into a folder of its own.
+    const std::string backup = ok ({"pull", "--all", "-o", "backup"});
+    EXPECT_EQ (std::count (backup.begin(), backup.end(), '\n'), 4); // one path a line
+    const auto files = namesIn (work.getChildFile ("backup"));
+    ASSERT_EQ (files.size(), 4) << backup;
+    for (const auto& [index, image] : demo().projects)
+    {
+        const auto name = juce::String (index == 0   ? "Demo Song"
+                                        : index == 1 ? "Chord Study"
+                                        : index == 2 ? "Night Drive"
+                                                     : "Empty Sketch");
+        const auto match =
+            std::find_if (files.begin(), files.end(), [&] (const juce::String& f) { return f.startsWith (name + "_"); });
+        ASSERT_NE (match, files.end()) << name;
+        EXPECT_EQ (bytesOfFile (work.getChildFile ("backup/" + *match)), image) << name;
+    }
+
+    // Nothing is left of the transfers.
+    EXPECT_EQ (namesIn (dataFolder()).size(), 1);
+    EXPECT_TRUE (namesIn (tempFolder()).isEmpty()) << namesIn (tempFolder()).joinIntoString (" ");
+    fails ({"pull", "9"}, "Could not import this project. The project does not exist.");
+}
+
+TEST_F (KorvaDeviceTool, PushesRenamesAndDeletesWithTheProgramsChecks)
+{
+    startSim();
+    ok ({"pull", "1", "-o", "copy.prj"});
+
+    // The file side first: the name inside changes, the file keeps its name.
+    fails ({"rename-file", "copy.prj", std::string (33, 'x')}, "copy.prj: Please name project within 32 characters");
+    fails ({"rename-file", "copy.prj", "a~b"},
+           "copy.prj: A project name cannot contain double-byte characters and the following characters "
+           "(/\\?*:\"<> | ~).");
+    fails ({"rename-file", "missing.prj", "x"}, "missing.prj: no such file");
+    const Bytes before = bytesOfFile (work.getChildFile ("copy.prj"));
+    ok ({"rename-file", "copy.prj", "Chord Copy"});
+    Bytes expected = before;
+    std::fill (expected.begin() + 4, expected.begin() + 37, 0);
+    std::copy_n ("Chord Copy", 10, expected.begin() + 4);
+    EXPECT_EQ (bytesOfFile (work.getChildFile ("copy.prj")), expected);
+
+    // The same name as a device project is refused; a new one goes in.
+    fails ({"push", "chords.prj"}, "chords.prj: no such file");
+    ASSERT_TRUE (work.getChildFile ("short.prj").replaceWithData (before.data(), 4096 + 100));
+    fails ({"push", "short.prj"}, "short.prj: 4196 bytes instead of 16384 for 3 patterns");
+    ASSERT_TRUE (work.getChildFile ("same.prj").replaceWithData (before.data(), before.size()));
+    fails ({"push", "same.prj"}, "Could not load this project. A project with the same name already exists.");
+    EXPECT_EQ (ok ({"push", "copy.prj"}), "004  Chord Copy                               3\n");
+
+    // Renaming on the device: the dialog's checks, then the page's.
+    fails ({"rename", "4", "Chord Study"},
+           "Could not rename this project. A project with the same name already exists.");
+    fails ({"rename", "4", "a/b"}, "A project name cannot contain double-byte characters and the following "
+                                   "characters (/\\?*:\"<> | ~).");
+    fails ({"rename", "0", "Other"}, "Could not rename this project. The project is being used by KORVA.");
+    fails ({"rename", "9", "Other"}, "Could not rename this project. The project does not exist.");
+    ok ({"rename", "4", "Renamed"});
+    EXPECT_NE (ok ({"projects"}).find ("004  Renamed                                  3\n"), std::string::npos);
+
+    // Deleting asks first; standard input says nothing, so nothing goes.
+    const ProcessResult asked = korva ({"delete", "4"});
+    EXPECT_EQ (asked.exitCode, 1);
+    EXPECT_EQ (asked.err, "Deleting project Renamed. Are you sure? [y/N] \nkorva: nothing deleted\n");
+    fails ({"delete", "0", "--yes"}, "Could not delete this project. The project is being used by KORVA.");
+    ok ({"delete", "4", "--yes"});
+    EXPECT_EQ (ok ({"projects"}), kDemoList);
+}
+
+TEST_F (KorvaDeviceTool, PatternRoundTripGivesTheSameNotes)
+{
+    startSim();
+
+    // One bar of notes on the step grid, a controller the KORVA's lanes send.
+    const Bytes midi = midiFile ({TrackBytes()
+                                      .noteOn (0, 60, 100)
+                                      .noteOff (120, 60)
+                                      .controller (240, 71, 40)
+                                      .noteOn (480, 64, 90)
+                                      .noteOff (600, 64)
+                                      .noteOn (1440, 67, 80)
+                                      .noteOff (1560, 67)
+                                      .endOfTrack (1920)});
+    ASSERT_TRUE (work.getChildFile ("in.mid").replaceWithData (midi.data(), midi.size()));
+
+    EXPECT_EQ (ok ({"pattern-info", "-o", "info.bin"}),
+               "Track 03\nPattern 01\nControllers 74 71 1 10 91\n"
+               "Chord slots 0x4700 0x3700 0x47a0 0x5700 0x47b0 0x37a0\n");
+    EXPECT_EQ (bytesOfFile (work.getChildFile ("info.bin")), Bytes (demo().patternInfo.begin(), demo().patternInfo.end()));
+
+    ok ({"push-midi", "in.mid", "--bars", "1"});
+    ok ({"pull-pattern", "-o", "out.mid", "--bars", "1"});
+
+    std::vector<std::tuple<uint32_t, int, int>> notesIn, notesOut;
+    for (const auto& e : parseWrittenFile (bytesOfFile (work.getChildFile ("out.mid"))))
+        if (e.status == 0x90)
+            notesOut.emplace_back (e.tick, e.data1, e.data2);
+    notesIn = {{0, 60, 100}, {480, 64, 90}, {1440, 67, 80}};
+    EXPECT_EQ (notesOut, notesIn);
+
+    // The same conversions made here give the same file.
+    const ProcessResult toPattern =
+        korva ({"midi2pattern", "in.mid", "-o", "p.bin", "--bars", "1", "--info", "info.bin"});
+    ASSERT_EQ (toPattern.exitCode, 0) << toPattern.err;
+    const ProcessResult render = korva ({"render", "p.bin", "-o", "local.mid", "--bars", "1", "--info", "info.bin"});
+    ASSERT_EQ (render.exitCode, 0) << render.err;
+    EXPECT_EQ (bytesOfFile (work.getChildFile ("out.mid")), bytesOfFile (work.getChildFile ("local.mid")));
+    EXPECT_TRUE (namesIn (tempFolder()).isEmpty()) << namesIn (tempFolder()).joinIntoString (" ");
+
+    fails ({"push-midi", "info.bin"}, "info.bin: Failed to convert MIDI file into pattern.");
+}
+
+TEST_F (KorvaDeviceTool, EachFailureSaysWhatTheProgramSays)
+{
+    ASSERT_TRUE (work.getChildFile ("empty.prj").replaceWithData (demo().projects.at (3).data(), 4096));
+    const Bytes midi = midiFile ({TrackBytes().noteOn (0, 60).noteOff (120, 60).endOfTrack (120)});
+    ASSERT_TRUE (work.getChildFile ("in.mid").replaceWithData (midi.data(), midi.size()));
+    const ProcessResult renamed = korva ({"rename-file", "empty.prj", "Brand New"});
+    ASSERT_EQ (renamed.exitCode, 0) << renamed.err;
+
+    startSim ({"--busy"});
+    fails ({"projects"}, "Get Project Info | KORVA is busy.");
+    stopSim();
+
+    startSim ({"--no-room"});
+    fails ({"push", "empty.prj"}, "Cannot load the the project. Not enough space on KORVA.");
+    stopSim();
+
+    startSim ({"--pattern-format", "2"});
+    fails ({"pull-pattern", "-o", "out.mid"}, "The pattern data of KORVA is old. Please upgrade the firmware of KORVA.");
+    fails ({"push-midi", "in.mid"}, "The pattern data of KORVA is old. Please upgrade the firmware of KORVA.");
+    stopSim();
+
+    startSim ({"--old-firmware"});
+    fails ({"projects"}, "Please upgrade the firmware of KORVA.");
+    stopSim();
+
+    // The KORVA goes away while it sends its first project block.
+    startSim ({"--vanish-after-sent", "30"});
+    const ProcessResult unplugged = korva ({"pull", "1"});
+    EXPECT_EQ (unplugged.exitCode, 1);
+    EXPECT_TRUE (unplugged.err == "korva: KORVA is not connected.\n"
+                 || juce::String (unplugged.err).matchesWildcard ("korva: Communication Error (00\?\?)\n", false))
+        << unplugged.err;
+    EXPECT_TRUE (namesIn (dataFolder()).isEmpty());
+    EXPECT_FALSE (work.getChildFile ("out.mid").exists());
+}
+
+// Ctrl+C during a transfer: the tool's signal handling, its message loop,
+// the sequencer's thread and the device all take part in ending it.
+struct KorvaDeviceToolConcurrency : KorvaDeviceTool
+{
+};
+
+TEST_F (KorvaDeviceToolConcurrency, CtrlCDuringAPullCancelsItAndLeavesNoFile)
+{
+    startSim ({"--slow", "100"});
+    RunningProcess pull (KORVA_TOOL_BINARY, {"pull", "0"}, work, environment());
+    ASSERT_TRUE (pull.started());
+
+    // A couple of blocks in.
+    const juce::File partial = tempFolder().getChildFile ("tempProject.prj");
+    ASSERT_TRUE (waitUntil ([&] { return partial.getSize() >= 2 * 4096 || ! pull.isRunning(); }, 20000));
+    pull.signal (SIGINT);
+    const ProcessResult r = pull.finish (20000);
+    EXPECT_EQ (r.exitCode, 130) << r.err;
+    EXPECT_EQ (r.err, "korva: cancelled\n");
+    EXPECT_EQ (r.out, "");
+    EXPECT_TRUE (namesIn (dataFolder()).isEmpty()) << namesIn (dataFolder()).joinIntoString (" ");
+    EXPECT_TRUE (namesIn (tempFolder()).isEmpty()) << namesIn (tempFolder()).joinIntoString (" ");
+
+    // The KORVA was left ready for the next command.
+    EXPECT_EQ (ok ({"projects"}), kDemoList);
+}
