@@ -263,7 +263,16 @@ int KorvaManager::close (int timeoutMs)
 {
     if (m_process == nullptr)
         return -1;
+    // A user closes the window once what it shows has settled (a progress
+    // window closes itself half a second after its transfer), with the
+    // pointer on its way to and from the close button: without a window
+    // manager that motion reaches the program, as a click there would.
+    waitUntilNoDialog (5000);
+    x11::XTestPointer hand;
+    const auto corner = onScreen ({ m_bounds.width - 10, 5 });
+    hand.moveTo (corner.x, corner.y);
     x11probe::sendDeleteWindow (m_window);
+    hand.glideTo (corner.x - 40, corner.y + 20, 4);
     return m_process->waitForExit (timeoutMs);
 }
 
@@ -322,6 +331,8 @@ bool User::pressDialogButton (unsigned long dialog, std::size_t index, std::size
     if (! bounds.has_value())
         return false;
     std::vector<juce::Point<int>> buttons;
+    // The hand goes to the box first, as the eyes do.
+    m_pointer.moveTo (bounds->x + bounds->width / 2, bounds->y + bounds->height / 3);
     if (! waitUntil ([&] { return (buttons = alertButtons (grabScreen (*bounds))).size() == count; }, 5000)
         || index >= buttons.size())
         return false;

@@ -185,8 +185,12 @@ std::vector<juce::Point<int>> alertButtons (const juce::Image& dialog)
     const juce::Rectangle<int> row (0, y, dialog.getWidth(), 1);
     const auto background = mostCommonColour (dialog, row);
 
-    // Runs of anything but the background, joined across the gaps between
-    // the letters of a label; a button is wider than a stray mark.
+    // Runs of the buttons' bluish grey, joined across the letters of a label;
+    // a button is wider than a stray mark. The box's icon reaches down into
+    // that row on the left, in red (warning) or yellow (question): not a button.
+    const auto isButton = [&] (juce::Colour c) {
+        return distance (c, background) > 24 && (int) c.getBlue() - (int) c.getRed() >= 6;
+    };
     constexpr int kJoin = 12, kMinimumWidth = 30;
     int start = -1, last = -1;
     const auto close = [&] {
@@ -196,7 +200,7 @@ std::vector<juce::Point<int>> alertButtons (const juce::Image& dialog)
     };
     for (int x = 0; x < dialog.getWidth(); ++x)
     {
-        if (distance (dialog.getPixelAt (x, y), background) <= 24)
+        if (! isButton (dialog.getPixelAt (x, y)))
             continue;
         if (start >= 0 && x - last > kJoin)
             close();

@@ -54,8 +54,7 @@ juce::Image drawnText (const juce::String& text, const TextLook& look, int width
 
 // The buttons of a JUCE alert window, left to right, as centres in the
 // window's coordinates. JUCE lines them up with their bottoms at 95 % of the
-// window's height; they are found where that row holds something other than
-// the window's plain background.
+// window's height; they are found by their bluish grey along that row.
 std::vector<juce::Point<int>> alertButtons (const juce::Image& dialog);
 
 // The white editor field of a JUCE alert window (the widest run of white at
