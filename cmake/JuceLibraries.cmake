@@ -59,11 +59,3 @@ if(KORVA_UBSAN)
     set_source_files_properties("${JUCE_MODULES_DIR}/juce_graphics/juce_graphics.cpp"
         TARGET_DIRECTORY korva_juce_gui PROPERTIES COMPILE_OPTIONS "-fno-sanitize=bounds")
 endif()
-
-# JUCE paints through X shared memory and then waits for the server to say
-# each picture was taken before painting that window again; a window whose
-# word goes missing is never painted again. A message box opened over a
-# progress window that then closed stayed blank that way. Plain XPutImage has
-# nothing to wait for, and for windows this small costs nothing to notice.
-set_source_files_properties("${JUCE_MODULES_DIR}/juce_gui_basics/juce_gui_basics.cpp"
-    TARGET_DIRECTORY korva_juce_gui PROPERTIES COMPILE_DEFINITIONS "JUCE_USE_XSHM=0")

@@ -42,7 +42,8 @@ Places::Places()
                              "here=$(dirname \"$0\")\n"
                              "{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"$here/chooser-asked.txt\"\n"
                              "if [ -s \"$here/chooser-answer.txt\" ]; then cat \"$here/chooser-answer.txt\"; exit 0; fi\n"
-                             "exit 1\n");
+                             "exit 1\n",
+                             false, false, "\n"); // a script's first line must not end in a carriage return
     chooser.setExecutePermission (true);
 }
 
@@ -51,7 +52,7 @@ void Places::chooseNext (const juce::File& folder) const
     if (folder == juce::File())
         chooserAnswer.deleteFile();
     else
-        chooserAnswer.replaceWithText (folder.getFullPathName() + "\n");
+        chooserAnswer.replaceWithText (folder.getFullPathName() + "\n", false, false, "\n");
     chooserQuestion.deleteFile();
 }
 

@@ -5,7 +5,10 @@
 // at (10, 10), 100 pixels each; the page below them at (10, 42)); each one is
 // taken from the page's layout as a user would point at it.
 
+#include "projects/ProjectTableModels.h"
 #include "tests/e2e/Desktop.h"
+
+#include <cstdlib>
 
 namespace korvatest::e2e::ui
 {
@@ -72,6 +75,17 @@ inline ::testing::AssertionResult showsNotConnected (const juce::Image& shot)
 {
     return showsText (shot, connectionText, { 13.0f, juce::Colour (0xFF969696), windowBackground }, "Not Connected",
                       { "Connected" });
+}
+
+// A row shows selected in the lists' highlight, seen at the end of its name
+// column, where names seldom reach.
+inline bool rowSelected (const juce::Image& shot, juce::Rectangle<int> rowName)
+{
+    const auto seen = averageColour (shot, rowName.removeFromRight (6).reduced (0, 4));
+    const juce::Colour highlight (ProjectTableModel::kSelectedRowColour);
+    return std::abs (seen.getRed() - highlight.getRed()) + std::abs (seen.getGreen() - highlight.getGreen())
+               + std::abs (seen.getBlue() - highlight.getBlue())
+           < 30;
 }
 
 // Rows with something written in their name column, counted from the top.
