@@ -65,6 +65,7 @@ void sendClick (unsigned long window, int x, int y)
 TEST (X11EventPump, AnEventReadOffTheConnectionByARoundTripIsHandled)
 {
     ASSERT_TRUE (x11probe::displayAvailable()) << "the GUI tests need an X display (make test starts Xvfb)";
+    x11probe::internWindowManagerAtoms();
 
     ClickableWindow window;
     auto* display = juce::XWindowSystem::getInstance()->getDisplay();
