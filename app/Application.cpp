@@ -65,6 +65,12 @@ void MELDRA_QX5_Application::shutdown()
     // manager follows; the framework then deletes the at-exit managers.
     m_mainWindow.reset();
 
+    // A pattern dragged out leaves the framework animating the image of the
+    // drag away on a window of its own, which would otherwise be deleted with
+    // the framework's desktop, after the display it belongs to is closed:
+    // a crash at exit. It goes now, while the display is there.
+    juce::Desktop::getInstance().getAnimator().cancelAllAnimations (false);
+
     if (m_instanceLock != nullptr && m_instanceLock->isHeld())
     {
         HidDeviceManager::getInstance()->clearListener();

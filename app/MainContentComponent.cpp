@@ -7,8 +7,14 @@
 #include "patterns/PatternView.h"
 #include "projects/ProjectView.h"
 
+void traceMessageBox (const juce::String& title, const juce::String& text)
+{
+    infra::debugPrint (("Message box: " + title + " | " + text).toRawUTF8());
+}
+
 void showWarningBox (const juce::String& title, const juce::String& text)
 {
+    traceMessageBox (title, text);
     juce::AlertWindow::showMessageBoxAsync (juce::MessageBoxIconType::WarningIcon, title, text, "OK");
 }
 

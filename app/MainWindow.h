@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/NativeWindowHints.h"
+#include "app/X11EventPump.h"
 #include "infra/AsyncTask.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -35,6 +36,7 @@ private:
     MainContentComponent* m_pContent = nullptr; // owned by the content slot
     infra::MessageThreadTaskBox m_taskBox;
     NativeWindowHints m_nativeHints;
+    X11EventPump m_eventPump;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
 };

@@ -408,10 +408,32 @@ void HidSequenceManager::onHidDisconnected (juce::StringArray& identifiers)
 
     m_connected = false;
     m_receiving = false;
-    finishRequest();
+    endCutOffRequest ("recvResDisconnected");
     resetRequestor();
     stopTimer (kVersionTimer);
     notify ([] (HidSequenceManagerListener& l) { l.connectionChanged(); });
+}
+
+void HidSequenceManager::endCutOffRequest (const char* trace)
+{
+    // The transport cancels its transfer when the device goes, and tells of
+    // that before the device's going is known here, or after: whichever comes
+    // first ends the request. One the user is waiting for (a transfer, a
+    // rename, ...) is reported like a device that stopped answering, or the
+    // user would see its progress end as if it had worked. The polls and the
+    // firmware probe are only repeated, and a cancelled transfer was given up.
+    const auto type = m_requestor->getInFlightType();
+    if (type != HidSequenceRequestor::kNone)
+        traceRequest (trace, type);
+    const bool userWaiting = type != HidSequenceRequestor::kNone && type != kProjectInfo && type != kPatternInfo
+                             && type != kVersionInfo && ! (type == kImportProject && m_importCancel.load())
+                             && ! (type == kExportProject && m_exportCancel.load());
+    finishRequest();
+    if (userWaiting)
+    {
+        const auto result = HidDeviceManager::kRecvDataTimeout;
+        notify ([&] (HidSequenceManagerListener& l) { l.receiveErrorOccurred (type, result); });
+    }
 }
 
 void HidSequenceManager::onHidSendCompleted (eResult result)
@@ -434,8 +456,7 @@ void HidSequenceManager::onHidSendCompleted (eResult result)
     }
     else if (result == HidDeviceManager::kCanceled)
     {
-        traceRequest ("sendReqCancel", type);
-        finishRequest();
+        endCutOffRequest ("sendReqCancel");
     }
     else
     {
@@ -470,8 +491,7 @@ void HidSequenceManager::onHidRecvCompletedInternal (eResult result, juce::uint8
 
     if (result == HidDeviceManager::kCanceled)
     {
-        traceRequest ("recvResCancel", dataType);
-        finishRequest();
+        endCutOffRequest ("recvResCancel");
         return;
     }
     if (result != HidDeviceManager::kSuccess)

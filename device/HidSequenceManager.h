@@ -135,6 +135,8 @@ private:
     void onSendRefused (juce::uint8 dataType);
     void onRequestStarting (juce::uint8 dataType);
     void onReplyTimeout (juce::uint32 generation);
+    // Ends the request in flight that the device's going cut off.
+    void endCutOffRequest (const char* trace);
 
     void timerCallback (int timerId) override;
     void actionListenerCallback (const juce::String& message) override;

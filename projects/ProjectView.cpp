@@ -31,6 +31,7 @@ ProjectView::ProjectView (HidSequenceManager& sequencer)
     showMessage = showWarningBox;
     confirm = [] (const juce::String& title, const juce::String& text) {
 #if JUCE_MODAL_LOOPS_PERMITTED
+        traceMessageBox (title, text);
         return juce::AlertWindow::showOkCancelBox (juce::MessageBoxIconType::QuestionIcon, title, text, "OK", "Cancel",
                                                    nullptr, nullptr);
 #else

@@ -1,5 +1,6 @@
 #include "projects/RenameAlertWindow.h"
 
+#include "app/MainContentComponent.h"
 #include "projects/ProjectDataManager.h"
 
 RenameAlertWindow::RenameAlertWindow (const juce::String& currentName, bool checkDeviceNames)
@@ -8,6 +9,7 @@ RenameAlertWindow::RenameAlertWindow (const juce::String& currentName, bool chec
       m_checkDeviceNames (checkDeviceNames)
 {
     showWarning = [] (const juce::String& title, const juce::String& text) {
+        traceMessageBox (title, text);
         juce::AlertWindow::showMessageBox (juce::MessageBoxIconType::WarningIcon, title, text, "OK");
     };
 

@@ -380,24 +380,88 @@ TEST_F (Sequencer, ADeviceThatStopsAnsweringEndsTheRequest)
     EXPECT_EQ (manager.getRequestor().getInFlightType(), HidSequenceRequestor::kNone);
 }
 
-TEST_F (Sequencer, DisconnectingDuringAnImportEndsIt)
+// Unplugged, the transport cancels the transfer it was in and tells of that
+// before the device's going reaches the sequencer, or after, or not at all
+// (nothing was under way in it): in every order the import ends, the user is
+// told once, as when a device stops answering, and no file is left.
+TEST_F (Sequencer, DisconnectingDuringAnImportEndsItWithOneError)
 {
+    enum class Cancel
+    {
+        none,
+        receiveBefore,
+        sendBefore,
+        receiveAfter
+    };
     std::atomic<bool> headerSent { false };
     korva.answer = [&] (juce::uint8, const juce::MemoryBlock&) -> std::optional<juce::MemoryBlock> {
         if (headerSent.exchange (true))
             return std::nullopt; // gone silent
         return projectHeader ("X", 2);
     };
-    manager.requestImportProjectData (0);
-    ASSERT_TRUE (waitFor ("importStarted"));
-    ASSERT_TRUE (waitUntil ([&] { return korva.sent().size() == 2; }));
-
     juce::StringArray ids;
+    juce::MemoryBlock partial (100, true);
+    const auto cancelled = [&] (Cancel which) {
+        if (which == Cancel::receiveBefore || which == Cancel::receiveAfter)
+            manager.onHidRecvCompleted (HidDeviceManager::kCanceled, HidSequenceManager::kImportProject, partial);
+        else if (which == Cancel::sendBefore)
+            manager.onHidSendCompleted (HidDeviceManager::kCanceled);
+    };
+
+    for (const auto which : { Cancel::none, Cancel::receiveBefore, Cancel::sendBefore, Cancel::receiveAfter })
+    {
+        SCOPED_TRACE (static_cast<int> (which));
+        headerSent = false;
+        const auto sentBefore = korva.sent().size();
+        manager.requestImportProjectData (0);
+        ASSERT_TRUE (waitFor ("importStarted"));
+        ASSERT_TRUE (waitUntil ([&] { return korva.sent().size() == sentBefore + 2; }));
+
+        if (which != Cancel::receiveAfter)
+            cancelled (which);
+        manager.onHidDisconnected (ids);
+        if (which == Cancel::receiveAfter)
+            cancelled (which);
+        ASSERT_TRUE (waitFor ("connectionChanged"));
+        runMessageLoopUntil ([] { return false; }, 200); // a late second report would come meanwhile
+
+        EXPECT_FALSE (manager.isConnected());
+        EXPECT_TRUE (manager.m_requestFinished.load());
+        EXPECT_EQ (manager.getRequestor().getInFlightType(), HidSequenceRequestor::kNone);
+        EXPECT_EQ (listener.count ("receiveError 3 9"), 1);
+        EXPECT_EQ (listener.count ("import 1000"), 0);
+        EXPECT_TRUE (savedProjects().isEmpty());
+
+        listener.clear();
+        manager.onHidConnected (ids);
+        ASSERT_TRUE (waitFor ("connectionChanged"));
+        listener.clear();
+    }
+}
+
+// Unplugging while a poll or a cancelled transfer waits for its answer
+// reports nothing: the poll is repeated on the next connection, and the
+// transfer was given up by the user.
+TEST_F (Sequencer, DisconnectingDuringAPollOrACancelledImportReportsNothing)
+{
+    korva.answer = [] (juce::uint8, const juce::MemoryBlock&) { return std::optional<juce::MemoryBlock>(); };
+    juce::StringArray ids;
+
+    manager.requestGetProjectInfo();
+    ASSERT_TRUE (waitUntil ([&] { return korva.sent().size() == 1; }));
     manager.onHidDisconnected (ids);
     ASSERT_TRUE (waitFor ("connectionChanged"));
-    EXPECT_FALSE (manager.isConnected());
-    EXPECT_TRUE (manager.m_requestFinished.load());
-    EXPECT_EQ (manager.getRequestor().getInFlightType(), HidSequenceRequestor::kNone);
+
+    manager.onHidConnected (ids);
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return listener.count ("connectionChanged") == 2; }));
+    manager.requestImportProjectData (1);
+    ASSERT_TRUE (waitFor ("importStarted"));
+    manager.requestCancel(); // taken up on the sequencer's thread before the disconnect
+    manager.onHidDisconnected (ids);
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return listener.count ("connectionChanged") == 3; }));
+
+    for (const auto& event : listener.events())
+        EXPECT_EQ (event.find ("Error"), std::string::npos) << event;
 }
 
 TEST_F (Sequencer, TransportFailuresReachTheListeners)

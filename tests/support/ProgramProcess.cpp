@@ -12,7 +12,7 @@ extern char** environ;
 namespace korvatest
 {
 ProgramProcess::ProgramProcess (const std::string& executable, const juce::File& home, const juce::File& standardError,
-                                const Environment& extraEnvironment)
+                                const Environment& extraEnvironment, const std::vector<std::string>& arguments)
 {
     const auto replaced = [&] (const char* entry)
     {
@@ -42,9 +42,13 @@ ProgramProcess::ProgramProcess (const std::string& executable, const juce::File&
     posix_spawn_file_actions_init (&actions);
     posix_spawn_file_actions_addopen (&actions, 2, standardError.getFullPathName().toRawUTF8(),
                                       O_WRONLY | O_CREAT | O_APPEND, 0644);
-    std::string binary = executable;
-    char* argv[] = {binary.data(), nullptr};
-    if (posix_spawn (&m_pid, binary.c_str(), &actions, nullptr, argv, envp.data()) != 0)
+    std::vector<std::string> words { executable };
+    words.insert (words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& word : words)
+        argv.push_back (word.data());
+    argv.push_back (nullptr);
+    if (posix_spawn (&m_pid, executable.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
         m_pid = -1;
     posix_spawn_file_actions_destroy (&actions);
 }
@@ -58,10 +62,17 @@ ProgramProcess::~ProgramProcess()
     }
 }
 
+bool ProgramProcess::signal (int signalNumber)
+{
+    return m_pid > 0 && ! m_exited && kill (m_pid, signalNumber) == 0;
+}
+
 int ProgramProcess::waitForExit (int timeoutMs)
 {
     if (m_pid <= 0)
         return -1;
+    if (m_exited)
+        return m_exitCode;
     const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32)timeoutMs;
     while (juce::Time::getMillisecondCounter() < deadline)
     {
@@ -69,7 +80,8 @@ int ProgramProcess::waitForExit (int timeoutMs)
         if (waitpid (m_pid, &status, WNOHANG) == m_pid)
         {
             m_exited = true;
-            return WIFEXITED (status) ? WEXITSTATUS (status) : 128 + WTERMSIG (status);
+            m_exitCode = WIFEXITED (status) ? WEXITSTATUS (status) : 128 + WTERMSIG (status);
+            return m_exitCode;
         }
         juce::Thread::sleep (20);
     }

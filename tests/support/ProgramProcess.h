@@ -2,7 +2,8 @@
 
 // Starts a program of ours as a user would: a child process with a home folder
 // of its own (and any other environment the test gives it), its standard error
-// going to a file. The process is killed if it still runs when this goes.
+// going to a file, with the command-line arguments given. The process is
+// killed if it still runs when this goes.
 
 #include <juce_core/juce_core.h>
 
@@ -22,7 +23,7 @@ public:
     using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
     ProgramProcess (const std::string& executable, const juce::File& home, const juce::File& standardError,
-                    const Environment& extraEnvironment = {});
+                    const Environment& extraEnvironment = {}, const std::vector<std::string>& arguments = {});
     ~ProgramProcess();
 
     // -1 when it could not be started.
@@ -31,9 +32,13 @@ public:
     // The exit code (128 + the signal for a signal), or -1 while it still runs after the time limit.
     int waitForExit (int timeoutMs);
 
+    // Sends a signal to the process while it runs; false when it has ended.
+    bool signal (int signalNumber);
+
 private:
     pid_t m_pid = -1;
     bool m_exited = false;
+    int m_exitCode = -1;
 
     JUCE_DECLARE_NON_COPYABLE (ProgramProcess)
 };

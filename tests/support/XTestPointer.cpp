@@ -78,6 +78,11 @@ void XTestPointer::release (unsigned int button)
     XSync (asDisplay (m_display), False);
 }
 
+void ignoreXErrors()
+{
+    XSetErrorHandler ([] (Display*, XErrorEvent*) { return 0; });
+}
+
 std::optional<Bounds> rootBoundsOf (unsigned long window)
 {
     Display* d = XOpenDisplay (nullptr);

@@ -37,4 +37,10 @@ private:
 
 // Where a window lies on the root window (its client area) and its size.
 std::optional<Bounds> rootBoundsOf (unsigned long window);
+
+// The windows a test looks at belong to other programs and may go at any
+// moment; Xlib's default answer to a request about a window that is gone is
+// to end the process. From this call on, X protocol errors are ignored
+// (the request that failed just yields nothing), for every connection of the process.
+void ignoreXErrors();
 } // namespace korvatest::x11

@@ -1,0 +1,366 @@
+#include "tests/e2e/Desktop.h"
+
+#include "tools/korva-sim/DemoContent.h"
+#include "tools/korva-sim/ProjectStore.h"
+
+#include <X11/keysym.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+
+namespace korvatest::e2e
+{
+namespace
+{
+constexpr const char* kSocketName = "korva.sock";
+
+void pause (int ms)
+{
+    std::this_thread::sleep_for (std::chrono::milliseconds (ms));
+}
+
+korvasim::ProjectStore openStore (const juce::File& folder)
+{
+    korvasim::ProjectStore store (folder.getFullPathName().toStdString(), {});
+    std::string error;
+    store.open (error);
+    return store;
+}
+} // namespace
+
+//==============================================================================
+Places::Places()
+{
+    home.createDirectory();
+    devices.createDirectory();
+    bin.createDirectory();
+
+    const auto chooser = bin.getChildFile ("zenity");
+    chooser.replaceWithText ("#!/bin/sh\n"
+                             "# Stands in for the desktop's folder chooser in the end-to-end tests.\n"
+                             "here=$(dirname \"$0\")\n"
+                             "{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"$here/chooser-asked.txt\"\n"
+                             "if [ -s \"$here/chooser-answer.txt\" ]; then cat \"$here/chooser-answer.txt\"; exit 0; fi\n"
+                             "exit 1\n",
+                             false, false, "\n"); // a script's first line must not end in a carriage return
+    chooser.setExecutePermission (true);
+}
+
+void Places::chooseNext (const juce::File& folder) const
+{
+    if (folder == juce::File())
+        chooserAnswer.deleteFile();
+    else
+        chooserAnswer.replaceWithText (folder.getFullPathName() + "\n", false, false, "\n");
+    chooserQuestion.deleteFile();
+}
+
+juce::StringArray Places::lastChooserQuestion() const
+{
+    juce::StringArray lines;
+    lines.addLines (chooserQuestion.loadFileAsString());
+    lines.removeEmptyStrings();
+    return lines;
+}
+
+//==============================================================================
+VirtualKorva::VirtualKorva (const Places& places) : m_places (places), m_log (places.root / "korva-sim.txt") {}
+
+VirtualKorva::~VirtualKorva()
+{
+    unplug();
+}
+
+bool VirtualKorva::plugIn (const std::vector<std::string>& switches)
+{
+    if (m_process != nullptr)
+        return false;
+
+    std::vector<std::string> arguments { "--dir",   m_places.devices.getFullPathName().toStdString(),
+                                         "--name",  kSocketName,
+                                         "--store", m_places.store.getFullPathName().toStdString() };
+    arguments.insert (arguments.end(), switches.begin(), switches.end());
+    const int before = countInLog ("plugged in at");
+    m_process = std::make_unique<ProgramProcess> (KORVA_SIM_BINARY, m_places.root.get(), m_log, ProgramProcess::Environment {},
+                                                  arguments);
+    if (m_process->pid() <= 0)
+    {
+        m_process.reset();
+        return false;
+    }
+    return waitUntil ([&] { return countInLog ("plugged in at") > before; }, 10000);
+}
+
+bool VirtualKorva::unplug()
+{
+    if (m_process == nullptr)
+        return true;
+    m_process->signal (SIGTERM);
+    const int code = m_process->waitForExit (10000);
+    m_process.reset();
+    return code == 0;
+}
+
+juce::String VirtualKorva::log() const
+{
+    return m_log.loadFileAsString();
+}
+
+int VirtualKorva::countInLog (const juce::String& text) const
+{
+    const auto all = log();
+    int count = 0;
+    for (int at = all.indexOf (text); at >= 0; at = all.indexOf (at + text.length(), text))
+        ++count;
+    return count;
+}
+
+std::map<int, VirtualKorva::Project> VirtualKorva::projects() const
+{
+    std::map<int, Project> result;
+    const auto store = openStore (m_places.store);
+    for (const auto& [index, image] : store.projects())
+        result[index] = { korvasim::block::name (image.data()), image };
+    return result;
+}
+
+std::optional<int> VirtualKorva::indexOf (const std::string& name) const
+{
+    for (const auto& [index, project] : projects())
+        if (project.name == name)
+            return index;
+    return std::nullopt;
+}
+
+std::array<std::uint8_t, 20> VirtualKorva::patternInfo() const
+{
+    return openStore (m_places.store).getPatternInfo();
+}
+
+Bytes VirtualKorva::currentPattern() const
+{
+    return openStore (m_places.store).getCurrentPattern();
+}
+
+bool VirtualKorva::seed (const std::vector<Seed>& projects)
+{
+    if (m_process != nullptr || projects.empty())
+        return false;
+    korvasim::ProjectStore store (m_places.store.getFullPathName().toStdString(), {});
+    std::string error;
+    if (! store.open (error))
+        return false;
+    std::vector<int> present;
+    for (const auto& entry : store.projects())
+        present.push_back (entry.first);
+    for (const int index : present)
+        if (! store.removeProject (index))
+            return false;
+    for (const auto& project : projects)
+        if (! store.putProject (project.index, korvasim::makeDemoProject (project.name, project.patterns)))
+            return false;
+    return store.setCurrentProject (projects.front().index);
+}
+
+//==============================================================================
+KorvaManager::KorvaManager (const Places& places) : m_places (places), m_trace (places.root / "korva-manager.txt") {}
+
+KorvaManager::~KorvaManager() = default;
+
+bool KorvaManager::start (int timeoutMs)
+{
+    const char* path = std::getenv ("PATH");
+    const std::string searchPath =
+        m_places.bin.getFullPathName().toStdString() + ":" + (path != nullptr ? path : "/usr/bin:/bin");
+    m_process = std::make_unique<ProgramProcess> (
+        KORVA_APP_BINARY, m_places.home, m_trace,
+        ProgramProcess::Environment { { "KORVA_VIRTUAL_DIR", m_places.devices.getFullPathName().toStdString() },
+                                      { "PATH", searchPath },
+                                      { "XDG_CONFIG_HOME", std::nullopt },
+                                      { "XDG_DATA_HOME", std::nullopt } });
+    m_window = 0;
+    if (m_process->pid() <= 0)
+        return false;
+
+    const bool found = waitUntil (
+        [&] {
+            for (const auto& w : x11probe::windowsOfProcess (m_process->pid()))
+                if (w.mapped && w.title == "KORVA Manager" && w.width == 835 && w.height == 410)
+                    m_window = w.id;
+            return m_window != 0;
+        },
+        timeoutMs);
+    if (! found)
+        return false;
+    const auto bounds = x11::rootBoundsOf (m_window);
+    if (! bounds.has_value())
+        return false;
+    m_bounds = *bounds;
+    return true;
+}
+
+juce::Point<int> KorvaManager::onScreen (juce::Point<int> inWindow) const
+{
+    return { m_bounds.x + inWindow.x, m_bounds.y + inWindow.y };
+}
+
+juce::Image KorvaManager::screenshot() const
+{
+    return grabScreen (m_bounds);
+}
+
+std::vector<x11probe::WindowInfo> KorvaManager::dialogs() const
+{
+    std::vector<x11probe::WindowInfo> result;
+    if (m_process == nullptr)
+        return result;
+    for (const auto& w : x11probe::windowsOfProcess (m_process->pid()))
+        if (w.mapped && w.id != m_window && w.width > 50 && w.height > 50)
+            result.push_back (w);
+    return result;
+}
+
+std::optional<x11probe::WindowInfo> KorvaManager::waitForDialog (const std::string& title, int timeoutMs) const
+{
+    std::optional<x11probe::WindowInfo> found;
+    waitUntil (
+        [&] {
+            for (const auto& w : dialogs())
+                if (w.title == title)
+                    found = w;
+            return found.has_value();
+        },
+        timeoutMs);
+    return found;
+}
+
+bool KorvaManager::waitUntilNoDialog (int timeoutMs) const
+{
+    return waitUntil ([&] { return dialogs().empty(); }, timeoutMs);
+}
+
+juce::String KorvaManager::trace() const
+{
+    return m_trace.loadFileAsString();
+}
+
+juce::StringArray KorvaManager::messageBoxes() const
+{
+    juce::StringArray lines, boxes;
+    lines.addLines (trace());
+    for (const auto& line : lines)
+        if (line.startsWith ("Message box: "))
+            boxes.add (line.fromFirstOccurrenceOf ("Message box: ", false, false));
+    return boxes;
+}
+
+bool KorvaManager::waitForMessageBox (const juce::String& titleAndText, int timeoutMs) const
+{
+    return waitUntil ([&] { return messageBoxes().contains (titleAndText); }, timeoutMs);
+}
+
+int KorvaManager::close (int timeoutMs)
+{
+    if (m_process == nullptr)
+        return -1;
+    // A user closes the window once what it shows has settled (a progress
+    // window closes itself half a second after its transfer), with the
+    // pointer on its way to and from the close button: without a window
+    // manager that motion reaches the program, as a click there would.
+    waitUntilNoDialog (5000);
+    x11::XTestPointer hand;
+    const auto corner = onScreen ({ m_bounds.width - 10, 5 });
+    hand.moveTo (corner.x, corner.y);
+    x11probe::sendDeleteWindow (m_window);
+    hand.glideTo (corner.x - 40, corner.y + 20, 4);
+    return m_process->waitForExit (timeoutMs);
+}
+
+juce::String KorvaManager::problemsInTrace() const
+{
+    juce::StringArray lines, problems;
+    lines.addLines (trace());
+    for (const auto& line : lines)
+        if (line.contains ("Sanitizer") || line.contains ("runtime error") || line.contains ("Leaked objects")
+            || line.contains ("JUCE Assertion"))
+            problems.add (line);
+    return problems.joinIntoString ("\n");
+}
+
+//==============================================================================
+void User::click (juce::Point<int> onScreen)
+{
+    m_pointer.moveTo (onScreen.x, onScreen.y);
+    pause (60);
+    m_pointer.press();
+    pause (40);
+    m_pointer.release();
+    pause (40);
+}
+
+void User::clickIn (unsigned long window, juce::Point<int> inWindow)
+{
+    if (const auto bounds = x11::rootBoundsOf (window))
+        click ({ bounds->x + inWindow.x, bounds->y + inWindow.y });
+}
+
+void User::moveAway()
+{
+    m_pointer.moveTo (2, 2);
+    pause (30);
+}
+
+bool User::typeIntoDialog (unsigned long dialog, const std::string& text)
+{
+    const auto bounds = x11::rootBoundsOf (dialog);
+    if (! bounds.has_value())
+        return false;
+    // The field is found on the screen; a click there gives it the keyboard.
+    std::optional<juce::Point<int>> field;
+    if (! waitUntil ([&] { return (field = alertTextEditor (grabScreen (*bounds))).has_value(); }, 5000))
+        return false;
+    click ({ bounds->x + field->x, bounds->y + field->y });
+    if (! waitUntil ([&] { return m_keyboard.hasFocus (dialog); }, 5000))
+        return false;
+    return m_keyboard.chord ({ XK_Control_L, XK_a }) && m_keyboard.type (text);
+}
+
+bool User::pressDialogButton (unsigned long dialog, std::size_t index, std::size_t count)
+{
+    const auto bounds = x11::rootBoundsOf (dialog);
+    if (! bounds.has_value())
+        return false;
+    std::vector<juce::Point<int>> buttons;
+    // The hand goes to the box first, as the eyes do.
+    m_pointer.moveTo (bounds->x + bounds->width / 2, bounds->y + bounds->height / 3);
+    if (! waitUntil ([&] { return (buttons = alertButtons (grabScreen (*bounds))).size() == count; }, 5000)
+        || index >= buttons.size())
+        return false;
+    click ({ bounds->x + buttons[index].x, bounds->y + buttons[index].y });
+    return true;
+}
+
+//==============================================================================
+int runTool (const std::string& executable, const std::vector<std::string>& arguments, const juce::File& home,
+             juce::String& standardError, int timeoutMs)
+{
+    const auto errors = home.getNonexistentChildFile ("tool-errors", ".txt");
+    int code = -1;
+    {
+        ProgramProcess tool (executable, home, errors, {}, arguments);
+        code = tool.waitForExit (timeoutMs);
+    }
+    standardError = errors.loadFileAsString();
+    errors.deleteFile();
+    return code;
+}
+
+Bytes bytesOf (const juce::File& file)
+{
+    juce::MemoryBlock data;
+    file.loadFileAsData (data);
+    const auto* p = static_cast<const std::uint8_t*> (data.getData());
+    return Bytes (p, p + data.getSize());
+}
+} // namespace korvatest::e2e

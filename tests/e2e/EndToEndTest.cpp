@@ -1,0 +1,669 @@
+// Every user flow through the real window: KORVA Manager and the virtual
+// KORVA (korva-sim) started as separate programs, a user's pointer and
+// keyboard (XTEST), and what the user sees read back from the screen; what
+// reaches the device is read from korva-sim's store, what reaches the
+// computer from the data folder.
+
+#include "infra/ValueTreeTools.h"
+#include "tests/e2e/Desktop.h"
+#include "tests/e2e/Ui.h"
+#include "tests/patterns/MidiTestSupport.h"
+
+#include <X11/keysym.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace korvatest;
+using namespace korvatest::e2e;
+
+namespace
+{
+constexpr int kBlock = 4096;
+constexpr int kNameOffset = 4, kNameBytes = 33;
+
+std::string nameInFile (const juce::File& file)
+{
+    const auto bytes = bytesOf (file);
+    if (bytes.size() < (size_t) (kNameOffset + kNameBytes))
+        return {};
+    const auto* name = reinterpret_cast<const char*> (bytes.data() + kNameOffset);
+    return std::string (name, strnlen (name, kNameBytes));
+}
+
+// A project image with another name: what renaming a project changes.
+Bytes renamed (Bytes image, const std::string& name)
+{
+    std::fill (image.begin() + kNameOffset, image.begin() + kNameOffset + kNameBytes, 0);
+    std::copy (name.begin(), name.end(), image.begin() + kNameOffset);
+    return image;
+}
+
+juce::Array<juce::File> filesIn (const juce::File& folder)
+{
+    // Hidden ones too: a transfer's part file would be one.
+    return folder.findChildFiles (juce::File::findFiles, false, "*");
+}
+
+std::vector<MidiEvent> eventsOf (const juce::File& midiFile)
+{
+    return parseWrittenFile (bytesOf (midiFile));
+}
+
+int notesIn (const std::vector<MidiEvent>& events)
+{
+    int notes = 0;
+    for (const auto& e : events)
+        notes += e.status == 0x90;
+    return notes;
+}
+} // namespace
+
+class EndToEndOnTheDesktop : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE (x11probe::displayAvailable()) << "the GUI tests need an X display (make test starts Xvfb)";
+        x11::ignoreXErrors();
+        x11probe::internWindowManagerAtoms();
+        ASSERT_TRUE (user.isAvailable()) << "the X server has no XTEST extension";
+        user.moveAway();
+    }
+
+    void TearDown() override
+    {
+        if (manager.pid() > 0 && manager.process()->waitForExit (50) == -1)
+        {
+            EXPECT_EQ (manager.close(), 0);
+        }
+        EXPECT_EQ (manager.problemsInTrace(), "");
+        EXPECT_TRUE (korva.unplug());
+    }
+
+    // Waits until the window shows what `condition` looks for.
+    bool waitForScreen (const std::function<bool (const juce::Image&)>& condition, int timeoutMs = 10000)
+    {
+        return waitUntil (
+            [&] {
+                lastShot = manager.screenshot();
+                return lastShot.isValid() && condition (lastShot);
+            },
+            timeoutMs);
+    }
+
+    // For a failure message: the last screenshot, kept where a developer finds it.
+    std::string seen()
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        const auto file = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                              .getNonexistentChildFile (juce::String ("korva-e2e-") + info->name(), ".png");
+        saveAsPng (lastShot, file);
+        return "the window looked like " + file.getFullPathName().toStdString() + "; the program said:\n"
+               + manager.trace().toStdString();
+    }
+
+    void startConnected (const std::vector<std::string>& switches = {}, int rows = -1)
+    {
+        ASSERT_TRUE (korva.plugIn (switches)) << korva.log();
+        ASSERT_TRUE (manager.start()) << manager.trace();
+        ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampLit (s); })) << seen();
+        if (rows >= 0)
+        {
+            ASSERT_TRUE (waitForScreen ([rows] (const juce::Image& s) { return ui::korvaRows (s) == rows; })) << seen();
+        }
+    }
+
+    // Presses a button of a box and sees the box go. A box that has not been
+    // painted yet shows what was beneath it, where the button found may be
+    // another's: the user, seeing the box stay, looks again and presses again.
+    bool press (const x11probe::WindowInfo& box, std::size_t index, std::size_t count)
+    {
+        const auto showing = [&] {
+            for (const auto& w : manager.dialogs())
+                if (w.id == box.id)
+                    return true;
+            return false;
+        };
+        for (int attempt = 0; attempt < 3 && showing(); ++attempt)
+            if (user.pressDialogButton (box.id, index, count) && waitUntil ([&] { return ! showing(); }, 2500))
+                return true;
+        return ! showing();
+    }
+
+    // Clicks a row and sees it selected. A list refreshed just then (at the
+    // end of a transfer) loses the selection, and the user clicks again.
+    void selectRow (juce::Point<int> (*row) (int), juce::Rectangle<int> (*name) (int), int index)
+    {
+        for (int click = 0; click < 3; ++click)
+        {
+            user.clickIn (manager, row (index));
+            if (waitForScreen ([&] (const juce::Image& s) { return ui::rowSelected (s, name (index)); }, 1500))
+                return;
+        }
+        ADD_FAILURE() << "row " << index << " cannot be selected; " << seen();
+    }
+
+    // Answers the one box expected with its one "OK" button, then sees it go.
+    void acknowledgeBox (const juce::String& titleAndText)
+    {
+        ASSERT_TRUE (manager.waitForMessageBox (titleAndText)) << seen();
+        const auto title = titleAndText.upToFirstOccurrenceOf (" | ", false, false).toStdString();
+        const auto box = manager.waitForDialog (title);
+        ASSERT_TRUE (box.has_value()) << "no box on the screen for " << titleAndText;
+        ASSERT_TRUE (press (*box, 0, 1));
+        ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+    }
+
+    // The rename dialog: types the name and presses Return.
+    void renameTo (const std::string& name)
+    {
+        const auto dialog = manager.waitForDialog ("Rename Project");
+        ASSERT_TRUE (dialog.has_value()) << seen();
+        ASSERT_TRUE (user.typeIntoDialog (dialog->id, name)) << seen();
+        ASSERT_TRUE (user.keyboard().tap (XK_Return));
+    }
+
+    // The "Delete Project" question: "OK" (true) or "Cancel".
+    void answerDeleteQuestion (const std::string& name, bool ok)
+    {
+        ASSERT_TRUE (manager.waitForMessageBox ("Delete Project | Deleting project " + name + ". Are you sure?"));
+        const auto box = manager.waitForDialog ("Delete Project");
+        ASSERT_TRUE (box.has_value()) << seen();
+        ASSERT_TRUE (press (*box, ok ? 0 : 1, 2)) << seen();
+        ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+    }
+
+    Places places;
+    VirtualKorva korva { places };
+    KorvaManager manager { places };
+    User user;
+    juce::Image lastShot;
+};
+
+//==============================================================================
+// Plugging the KORVA in lights the lamp, says "Connected" and fills the
+// device's list; unplugging turns all of it off again, and plugging in once
+// more brings it back.
+TEST_F (EndToEndOnTheDesktop, PluggingInAndUnpluggingShowOnTheLampAndInTheLists)
+{
+    ASSERT_TRUE (korva.seed ({ { 0, "Alpha", 2 }, { 1, "Bravo", 3 }, { 2, "Charlie", 1 } }));
+    ASSERT_TRUE (manager.start()) << manager.trace();
+
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampDark (s); })) << seen();
+    EXPECT_TRUE (ui::showsNotConnected (lastShot)) << seen();
+    EXPECT_EQ (ui::korvaRows (lastShot), 0);
+    EXPECT_EQ (countInk (lastShot, ui::projectCapacity), 0) << "no capacity without a KORVA";
+
+    for (int round = 0; round < 2; ++round)
+    {
+        ASSERT_TRUE (korva.plugIn()) << korva.log();
+        ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampLit (s); })) << seen();
+        EXPECT_TRUE (ui::showsConnected (lastShot)) << seen();
+        ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::korvaRows (s) == 3; })) << seen();
+        EXPECT_TRUE (showsText (lastShot, ui::projectCapacity, { 14.0f, juce::Colours::black, ui::pageBackground },
+                                juce::String (128 - 3), { "--", "0" }))
+            << seen();
+
+        // The lamp and the list are painted one after the other: both, then.
+        ASSERT_TRUE (korva.unplug());
+        ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampDark (s) && ui::korvaRows (s) == 0; }))
+            << seen();
+        EXPECT_TRUE (ui::showsNotConnected (lastShot)) << seen();
+        EXPECT_EQ (countInk (lastShot, ui::projectCapacity), 0) << seen();
+    }
+    EXPECT_TRUE (manager.messageBoxes().isEmpty()) << manager.messageBoxes().joinIntoString ("\n");
+}
+
+//==============================================================================
+// The KORVA is unplugged while a project comes in: the user is told, the lamp
+// goes out, and the data folder holds nothing of the project. Plugged in
+// again, the same import goes through whole.
+TEST_F (EndToEndOnTheDesktop, UnpluggingDuringAnImportShowsAnErrorAndLeavesNoFile)
+{
+    ASSERT_TRUE (korva.seed ({ { 0, "Alpha", 1 }, { 1, "Bravo", 12 } }));
+    startConnected ({ "--slow", "200" }, 2);
+
+    const auto blocksSent = [&] { return korva.countInLog ("sending: type 0x03, 4096 bytes"); };
+    selectRow (ui::korvaRow, ui::korvaRowName, 1);
+    user.clickIn (manager, ui::importArrow);
+    const auto progress = manager.waitForDialog ("");
+    ASSERT_TRUE (progress.has_value()) << "no progress window; " << seen();
+    ASSERT_TRUE (waitUntil ([&] { return blocksSent() >= 3; })) << korva.log();
+
+    ASSERT_TRUE (korva.unplug());
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampDark (s); })) << seen();
+    EXPECT_TRUE (ui::showsNotConnected (lastShot)) << seen();
+    ASSERT_TRUE (waitUntil ([&] {
+        for (const auto& w : manager.dialogs())
+            if (w.id == progress->id)
+                return false;
+        return true;
+    })) << "the progress window stays; " << seen();
+    // Which step of the exchange the unplug cuts decides the code (an answer
+    // that never comes, an acknowledgement that cannot be written, ...): one
+    // communication error, whichever it is.
+    ASSERT_TRUE (waitUntil ([&] { return manager.messageBoxes().size() >= 1; })) << seen();
+    const auto error = manager.messageBoxes()[0];
+    EXPECT_TRUE (error.startsWith (" | Communication Error (00")) << error;
+    acknowledgeBox (error);
+    EXPECT_EQ (manager.messageBoxes(), juce::StringArray { error });
+    EXPECT_TRUE (filesIn (places.dataFolder).isEmpty()) << filesIn (places.dataFolder)[0].getFullPathName();
+
+    // Plugged in again: the import goes through, and the file is the project.
+    ASSERT_TRUE (korva.plugIn ({ "--slow", "20" }));
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::korvaRows (s) == 2; })) << seen();
+    selectRow (ui::korvaRow, ui::korvaRowName, 1);
+    user.clickIn (manager, ui::importArrow);
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::pcRows (s) == 1; }, 20000)) << seen();
+    const auto files = filesIn (places.dataFolder);
+    ASSERT_EQ (files.size(), 1);
+    EXPECT_TRUE (files[0].getFileName().startsWith ("Bravo_")) << files[0].getFileName();
+    EXPECT_EQ (bytesOf (files[0]), korva.projects().at (1).image);
+    EXPECT_EQ (manager.messageBoxes().size(), 1);
+}
+
+//==============================================================================
+// PROJECT, both ways and on both sides: a project is imported, refused going
+// back under its own name, renamed in its file (after one name the KORVA
+// cannot store) and exported under the new name; a device project is
+// renamed, one deleted, and the file deleted after a change of mind.
+TEST_F (EndToEndOnTheDesktop, ProjectsGoBothWaysAndAreRenamedAndDeletedOnBothSides)
+{
+    ASSERT_TRUE (korva.seed ({ { 0, "Alpha", 2 }, { 1, "Bravo", 3 }, { 2, "Charlie", 1 }, { 3, "Delta", 0 } }));
+    startConnected ({}, 4);
+    const auto bravo = korva.projects().at (1).image;
+
+    // Import "Bravo": a file of its own in the data folder, listed on the right.
+    selectRow (ui::korvaRow, ui::korvaRowName, 1);
+    user.clickIn (manager, ui::importArrow);
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::pcRows (s) == 1; })) << seen();
+    auto files = filesIn (places.dataFolder);
+    ASSERT_EQ (files.size(), 1);
+    const auto file = files[0];
+    EXPECT_TRUE (file.getFileName().startsWith ("Bravo_")) << file.getFileName();
+    EXPECT_EQ (bytesOf (file), bravo);
+
+    // Sent back as it is: the KORVA has a "Bravo" already.
+    selectRow (ui::pcRow, ui::pcRowName, 0);
+    user.clickIn (manager, ui::exportArrow);
+    acknowledgeBox (" | Could not load this project. A project with the same name already exists.");
+
+    // Renamed in its file: first to a name the KORVA cannot store, then properly.
+    selectRow (ui::pcRow, ui::pcRowName, 0);
+    user.clickIn (manager, ui::pcRename);
+    renameTo ("Bravo|Copy");
+    ASSERT_TRUE (manager.waitForMessageBox ("Rename Project | A project name cannot contain double-byte characters and "
+                                            "the following characters (/\\?*:\"<> | ~)."));
+    {
+        // The refusal comes on top of the rename dialog, which stays.
+        std::optional<x11probe::WindowInfo> refusal;
+        ASSERT_TRUE (waitUntil ([&] {
+            const auto boxes = manager.dialogs();
+            if (boxes.size() == 2)
+                refusal = boxes.back();
+            return refusal.has_value();
+        })) << seen();
+        ASSERT_TRUE (press (*refusal, 0, 1));
+        ASSERT_TRUE (waitUntil ([&] { return manager.dialogs().size() == 1; })) << seen();
+    }
+    renameTo ("Bravo Copy");
+    ASSERT_TRUE (waitUntil ([&] { return nameInFile (file) == "Bravo Copy"; })) << nameInFile (file);
+    EXPECT_EQ (bytesOf (file), renamed (bravo, "Bravo Copy")) << "only the name changes";
+    EXPECT_TRUE (file.existsAsFile()) << "the file keeps its name";
+    ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+
+    // Exported under the new name: the KORVA holds it, and lists it.
+    selectRow (ui::pcRow, ui::pcRowName, 0);
+    user.clickIn (manager, ui::exportArrow);
+    ASSERT_TRUE (waitUntil ([&] { return korva.indexOf ("Bravo Copy").has_value(); }, 15000)) << korva.log();
+    EXPECT_EQ (korva.projects().at (*korva.indexOf ("Bravo Copy")).image, renamed (bravo, "Bravo Copy"));
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::korvaRows (s) == 5; })) << seen();
+    ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+
+    // On the KORVA (by name: Alpha, Bravo, Bravo Copy, Charlie, Delta): "Delta" becomes "Echo".
+    selectRow (ui::korvaRow, ui::korvaRowName, 4);
+    user.clickIn (manager, ui::korvaRename);
+    renameTo ("Echo");
+    ASSERT_TRUE (waitUntil ([&] { return korva.projects().at (3).name == "Echo"; }, 15000)) << korva.log();
+    ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+
+    // ... and "Bravo Copy" goes.
+    selectRow (ui::korvaRow, ui::korvaRowName, 2);
+    user.clickIn (manager, ui::korvaDelete);
+    answerDeleteQuestion ("Bravo Copy", true);
+    ASSERT_TRUE (waitUntil ([&] { return ! korva.indexOf ("Bravo Copy").has_value(); }, 15000)) << korva.log();
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::korvaRows (s) == 4; })) << seen();
+    EXPECT_EQ (korva.projects().size(), 4u);
+    ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+
+    // The file: kept when the user thinks better of it, then deleted.
+    selectRow (ui::pcRow, ui::pcRowName, 0);
+    user.clickIn (manager, ui::pcDelete);
+    answerDeleteQuestion ("Bravo Copy", false);
+    EXPECT_TRUE (file.existsAsFile());
+    selectRow (ui::pcRow, ui::pcRowName, 0);
+    user.clickIn (manager, ui::pcDelete);
+    answerDeleteQuestion ("Bravo Copy", true);
+    ASSERT_TRUE (waitUntil ([&] { return ! file.exists(); }));
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::pcRows (s) == 0; })) << seen();
+
+    EXPECT_EQ (manager.messageBoxes(),
+               (juce::StringArray { " | Could not load this project. A project with the same name already exists.",
+                                    "Rename Project | A project name cannot contain double-byte characters and the "
+                                    "following characters (/\\?*:\"<> | ~).",
+                                    "Delete Project | Deleting project Bravo Copy. Are you sure?",
+                                    "Delete Project | Deleting project Bravo Copy. Are you sure?",
+                                    "Delete Project | Deleting project Bravo Copy. Are you sure?" }));
+}
+
+//==============================================================================
+// Transfers cancelled both ways leave nothing behind on either side; a busy
+// KORVA and a full one are reported.
+TEST_F (EndToEndOnTheDesktop, CancelledTransfersLeaveNothingAndBusyAndFullDevicesAreReported)
+{
+    ASSERT_TRUE (korva.seed ({ { 0, "Alpha", 1 }, { 1, "Bravo", 12 } }));
+    const auto zulu = places.dataFolder.getChildFile ("Zulu_20260101_120000.prj");
+    {
+        const auto image = renamed (korva.projects().at (1).image, "Zulu");
+        ASSERT_TRUE (places.dataFolder.createDirectory());
+        ASSERT_TRUE (zulu.replaceWithData (image.data(), image.size()));
+    }
+    startConnected ({ "--slow", "200" }, 2);
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::pcRows (s) == 1; })) << seen();
+
+    // The end of a cancelled transfer refreshes the lists, which drops a
+    // selection made meanwhile: an arrow clicked then does nothing, and the
+    // user selects again and clicks again.
+    const auto startTransfer = [&] (juce::Point<int> (*row) (int), juce::Rectangle<int> (*name) (int),
+                                    juce::Point<int> arrow) -> std::optional<x11probe::WindowInfo> {
+        for (int attempt = 0; attempt < 3; ++attempt)
+        {
+            selectRow (row, name, 0);
+            user.clickIn (manager, arrow);
+            if (const auto progress = manager.waitForDialog ("", 3000))
+                return progress;
+        }
+        return std::nullopt;
+    };
+    const auto cancelWhen = [&] (const std::optional<x11probe::WindowInfo>& progress,
+                                 const std::function<bool()> underWay) {
+        ASSERT_TRUE (progress.has_value()) << "no progress window; " << seen();
+        ASSERT_TRUE (waitUntil (underWay, 10000)) << korva.log();
+        ASSERT_TRUE (press (*progress, 0, 1)) << seen();
+        ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+    };
+
+    // Import of "Bravo", cancelled after a few blocks.
+    selectRow (ui::korvaRow, ui::korvaRowName, 1);
+    user.clickIn (manager, ui::importArrow);
+    cancelWhen (manager.waitForDialog (""), [&] { return korva.countInLog ("sending: type 0x03, 4096 bytes") >= 3; });
+    ASSERT_TRUE (waitUntil ([&] { return korva.countInLog ("import aborted by the computer") == 1; })) << korva.log();
+    EXPECT_EQ (filesIn (places.dataFolder), juce::Array<juce::File> { zulu });
+
+    // Export of "Zulu", cancelled after a few blocks: the KORVA keeps nothing of it.
+    cancelWhen (startTransfer (ui::pcRow, ui::pcRowName, ui::exportArrow),
+                [&] { return korva.countInLog ("request complete: type 0x05, 4096 bytes") >= 3; });
+    ASSERT_TRUE (waitUntil ([&] { return korva.countInLog ("export aborted by the computer") == 1; })) << korva.log();
+    EXPECT_EQ (korva.projects().size(), 2u);
+    EXPECT_FALSE (korva.indexOf ("Zulu").has_value());
+    EXPECT_TRUE (manager.trace().contains ("Pressed Cancel Of ProgressWindow"));
+    EXPECT_TRUE (manager.messageBoxes().isEmpty()) << manager.messageBoxes().joinIntoString ("\n");
+
+    // A busy KORVA: the list cannot be had (the status line says so, blinking), nor room for a project.
+    ASSERT_TRUE (korva.unplug());
+    ASSERT_TRUE (korva.plugIn ({ "--busy" }));
+    const TextLook status { 13.0f, juce::Colours::white, ui::windowBackground, juce::Justification::centredRight };
+    ASSERT_TRUE (waitForScreen ([&] (const juce::Image& s) {
+        return brightest (s, ui::statusLine) > 200
+               && showsText (s, ui::statusLine, status, "Get Project Info | KORVA is busy.",
+                             { "Get Project Info | Communication Error (0009)" });
+    })) << seen();
+    EXPECT_EQ (ui::korvaRows (lastShot), 0);
+    selectRow (ui::pcRow, ui::pcRowName, 0);
+    user.clickIn (manager, ui::exportArrow);
+    acknowledgeBox (" | KORVA is busy.");
+
+    // A full KORVA: no room left, and the project is refused.
+    ASSERT_TRUE (korva.unplug());
+    ASSERT_TRUE (korva.plugIn ({ "--no-room" }));
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::korvaRows (s) == 2; })) << seen();
+    EXPECT_TRUE (showsText (lastShot, ui::projectCapacity, { 14.0f, juce::Colours::black, ui::pageBackground }, "0",
+                            { "--", "126" }))
+        << seen();
+    selectRow (ui::pcRow, ui::pcRowName, 0);
+    user.clickIn (manager, ui::exportArrow);
+    acknowledgeBox (" | Cannot load the the project. Not enough space on KORVA.");
+    EXPECT_EQ (korva.projects().size(), 2u);
+    EXPECT_EQ (filesIn (places.dataFolder), juce::Array<juce::File> { zulu });
+}
+
+//==============================================================================
+// PATTERN, reached with Ctrl+Page Down: the current pattern dragged out as a
+// 4-bar MIDI file plays what `korva render` makes of the KORVA's pattern; a
+// MIDI file dropped in becomes the KORVA's current pattern, as `korva
+// midi2pattern` makes it, and comes back out the same way.
+TEST_F (EndToEndOnTheDesktop, APatternIsDraggedOutAndAMidiFileDroppedIn)
+{
+    startConnected();
+
+    // To the next page from the keyboard.
+    user.clickIn (manager, ui::blankOfProjectPage);
+    ASSERT_TRUE (waitUntil ([&] { return user.keyboard().hasFocus (manager.window()); })) << "the window has no focus";
+    ASSERT_TRUE (user.keyboard().chord ({ XK_Control_L, XK_Next }));
+    const TextLook number { 15.0f, juce::Colours::black, juce::Colours::white };
+    const auto info = korva.patternInfo();
+    const auto twoDigits = [] (int n) { return juce::String::formatted ("%02d", n); };
+    ASSERT_TRUE (waitForScreen ([&] (const juce::Image& s) {
+        return showsText (s, ui::trackNumber, number, twoDigits (info[0]), { "--" })
+               && showsText (s, ui::patternNumber, number, twoDigits (info[1]), { "--" });
+    })) << seen();
+
+    // Someone to drop onto, beside the window.
+    const auto window = manager.bounds();
+    const bool roomOnTheRight = window.x + window.width + 220 <= 1280;
+    const int targetX = roomOnTheRight ? window.x + window.width + 20 : 20;
+    const int targetY = roomOnTheRight ? window.y : window.y + window.height + 20;
+    x11::XdndDropTarget target ({ targetX, targetY, 200, 200 });
+    ASSERT_TRUE (target.isReady());
+
+    const auto temporary = places.home.getChildFile (".config/MELDRA/KORVA Manager/Temp");
+    const auto dragOut = [&] (std::size_t dropsBefore) -> juce::File {
+        const auto made = [&] { return temporary.findChildFiles (juce::File::findFiles, true, "*.mid"); };
+        const auto countBefore = made().size();
+        const auto icon = manager.onScreen (ui::fileIcon);
+        auto& pointer = user.pointer();
+        pointer.moveTo (icon.x, icon.y);
+        juce::Thread::sleep (80);
+        pointer.press();
+        juce::Thread::sleep (50);
+        pointer.glideTo (icon.x + 6, icon.y, 3);
+        EXPECT_TRUE (waitUntil ([&] { return made().size() > countBefore; }, 15000)) << seen();
+        // The file is there; the drag goes on out of the window onto the target.
+        pointer.glideTo (icon.x + 14, icon.y, 3);
+        juce::Thread::sleep (150);
+        const int dropX = targetX + 100, dropY = targetY + 100;
+        pointer.glideTo (dropX, dropY, 40, 15);
+        EXPECT_TRUE (waitUntil (
+            [&] {
+                pointer.moveTo (dropX + (pointer.x() == dropX ? 3 : 0), dropY);
+                juce::Thread::sleep (30);
+                return target.positionsAnswered() > 0;
+            },
+            5000))
+            << "the drag never reached the target; " << seen();
+        pointer.release();
+        if (! target.waitForDrops (dropsBefore + 1, 5000))
+            return {};
+        const auto uris = target.drops().back();
+        if (uris.size() != 1)
+            return {};
+        const auto path = x11::pathOfFileUri (uris[0]);
+        return path.has_value() ? juce::File (juce::String::fromUTF8 (path->c_str())) : juce::File();
+    };
+
+    const auto infoFile = places.root / "info.bin";
+    ASSERT_TRUE (infoFile.replaceWithData (info.data(), info.size()));
+    const auto rendered = [&] (const Bytes& pattern, const juce::String& name) {
+        const auto patternFile = places.root / (name + ".pattern");
+        const auto midi = places.root / (name + ".mid");
+        patternFile.replaceWithData (pattern.data(), pattern.size());
+        juce::String errors;
+        EXPECT_EQ (runTool (KORVA_TOOL_BINARY,
+                            { "render", patternFile.getFullPathName().toStdString(), "--info",
+                              infoFile.getFullPathName().toStdString(), "--bars", "4", "-o",
+                              midi.getFullPathName().toStdString() },
+                            places.root.get(), errors),
+                   0)
+            << errors;
+        return eventsOf (midi);
+    };
+
+    // Out: the 4-bar file plays what the KORVA's pattern plays.
+    const auto first = dragOut (0);
+    ASSERT_TRUE (first.existsAsFile()) << seen();
+    EXPECT_TRUE (first.getFileName().startsWith ("TRK" + twoDigits (info[0]) + "_PTN" + twoDigits (info[1])))
+        << first.getFileName();
+    const auto expected = rendered (korva.currentPattern(), "before");
+    EXPECT_GT (notesIn (expected), 0);
+    EXPECT_EQ (eventsOf (first), expected);
+
+    // In: a file of 4 bars of quarter notes, one note a bar higher each time.
+    const auto dropped = places.root / "Four Bars.mid";
+    {
+        TrackBytes track;
+        std::vector<int> notes;
+        for (int beat = 0; beat < 16; ++beat)
+        {
+            const int note = 48 + 7 * (beat / 4) + beat % 4;
+            track.noteOn ((uint32_t) beat * 480, note, 90).noteOff ((uint32_t) beat * 480 + 240, note);
+        }
+        track.endOfTrack (16 * 480);
+        const auto bytes = midiFile ({ track });
+        ASSERT_TRUE (dropped.replaceWithData (bytes.data(), bytes.size()));
+    }
+    const auto patternBefore = korva.currentPattern();
+    {
+        const auto area = manager.onScreen (ui::dropArea);
+        x11::XdndDragSource source;
+        source.drag (x11::XdndDragSource::dropWindowAt (area.x, area.y), area.x, area.y,
+                     { x11::fileUri (dropped.getFullPathName().toStdString()) });
+        ASSERT_TRUE (source.waitUntilDone (5000));
+        EXPECT_TRUE (source.outcome().dataSent);
+    }
+    ASSERT_TRUE (waitUntil ([&] { return korva.currentPattern() != patternBefore; }, 15000)) << korva.log();
+    const auto patternAfter = korva.currentPattern();
+    const auto expectedPattern = places.root / "expected.pattern";
+    juce::String errors;
+    ASSERT_EQ (runTool (KORVA_TOOL_BINARY,
+                        { "midi2pattern", dropped.getFullPathName().toStdString(), "--info",
+                          infoFile.getFullPathName().toStdString(), "--bars", "4", "-o",
+                          expectedPattern.getFullPathName().toStdString() },
+                        places.root.get(), errors),
+               0)
+        << errors;
+    EXPECT_EQ (patternAfter, bytesOf (expectedPattern));
+
+    // And out again: the KORVA now plays the dropped notes.
+    const auto second = dragOut (1);
+    ASSERT_TRUE (second.existsAsFile()) << seen();
+    const auto expectedAfter = rendered (patternAfter, "after");
+    EXPECT_EQ (eventsOf (second), expectedAfter);
+    EXPECT_EQ (notesIn (expectedAfter), 16);
+    EXPECT_TRUE (manager.messageBoxes().isEmpty()) << manager.messageBoxes().joinIntoString ("\n");
+}
+
+//==============================================================================
+// ABOUT shows the version; the data folder chosen on PROJECT is the one
+// listed after a restart; a second start leaves the running program alone.
+TEST_F (EndToEndOnTheDesktop, TheVersionTheDataFolderAcrossARestartAndASecondStart)
+{
+    const auto chosen = places.root / "My Projects";
+    ASSERT_TRUE (chosen.createDirectory());
+    {
+        Bytes image;
+        ASSERT_TRUE (korva.seed ({ { 0, "Kilo", 2 } }));
+        image = korva.projects().at (0).image;
+        ASSERT_TRUE (chosen.getChildFile ("Kilo_20260101_120000.prj").replaceWithData (image.data(), image.size()));
+    }
+    startConnected ({}, 1);
+    EXPECT_EQ (ui::pcRows (lastShot), 0) << "the default data folder is empty";
+
+    // The folder button asks the desktop's chooser, starting at the data folder.
+    places.chooseNext (chosen);
+    user.clickIn (manager, ui::folderButton);
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::pcRows (s) == 1; })) << seen();
+    const auto question = places.lastChooserQuestion();
+    ASSERT_GE (question.size(), 1);
+    EXPECT_EQ (question[0], places.dataFolder.getFullPathName());
+    EXPECT_TRUE (question.contains ("--file-selection") && question.contains ("--directory")) << question.joinIntoString (" ");
+
+    // ABOUT: the version.
+    user.clickIn (manager, ui::aboutTab);
+    user.moveAway();
+    const TextLook versionLook { 16.0f, juce::Colours::black, ui::pageBackground };
+    ASSERT_TRUE (waitForScreen ([&] (const juce::Image& s) {
+        return showsText (s, ui::version, versionLook, "1.0.1", { "1.0.0", "1.0.2", "1.1.0" });
+    })) << seen();
+    const auto aboutPage = lastShot;
+
+    // A second start: it ends at once, with no window; the first keeps its window and its KORVA.
+    const int connectionsBefore = korva.countInLog ("connection opened");
+    {
+        const auto errors = places.root / "second.txt";
+        ProgramProcess second (KORVA_APP_BINARY, places.home, errors,
+                               { { "KORVA_VIRTUAL_DIR", places.devices.getFullPathName().toStdString() } });
+        EXPECT_EQ (second.waitForExit (15000), 0) << errors.loadFileAsString();
+        EXPECT_TRUE (x11probe::windowsOfProcess (second.pid()).empty());
+    }
+    const auto windows = x11probe::windowsOfProcess (manager.pid());
+    ASSERT_EQ (windows.size(), 1u);
+    EXPECT_EQ (windows[0].id, manager.window());
+    EXPECT_TRUE (windows[0].mapped);
+    lastShot = manager.screenshot();
+    EXPECT_LT (meanDifference (lastShot, lastShot.getBounds(), aboutPage), 1.0) << seen();
+    EXPECT_TRUE (ui::lampLit (lastShot));
+    EXPECT_EQ (korva.countInLog ("connection opened"), connectionsBefore) << "the second start opened the KORVA";
+
+    // Closed, the choice is kept; started again, the chosen folder is the data folder.
+    const auto setting = places.home.getChildFile (".config/MELDRA/KORVA Manager/DirectorySetting.bin");
+    const auto keeps = [&] (const juce::File& folder) {
+        return infra::ValueTreeTools::fileToValueTree (setting).toXmlString().contains (folder.getFullPathName());
+    };
+    ASSERT_EQ (manager.close(), 0);
+    EXPECT_TRUE (keeps (chosen));
+    ASSERT_TRUE (manager.start()) << manager.trace();
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::pcRows (s) == 1; })) << seen();
+
+    // The chooser now starts there; cancelled, it changes nothing.
+    places.chooseNext ({});
+    user.clickIn (manager, ui::folderButton);
+    ASSERT_TRUE (waitUntil ([&] { return places.lastChooserQuestion().size() > 0; })) << "the chooser was not asked";
+    EXPECT_EQ (places.lastChooserQuestion()[0], chosen.getFullPathName());
+    ASSERT_EQ (manager.close(), 0);
+    EXPECT_TRUE (keeps (chosen));
+    EXPECT_TRUE (manager.messageBoxes().isEmpty()) << manager.messageBoxes().joinIntoString ("\n");
+}
+
+//==============================================================================
+// A KORVA whose firmware does not answer the version question: the user is
+// asked to upgrade it, once, and the program goes on serving it.
+TEST_F (EndToEndOnTheDesktop, OldFirmwareAsksForAnUpgradeOnce)
+{
+    ASSERT_TRUE (korva.seed ({ { 0, "Alpha", 1 }, { 1, "Bravo", 1 } }));
+    startConnected ({ "--old-firmware" });
+    const juce::String upgrade = " | Please upgrade the firmware of KORVA.";
+    const auto box = manager.waitForDialog ("");
+    ASSERT_TRUE (box.has_value()) << seen();
+    ASSERT_TRUE (manager.waitForMessageBox (upgrade)) << manager.trace();
+
+    // Several polls of the project list later, still the one box.
+    const int polls = korva.countInLog ("request complete: type 0x00");
+    ASSERT_TRUE (waitUntil ([&] { return korva.countInLog ("request complete: type 0x00") >= polls + 3; }, 10000));
+    EXPECT_EQ (manager.messageBoxes(), juce::StringArray { upgrade });
+    EXPECT_EQ (manager.dialogs().size(), 1u);
+    ASSERT_TRUE (press (*box, 0, 1));
+    ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::korvaRows (s) == 2; })) << seen();
+}
