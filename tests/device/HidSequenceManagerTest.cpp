@@ -483,9 +483,14 @@ TEST_F (Sequencer, CancelOutsideProjectTransfersDoesNothing)
 
 TEST (HidSequenceRequestorConcurrency, ReservingClearingAndTakingOverRace)
 {
+    // Each reservation's payload names its type, so a request taken over
+    // halfway through a change of reservation shows as a mismatch.
     std::atomic<int> sentCount { 0 };
+    std::atomic<int> mismatches { 0 };
     HidSequenceRequestor requestor (
-        [&] (juce::uint8, const juce::MemoryBlock&) {
+        [&] (juce::uint8 type, const juce::MemoryBlock& payload) {
+            if (payload.getSize() != 1 || (juce::uint8) payload[0] != type)
+                ++mismatches;
             ++sentCount;
             return true;
         },
@@ -495,7 +500,7 @@ TEST (HidSequenceRequestorConcurrency, ReservingClearingAndTakingOverRace)
     std::thread reserver ([&] {
         for (int i = 0; ! stop; ++i)
         {
-            requestor.setReservation ((juce::uint8) (i % 3), bytesOf ({ i & 0xFF }), i % 3);
+            requestor.setReservation ((juce::uint8) (i % 3), bytesOf ({ i % 3 }), i % 3);
             juce::Thread::sleep (1);
         }
     });
@@ -514,5 +519,14 @@ TEST (HidSequenceRequestorConcurrency, ReservingClearingAndTakingOverRace)
     stop = true;
     reserver.join();
     releaser.join();
-    EXPECT_GT (sentCount.load(), 0);
+
+    // Whatever the race left behind, the next reservation still goes out
+    // (once a take-over that was under way has finished).
+    requestor.clearReservation();
+    juce::Thread::sleep (3 * HidSequenceRequestor::kPacingMs);
+    requestor.release();
+    const int before = sentCount.load();
+    requestor.setReservation (2, bytesOf ({ 2 }), 2);
+    EXPECT_TRUE (waitUntil ([&] { return sentCount.load() > before; }, 2000));
+    EXPECT_EQ (mismatches.load(), 0);
 }
