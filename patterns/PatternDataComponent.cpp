@@ -4,14 +4,13 @@
 #include "app/FlashingMessage.h"
 #include "app/MainContentComponent.h"
 #include "app/Resources.h"
+#include "device/DeviceMessages.h"
 
 #include <climits>
 #include <cstdlib>
 
 namespace
 {
-constexpr const char* kDeviceDataOld = "The pattern data of KORVA is old. Please upgrade the firmware of KORVA.";
-constexpr const char* kAppDataOld = "The pattern data of KORVA Manager is old. Please upgrade KORVA Manager.";
 
 // The folder itself, with every symbolic link resolved (the path as given when it cannot be).
 juce::String canonicalPath (const juce::File& file)
@@ -246,11 +245,6 @@ void PatternDataComponent::actionListenerCallback (const juce::String& path)
 // Sequencer callbacks: they come on the sequencer's thread and are done on the
 // message thread.
 
-juce::String PatternDataComponent::code (int result)
-{
-    return juce::String::formatted ("%04d", result);
-}
-
 void PatternDataComponent::message (const juce::String& text)
 {
     if (showMessage)
@@ -269,7 +263,7 @@ void PatternDataComponent::getPatternInfoResponsed (int result)
     }
     else
     {
-        FlashingMessage::getInstance()->setMessage ("Get Pattern Info | Communication Error (" + code (result) + ")");
+        FlashingMessage::getInstance()->setMessage (devicemessages::patternInfoFailure (result));
     }
 }
 
@@ -278,27 +272,10 @@ void PatternDataComponent::importPatternDataResponsed (juce::File midiFile, int 
     if (infra::hop (m_taskBox, [this, midiFile, result] { importPatternDataResponsed (midiFile, result); }))
         return;
 
-    switch (result)
-    {
-        case HidSequenceManager::kResultOK:
-            // A file that arrives after the mouse was released belongs to no gesture.
-            if (!m_idle)
-                m_preparedFile = midiFile.getFullPathName();
-            break;
-        case HidSequenceManager::kResultRenderError:
-        case HidSequenceManager::kResultMidiWriteError:
-            message ("Failed to convert pattern into MIDI file (" + code (result) + ")");
-            break;
-        case HidSequenceManager::kResultDeviceDataOld:
-            message (kDeviceDataOld);
-            break;
-        case HidSequenceManager::kResultAppDataOld:
-            message (kAppDataOld);
-            break;
-        default:
-            message ("Communication Error (" + code (result) + ")");
-            break;
-    }
+    if (result != HidSequenceManager::kResultOK)
+        message (devicemessages::patternImportFailure (result));
+    else if (!m_idle) // a file that arrives after the mouse was released belongs to no gesture
+        m_preparedFile = midiFile.getFullPathName();
 }
 
 void PatternDataComponent::queryExportPatternResponsed (int result)
@@ -306,20 +283,9 @@ void PatternDataComponent::queryExportPatternResponsed (int result)
     if (infra::hop (m_taskBox, [this, result] { queryExportPatternResponsed (result); }))
         return;
 
-    switch (result)
-    {
-        case HidSequenceManager::kResultOK:
-            break; // the sequencer goes on sending the pattern
-        case HidSequenceManager::kResultDeviceDataOld:
-            message (kDeviceDataOld);
-            break;
-        case HidSequenceManager::kResultAppDataOld:
-            message (kAppDataOld);
-            break;
-        default:
-            message ("Communication Error (" + code (result) + ")");
-            break;
-    }
+    // On success the sequencer goes on sending the pattern.
+    if (result != HidSequenceManager::kResultOK)
+        message (devicemessages::patternCheckFailure (result));
 }
 
 void PatternDataComponent::exportPatternDataResponsed (int result)
@@ -328,12 +294,12 @@ void PatternDataComponent::exportPatternDataResponsed (int result)
         return;
 
     if (result != HidSequenceManager::kResultOK)
-        message ("Communication Error (" + code (result) + ")");
+        message (devicemessages::communicationError (result));
 }
 
 void PatternDataComponent::readSmfErrorOccurred()
 {
     if (infra::hop (m_taskBox, [this] { readSmfErrorOccurred(); }))
         return;
-    message ("Failed to convert MIDI file into pattern.");
+    message (devicemessages::kMidiToPatternFailed);
 }

@@ -101,7 +101,6 @@ public:
 private:
     void startFileDrag (const juce::MouseEvent& e);
     void message (const juce::String& text);
-    static juce::String code (int result);
 
     infra::MessageThreadTaskBox m_taskBox;
     HidSequenceManager& m_sequencer;
