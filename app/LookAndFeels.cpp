@@ -1,5 +1,16 @@
 #include "app/LookAndFeels.h"
 
+void paintPageFrame (juce::Graphics& g, juce::Rectangle<int> bounds, int tabIndex)
+{
+    g.fillAll (juce::Colour (colours::kPageBackground));
+    g.setColour (juce::Colour (colours::kPageBorder));
+    g.drawRect (bounds, 1);
+
+    g.setColour (juce::Colour (colours::kPageBackground));
+    const auto left = (float) (100 * tabIndex);
+    g.drawLine (left + 1.0f, 0.5f, left + 99.0f, 0.5f, 1.0f);
+}
+
 void drawVersion2ButtonText (juce::LookAndFeel& laf, juce::Graphics& g, juce::TextButton& button,
                              juce::Colour colour, juce::Justification justification)
 {

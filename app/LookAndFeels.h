@@ -24,6 +24,10 @@ constexpr juce::uint32 kProgressBar = 0xFF3264FF;
 constexpr juce::uint32 kImageOverlay = 0x0FFFFFFF;
 } // namespace colours
 
+// A page's background and frame, the frame left open under the page's own tab
+// (`tabIndex`, tabs 100 pixels wide) so that tab and page read as one.
+void paintPageFrame (juce::Graphics& g, juce::Rectangle<int> bounds, int tabIndex);
+
 // The version-2 text layout of a text button (font from the look and feel's
 // text-button font, indents from the button's corner size, up to two lines).
 void drawVersion2ButtonText (juce::LookAndFeel& laf, juce::Graphics& g, juce::TextButton& button,

@@ -20,13 +20,7 @@ SettingView::~SettingView()
 
 void SettingView::paint (juce::Graphics& g)
 {
-    g.fillAll (juce::Colour (colours::kPageBackground));
-    g.setColour (juce::Colour (colours::kPageBorder));
-    g.drawRect (getLocalBounds(), 1);
-
-    // Opens the frame under the "ABOUT" tab so that tab and page read as one.
-    g.setColour (juce::Colour (colours::kPageBackground));
-    g.drawLine (201.0f, 0.5f, 299.0f, 0.5f, 1.0f);
+    paintPageFrame (g, getLocalBounds(), 2);
 
     g.setFont (16.0f);
     g.setColour (juce::Colours::black);

@@ -1,6 +1,6 @@
 #include "patterns/PatternView.h"
 
-#include "app/FlashingMessage.h"
+#include "app/DevicePage.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -35,13 +35,7 @@ PatternView::~PatternView()
 //==============================================================================
 void PatternView::paint (juce::Graphics& g)
 {
-    g.fillAll (juce::Colour (colours::kPageBackground));
-    g.setColour (juce::Colour (colours::kPageBorder));
-    g.drawRect (getLocalBounds(), 1);
-
-    // Opens the frame under the "PATTERN" tab so that tab and page read as one.
-    g.setColour (juce::Colour (colours::kPageBackground));
-    g.drawLine (101.0f, 0.5f, 199.0f, 0.5f, 1.0f);
+    paintPageFrame (g, getLocalBounds(), 1);
 }
 
 void PatternView::resized()
@@ -53,19 +47,7 @@ void PatternView::onTransitioned (bool shown)
 {
     View::onTransitioned (shown);
     m_active = shown;
-
-    if (shown)
-    {
-        if (isShowing())
-            grabKeyboardFocus();
-        FlashingMessage::getInstance()->setMessage ({});
-        updateEnablement();
-    }
-    else
-    {
-        // A pattern request still waiting would only refresh a page nobody sees.
-        m_sequencer.getRequestor().clearReservation();
-    }
+    devicePageTransitioned (*this, shown, m_sequencer, [this] { updateEnablement(); });
 }
 
 void PatternView::timerCallback()

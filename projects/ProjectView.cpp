@@ -1,6 +1,7 @@
 #include "projects/ProjectView.h"
 
 #include "app/DirectorySetting.h"
+#include "app/DevicePage.h"
 #include "app/FlashingMessage.h"
 #include "app/MainContentComponent.h"
 #include "device/DeviceMessages.h"
@@ -94,13 +95,7 @@ ProjectView::~ProjectView()
 //==============================================================================
 void ProjectView::paint (juce::Graphics& g)
 {
-    g.fillAll (juce::Colour (colours::kPageBackground));
-    g.setColour (juce::Colour (colours::kPageBorder));
-    g.drawRect (getLocalBounds(), 1);
-
-    // Opens the frame under the "PROJECT" tab so that tab and page read as one.
-    g.setColour (juce::Colour (colours::kPageBackground));
-    g.drawLine (1.0f, 0.5f, 99.0f, 0.5f, 1.0f);
+    paintPageFrame (g, getLocalBounds(), 0);
 
     const bool connected = m_sequencer.isConnected();
     g.setFont (15.0f);
@@ -143,19 +138,7 @@ void ProjectView::onTransitioned (bool shown)
 {
     View::onTransitioned (shown);
     m_active = shown;
-
-    if (shown)
-    {
-        if (isShowing())
-            grabKeyboardFocus();
-        FlashingMessage::getInstance()->setMessage ({});
-        refresh();
-    }
-    else
-    {
-        // A list request still waiting would only refresh a page nobody sees.
-        m_sequencer.getRequestor().clearReservation();
-    }
+    devicePageTransitioned (*this, shown, m_sequencer, [this] { refresh(); });
 }
 
 void ProjectView::refresh()
