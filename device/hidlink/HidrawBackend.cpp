@@ -5,6 +5,7 @@
 
 #include "device/hidlink/HidBackend.h"
 #include "device/hidlink/HidrawDescription.h"
+#include "device/hidlink/InotifyEvents.h"
 #include "infra/Diagnostics.h"
 
 #include <libudev.h>
@@ -267,24 +268,10 @@ void RescanWatcher::collect (bool readable, std::vector<HidChange>& changes)
     bool relevant = m_inotifyFd < 0;
 
     if (readable && m_inotifyFd >= 0)
-    {
-        alignas (inotify_event) char buffer[4096];
-        for (;;)
-        {
-            const auto n = ::read (m_inotifyFd, buffer, sizeof (buffer));
-            if (n <= 0)
-                break;
-            for (ssize_t offset = 0; offset + static_cast<ssize_t> (sizeof (inotify_event)) <= n;)
-            {
-                const auto* event = reinterpret_cast<const inotify_event*> (buffer + offset);
-                if (event->len > 0 && std::strncmp (event->name, "hidraw", 6) == 0)
-                    relevant = true;
-                if ((event->mask & IN_Q_OVERFLOW) != 0)
-                    relevant = true;
-                offset += static_cast<ssize_t> (sizeof (inotify_event) + event->len);
-            }
-        }
-    }
+        readInotifyEvents (m_inotifyFd, [&relevant] (const inotify_event& event) {
+            if ((event.len > 0 && std::strncmp (event.name, "hidraw", 6) == 0) || (event.mask & IN_Q_OVERFLOW) != 0)
+                relevant = true;
+        });
 
     if (relevant)
         rescan (changes);

@@ -5,6 +5,7 @@
 
 #include "device/hidlink/HidBackend.h"
 #include "device/hidlink/HidrawDescription.h"
+#include "device/hidlink/InotifyEvents.h"
 #include "device/hidlink/VirtualDevice.h"
 #include "infra/Diagnostics.h"
 
@@ -273,34 +274,21 @@ void VirtualWatcher::collect (bool readable, std::vector<HidChange>& changes)
     bool lost = false;
 
     if (readable)
-    {
-        alignas (inotify_event) char buffer[4096];
-        for (;;)
-        {
-            const auto n = ::read (m_inotifyFd, buffer, sizeof (buffer));
-            if (n <= 0)
-                break;
-            for (ssize_t offset = 0; offset + static_cast<ssize_t> (sizeof (inotify_event)) <= n;)
+        readInotifyEvents (m_inotifyFd, [this, &lost, &changes] (const inotify_event& event) {
+            if ((event.mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_Q_OVERFLOW)) != 0)
             {
-                const auto* event = reinterpret_cast<const inotify_event*> (buffer + offset);
-                offset += static_cast<ssize_t> (sizeof (inotify_event) + event->len);
-
-                if ((event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_Q_OVERFLOW)) != 0)
-                {
-                    lost = true;
-                    continue;
-                }
-                if (event->len == 0 || ! isVisibleName (event->name))
-                    continue;
-
-                const auto path = m_backend.getFolder() + "/" + event->name;
-                if ((event->mask & (IN_DELETE | IN_MOVED_FROM)) != 0 && m_known.erase (path) > 0)
-                    changes.push_back ({false, HidDeviceCaps (path)});
-                if ((event->mask & (IN_CREATE | IN_MOVED_TO)) != 0)
-                    arrived (path, changes);
+                lost = true;
+                return;
             }
-        }
-    }
+            if (event.len == 0 || ! isVisibleName (event.name))
+                return;
+
+            const auto path = m_backend.getFolder() + "/" + event.name;
+            if ((event.mask & (IN_DELETE | IN_MOVED_FROM)) != 0 && m_known.erase (path) > 0)
+                changes.push_back ({false, HidDeviceCaps (path)});
+            if ((event.mask & (IN_CREATE | IN_MOVED_TO)) != 0)
+                arrived (path, changes);
+        });
 
     if (lost)
     {
