@@ -89,18 +89,27 @@ public:
         }
     }
 
-    // Receives a message the device sends; the CRC is left to the comparison.
-    void receive (std::uint8_t type, std::size_t size)
+    // Receives a message the device sends and returns its payload; the CRC
+    // is left to the comparison.
+    std::vector<std::uint8_t> receive()
     {
-        m_ok = m_ok && read() == 0xA0;
+        std::uint8_t start[65] = {};
+        m_ok = m_ok && ::recv (m_fd, start, sizeof (start), 0) == 65 && start[1] == 0xA0;
+        const std::uint8_t type = start[2];
+        std::uint32_t length = 0;
+        std::memcpy (&length, start + 5, 4);
         write (0xA8, type, 0);
-        std::size_t received = 0;
-        for (unsigned packet = 1; received < size; ++packet)
+
+        std::vector<std::uint8_t> payload;
+        for (unsigned packet = 1; m_ok && payload.size() < length; ++packet)
         {
-            m_ok = m_ok && read() == 0xA1;
-            received += std::min<std::size_t> (size - received, 60);
-            write (received < size ? 0xA9 : 0xAE, type, packet);
+            std::uint8_t report[65] = {};
+            m_ok = ::recv (m_fd, report, sizeof (report), 0) == 65 && report[1] == 0xA1;
+            const auto count = std::min<std::size_t> (length - payload.size(), 60);
+            payload.insert (payload.end(), report + 5, report + 5 + count);
+            write (payload.size() < length ? 0xA9 : 0xAE, type, packet);
         }
+        return payload;
     }
 
 private:

@@ -256,7 +256,7 @@ struct Floor
     {
         const auto start = nowMs();
         client->send (kImportPatternType, {});
-        client->receive (kImportPatternType, korva::kPatternPayloadSize);
+        client->receive();
         return client->ok() ? nowMs() - start : -1.0;
     }
 

@@ -8,6 +8,7 @@
 // protocol's floor is that time plus the 50 ms the program must wait before
 // each message it sends. Counters: floor_ms and ratio (program / floor).
 
+#include "benchmarks/BareKorvaClient.h"
 #include "device/HidDeviceManager.h"
 #include "device/HidSequenceManager.h"
 #include "device/hidlink/HidBackend.h"
@@ -83,99 +84,8 @@ struct SimulatedKorva
     bool ok = false;
 };
 
-//==============================================================================
-// The bare client: one connection, blocking reads and writes, nothing else.
-class BareClient
-{
-public:
-    explicit BareClient (const std::string& path)
-    {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy (address.sun_path, path.c_str(), sizeof (address.sun_path) - 1);
-        m_fd = ::socket (AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        if (::connect (m_fd, reinterpret_cast<const sockaddr*> (&address), sizeof (address)) == 0)
-        {
-            std::uint8_t hello[1024];
-            m_ok = ::recv (m_fd, hello, sizeof (hello), 0) > 0;
-        }
-    }
-    ~BareClient() { ::close (m_fd); }
-
-    bool ok() const { return m_ok; }
-
-    // Sends a message the way the protocol does.
-    void send (std::uint8_t type, const korvasim::Bytes& data)
-    {
-        std::uint8_t start[64] = {0xA0, type};
-        const auto length = static_cast<std::uint32_t> (data.size());
-        const auto crc = korvasim::crc16 (data.data(), data.size());
-        std::memcpy (start + 4, &length, 4);
-        std::memcpy (start + 8, &crc, 2);
-        write (start);
-        m_ok = m_ok && read()[0] == 0xA8;
-
-        std::size_t offset = 0;
-        for (unsigned packet = 1; m_ok && (packet == 1 || offset < data.size()); ++packet)
-        {
-            const auto count = std::min<std::size_t> (data.size() - offset, 60);
-            std::uint8_t message[64] = {0xA1, type, static_cast<std::uint8_t> (packet & 0xFF),
-                                        static_cast<std::uint8_t> (packet >> 8)};
-            std::memcpy (message + 4, data.data() + offset, count);
-            offset += count;
-            write (message);
-            m_ok = m_ok && read()[0] == (offset < data.size() ? 0xA9 : 0xAE);
-        }
-    }
-
-    // Receives the message the device sends; returns its payload.
-    korvasim::Bytes receive()
-    {
-        const auto start = read();
-        m_ok = m_ok && start[0] == 0xA0;
-        std::uint32_t length = 0;
-        std::memcpy (&length, &start[4], 4);
-        std::uint8_t ack[64] = {0xA8, start[1]};
-        write (ack);
-
-        korvasim::Bytes payload;
-        for (unsigned packet = 1; m_ok && payload.size() < length; ++packet)
-        {
-            const auto message = read();
-            m_ok = m_ok && message[0] == 0xA1;
-            const auto count = std::min<std::size_t> (length - payload.size(), 60);
-            payload.insert (payload.end(), message.begin() + 4, message.begin() + 4 + static_cast<long> (count));
-            std::uint8_t dataAck[64] = {static_cast<std::uint8_t> (payload.size() < length ? 0xA9 : 0xAE), start[1],
-                                        static_cast<std::uint8_t> (packet & 0xFF),
-                                        static_cast<std::uint8_t> (packet >> 8)};
-            write (dataAck);
-        }
-        return payload;
-    }
-
-private:
-    void write (const std::uint8_t* message)
-    {
-        std::uint8_t report[65] = {};
-        std::memcpy (report + 1, message, 64);
-        m_ok = m_ok && ::send (m_fd, report, sizeof (report), MSG_NOSIGNAL) == 65;
-    }
-
-    std::array<std::uint8_t, 64> read()
-    {
-        std::uint8_t report[65] = {};
-        m_ok = m_ok && ::recv (m_fd, report, sizeof (report), 0) == 65;
-        std::array<std::uint8_t, 64> message{};
-        std::memcpy (message.data(), report + 1, 64);
-        return message;
-    }
-
-    int m_fd = -1;
-    bool m_ok = false;
-};
-
 // The import as the bare client does it: the number of messages it sent.
-int bareImport (BareClient& client)
+int bareImport (korvabench::BareKorvaClient& client)
 {
     int sent = 0;
     client.send (0x03, {kProjectIndex, 0x00});
@@ -190,7 +100,7 @@ int bareImport (BareClient& client)
     return sent;
 }
 
-int bareExport (BareClient& client, const korvasim::Bytes& project)
+int bareExport (korvabench::BareKorvaClient& client, const korvasim::Bytes& project)
 {
     int sent = 0;
     const auto exchange = [&] (std::uint8_t type, korvasim::Bytes data) {
@@ -254,7 +164,7 @@ struct Stack
         stackKorva = std::make_unique<SimulatedKorva> (deviceFolder, home + "/store-a", "korva.sock");
         floorFolder = makeFolder ("korva-bench-floor");
         floorKorva = std::make_unique<SimulatedKorva> (floorFolder, home + "/store-b", "floor.sock");
-        client = std::make_unique<BareClient> (floorKorva->device->getSocketPath());
+        client = std::make_unique<korvabench::BareKorvaClient> (floorKorva->device->getSocketPath());
 
         hidlink::HidManager::createInstance ({hidlink::makeVirtualBackend (deviceFolder)});
         transport = std::make_unique<HidDeviceManager>();
@@ -292,7 +202,7 @@ struct Stack
 
     std::string previousHome, home, deviceFolder, floorFolder;
     std::unique_ptr<SimulatedKorva> stackKorva, floorKorva;
-    std::unique_ptr<BareClient> client;
+    std::unique_ptr<korvabench::BareKorvaClient> client;
     Results results;
     std::unique_ptr<HidDeviceManager> transport;
     std::unique_ptr<HidSequenceManager> sequencer;
