@@ -73,6 +73,12 @@ juce::uint8 HidSequenceRequestor::getReservedType() const
     return m_reservedType;
 }
 
+bool HidSequenceRequestor::isIdle() const
+{
+    const juce::ScopedLock lock (m_lock);
+    return m_inFlightType == kNone && m_reservedType == kNone;
+}
+
 int HidSequenceRequestor::getReservedPriority() const
 {
     const juce::ScopedLock lock (m_lock);

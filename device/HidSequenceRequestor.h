@@ -35,6 +35,9 @@ public:
     juce::uint8 getInFlightType() const noexcept { return m_inFlightType.load(); }
     juce::uint8 getReservedType() const;
     int getReservedPriority() const;
+    // Nothing waiting and nothing in progress, read at one instant: the two
+    // read one after the other could miss a request being taken over.
+    bool isIdle() const;
 
     // "[hh:mm:ss.mmm] " in front of the request traces.
     static juce::String timeStamp();

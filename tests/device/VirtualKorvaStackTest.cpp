@@ -174,11 +174,7 @@ struct VirtualKorvaStackConcurrency : VirtualDeviceFixture
     // Nothing in progress and nothing waiting: the exchange is over.
     bool waitUntilIdle()
     {
-        auto& requestor = sequencer->getRequestor();
-        return runMessageLoopUntil ([&] {
-            return requestor.getInFlightType() == HidSequenceRequestor::kNone
-                   && requestor.getReservedType() == HidSequenceRequestor::kNone;
-        });
+        return runMessageLoopUntil ([&] { return sequencer->getRequestor().isIdle(); });
     }
 
     // The messages of one type the device received, oldest first.

@@ -164,10 +164,15 @@ TEST (AsyncTask, AThrowingTaskEndsItsPassAndTheRestOfThePassIsDropped)
     DebugOutputCapture capture;
     Worker worker ("Thrower");
     std::atomic<int> runs { 0 }, deletions { 0 };
-    juce::WaitableEvent release;
+    juce::WaitableEvent holding, release;
 
-    // Hold the worker so that the next three posts land in one pass.
-    worker.postTask (task ([&] { release.wait (5000); }));
+    // Hold the worker so that the next three posts land in one pass (the
+    // hold must be running first, or its pass could take some of them).
+    worker.postTask (task ([&] {
+        holding.signal();
+        release.wait (5000);
+    }));
+    ASSERT_TRUE (holding.wait (5000));
     worker.postTask (task ([] { throw std::runtime_error ("first"); }));
     worker.postTask (new ProbeTask (runs, deletions));
     worker.postTask (new ProbeTask (runs, deletions));

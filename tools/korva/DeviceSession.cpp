@@ -302,9 +302,7 @@ void DeviceSession::pump()
 
 bool DeviceSession::isIdle() const
 {
-    auto& requestor = m_sequencer->getRequestor();
-    return requestor.getInFlightType() == HidSequenceRequestor::kNone
-           && requestor.getReservedType() == HidSequenceRequestor::kNone;
+    return m_sequencer->getRequestor().isIdle();
 }
 
 bool DeviceSession::drainSequencer()
