@@ -13,6 +13,7 @@ packages=(
     # tests and benchmarks
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libxtst-dev # real pointer events for the drag-and-drop tests
+    fuse3 libfuse3-dev # the emulated hidraw KORVA's device node
     # an independent MIDI file parser for the korva tool tests
     python3-mido
     # a display for the GUI tests, and the program's sans-serif typeface
