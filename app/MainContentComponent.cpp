@@ -114,6 +114,15 @@ void MainContentComponent::getVersionInfoResponsed (int result)
         showMessage ({}, devicemessages::kUpgradeFirmware);
 }
 
+void MainContentComponent::openErrorOccurred (juce::String devicePath, int error)
+{
+    if (infra::hop (m_taskBox, [this, devicePath, error] { openErrorOccurred (devicePath, error); }))
+        return;
+    // The lamp stays dark: the program cannot talk to this KORVA.
+    if (showMessage)
+        showMessage ({}, devicemessages::cannotOpenDevice (devicePath, error));
+}
+
 void MainContentComponent::reportCommunicationError (juce::uint8 dataType, eResult result)
 {
     const auto text = devicemessages::communicationError ((int) result);

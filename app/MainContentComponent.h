@@ -38,6 +38,7 @@ public:
     void sendErrorOccurred (juce::uint8 dataType, eResult result) override;
     void receiveErrorOccurred (juce::uint8 dataType, eResult result) override;
     void getVersionInfoResponsed (int result) override;
+    void openErrorOccurred (juce::String devicePath, int error) override;
 
     const Led& getLamp() const noexcept { return m_lamp; }
 

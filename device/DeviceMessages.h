@@ -15,6 +15,10 @@ constexpr const char* kDeviceDataOld = "The pattern data of KORVA is old. Please
 constexpr const char* kAppDataOld = "The pattern data of KORVA Manager is old. Please upgrade KORVA Manager.";
 constexpr const char* kMidiToPatternFailed = "Failed to convert MIDI file into pattern.";
 
+// A KORVA that is plugged in but cannot be opened: its node, the system's
+// reason, and for a node this user may not open, the remedy (the udev rule).
+juce::String cannotOpenDevice (const juce::String& devicePath, int error);
+
 // "Communication Error (0009)": a result code or transfer result that has no
 // message of its own, as four digits.
 juce::String communicationError (int result);

@@ -2,6 +2,8 @@
 
 #include "device/HidDeviceTransferThreads.h"
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 
 namespace
@@ -120,6 +122,12 @@ void HidDeviceManager::timerCallback()
         connectedCount = m_connectedDevices.size();
         if (connectedCount == 1)
             connected = m_connectedDevices[0];
+
+        // A device that could not be opened is left alone until it is
+        // unplugged; plugged in again, it is another device and tried afresh.
+        if (m_unopenedDevice.isNotEmpty() && ! identifiers.contains (m_unopenedDevice))
+            m_unopenedDevice.clear();
+        identifiers.removeString (m_unopenedDevice);
     }
 
     // At most one device is connected; others are ignored.
@@ -135,22 +143,46 @@ void HidDeviceManager::connectedHidDevice (juce::String identifier)
         return;
 
     juce::StringArray connected;
+    hidlink::HidOpenFailure failure;
     {
         const juce::ScopedLock lock (m_lock);
-        if (! m_connectedDevices.isEmpty())
+        if (! m_connectedDevices.isEmpty() || identifier == m_unopenedDevice)
             return;
 
         auto* input = hidlink::HidInput::create (identifier, this);
         if (input == nullptr)
             return; // gone again meanwhile
 
-        m_connectedDevices.add (identifier);
         delete m_pHidInput.exchange (input);
         input->open();
-        connected = m_connectedDevices;
+
+        // A device that cannot be opened is not connected: every request to
+        // it would fail.
+        failure = input->getOpenFailure();
+        if (failure.error != 0)
+        {
+            infra::debugPrintf ("HidDeviceManager: %s cannot be opened (%s): not connected", failure.path.c_str(),
+                                std::strerror (failure.error));
+            delete m_pHidInput.exchange (nullptr);
+            m_unopenedDevice = identifier;
+        }
+        else
+        {
+            m_connectedDevices.add (identifier);
+            connected = m_connectedDevices;
+        }
     }
 
-    if (auto* listener = liveListener())
+    auto* listener = liveListener();
+    if (listener == nullptr)
+        return;
+    if (failure.error != 0)
+    {
+        // Gone again meanwhile: nothing to tell.
+        if (failure.error != ENOENT && failure.error != ENODEV)
+            listener->onHidOpenFailed (failure);
+    }
+    else
         listener->onHidConnected (connected);
 }
 

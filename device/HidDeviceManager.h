@@ -69,6 +69,10 @@ public:
         virtual ~IHidDeviceManagerListener() = default;
         virtual void onHidConnected (juce::StringArray& identifiers) { juce::ignoreUnused (identifiers); }
         virtual void onHidDisconnected (juce::StringArray& identifiers) { juce::ignoreUnused (identifiers); }
+        // A device was found but could not be opened (a hidraw node this user
+        // may not open, say); it stays unconnected until it is plugged in
+        // again. Called on the manager's own thread, once per plug-in.
+        virtual void onHidOpenFailed (const hidlink::HidOpenFailure& failure) { juce::ignoreUnused (failure); }
         virtual void onHidSendCompleted (eResult result) { juce::ignoreUnused (result); }
         virtual void onHidRecvStarted() {}
         // The payload must be copied during the call.
@@ -137,6 +141,7 @@ private:
     const Timing m_timing;
     std::atomic<hidlink::HidInput*> m_pHidInput{nullptr}; // owned; written under m_lock
     juce::StringArray m_connectedDevices;                 // under m_lock
+    juce::String m_unopenedDevice; // under m_lock: a device that could not be opened, not tried again while listed
     std::unique_ptr<HidDeviceSendThread> m_pSendThread;
     std::unique_ptr<HidDeviceRecvThread> m_pRecvThread;
     std::atomic<IHidDeviceManagerListener*> m_pListener{nullptr};

@@ -414,6 +414,15 @@ void HidSequenceManager::onHidDisconnected (juce::StringArray& identifiers)
     notify ([] (HidSequenceManagerListener& l) { l.connectionChanged(); });
 }
 
+void HidSequenceManager::onHidOpenFailed (const hidlink::HidOpenFailure& failure)
+{
+    if (infra::hop (*this, [this, failure] { onHidOpenFailed (failure); }))
+        return;
+
+    const juce::String path (juce::CharPointer_UTF8 (failure.path.c_str()));
+    notify ([&] (HidSequenceManagerListener& l) { l.openErrorOccurred (path, failure.error); });
+}
+
 void HidSequenceManager::endCutOffRequest (const char* trace)
 {
     // The transport cancels its transfer when the device goes, and tells of

@@ -126,6 +126,7 @@ public:
     // The transport's events (IHidDeviceManagerListener).
     void onHidConnected (juce::StringArray& identifiers) override;
     void onHidDisconnected (juce::StringArray& identifiers) override;
+    void onHidOpenFailed (const hidlink::HidOpenFailure& failure) override;
     void onHidSendCompleted (eResult result) override;
     void onHidRecvStarted() override;
     void onHidRecvCompleted (eResult result, juce::uint8 dataType, juce::MemoryBlock& data) override;

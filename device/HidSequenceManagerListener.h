@@ -3,7 +3,8 @@
 // How the pages learn what became of their requests. Every operation has an
 // empty default; a page overrides what it handles. Slots 1 to 14, 16 and 17
 // are called on the sequence manager's thread, slot 15 and 18 to 21 on the
-// message thread; overrides hop to the message thread themselves.
+// message thread, and openErrorOccurred on the sequence manager's thread;
+// overrides hop to the message thread themselves.
 
 #include "device/HidDeviceManager.h"
 #include "infra/Diagnostics.h"
@@ -36,4 +37,8 @@ public:
     virtual void renameProjectRequestStarted() {}
     virtual void importProjectDataRequestStarted() {}
     virtual void exportProjectDataRequestStarted() {}
+    // A KORVA was plugged in but could not be opened: the node's path and the
+    // system's error number (EACCES when this user may not open it). Once
+    // per plug-in; the device stays unconnected.
+    virtual void openErrorOccurred (juce::String /*devicePath*/, int /*error*/) {}
 };

@@ -27,6 +27,23 @@ juce::int64 nowMs()
 }
 } // namespace
 
+bool errorMeansGone (int error) noexcept
+{
+    switch (error)
+    {
+        case EPIPE:
+        case ECONNRESET:
+        case ECONNREFUSED:
+        case ENOTCONN:
+        case ESHUTDOWN:
+        case ENODEV:
+        case ENXIO:
+        case EIO:
+        case EBADF: return true;
+        default: return false;
+    }
+}
+
 FdHidPort::FdHidPort (int fd, bool prependReportId)
     : m_fd (fd), m_wakeFd (::eventfd (0, EFD_CLOEXEC | EFD_NONBLOCK)), m_prependReportId (prependReportId),
       m_isSocket (isSocketDescriptor (fd))

@@ -42,6 +42,11 @@ public:
     virtual int writeReport (const std::uint8_t* data, int size) = 0;
 };
 
+// An error of a write (or a read) that means the device will not answer
+// again: its peer has closed, it was unplugged, or the kernel gave up on it.
+// A write that merely timed out is not one.
+bool errorMeansGone (int error) noexcept;
+
 // A port over a file descriptor: a hidraw node, a socket of a virtual device,
 // or in tests one end of a socketpair. Reads wait with poll() on the
 // descriptor and on an eventfd that wake() signals.
@@ -101,11 +106,13 @@ public:
     virtual bool ownsPath (const std::string& path) const = 0;
 
     // Descriptions of every present device, in a stable order (not filtered).
+    // A device is present once the system lists it and its node is there.
     virtual std::vector<HidDeviceCaps> enumerate() = 0;
     virtual HidDeviceCaps describe (const std::string& path) = 0;
 
-    // Null when the path cannot be opened (the reason is traced).
-    virtual std::unique_ptr<HidPort> openPort (const std::string& path) = 0;
+    // Null when the path cannot be opened; `error` is then the system's
+    // error number (EACCES: this user may not open it), and the reason is traced.
+    virtual std::unique_ptr<HidPort> openPort (const std::string& path, int& error) = 0;
 
     // Null when this backend cannot watch (the reason is traced). Created
     // before the registry enumerates, so nothing arriving meanwhile is missed.

@@ -52,11 +52,6 @@ juce::int64 nowMs()
 } // namespace
 
 //==============================================================================
-HidDeviceRead::HidDeviceRead (const HidDeviceCaps& caps, HidBackend& backend, HidDeviceReadCallback* callback)
-    : HidDeviceRead (caps, backend.openPort (caps.path), callback)
-{
-}
-
 HidDeviceRead::HidDeviceRead (const HidDeviceCaps& caps, std::unique_ptr<HidPort> port, HidDeviceReadCallback* callback)
     : juce::Thread ("HidDeviceRead"), m_caps (caps), m_callback (callback), m_port (std::move (port))
 {
@@ -105,10 +100,12 @@ void HidDeviceRead::run()
             continue;
         if (status == HidPort::ReadStatus::kGone)
         {
-            // Unplugged: the registry will hear of it; until the reader is
-            // stopped it tries again once a second.
-            m_stopEvent.wait (kRetryDelayMs);
-            continue;
+            // Unplugged, or the device's end closed: nothing will come any
+            // more, whether or not the device is still listed. Say so and
+            // wait to be stopped.
+            m_callback->onReadGone();
+            m_stopEvent.wait (-1);
+            break;
         }
 
         if (std::memcmp (current, previous, static_cast<size_t> (length)) != 0)
@@ -119,11 +116,6 @@ void HidDeviceRead::run()
 }
 
 //==============================================================================
-HidDeviceWrite::HidDeviceWrite (const HidDeviceCaps& caps, HidBackend& backend)
-    : HidDeviceWrite (caps, backend.openPort (caps.path))
-{
-}
-
 HidDeviceWrite::HidDeviceWrite (const HidDeviceCaps& caps, std::unique_ptr<HidPort> port)
     : m_caps (caps), m_port (std::move (port))
 {
@@ -148,6 +140,7 @@ bool HidDeviceWrite::write (const std::uint8_t* data, int size)
     const int written = m_port->writeReport (data, size);
     if (written < 0)
     {
+        m_lostDevice = m_lostDevice || errorMeansGone (-written);
         infra::debugPrint (
             (juce::String ("Err(WriteFile):") + juce::String::formatted ("GetLastError() = %d", -written)).toRawUTF8());
         return false;
@@ -163,8 +156,9 @@ bool HidDeviceWrite::write (const std::uint8_t* data, int size)
 }
 
 //==============================================================================
-HidDevice::HidDevice (const HidDeviceCaps& caps, std::shared_ptr<HidBackend> backend)
-    : m_caps (caps), m_identifier (makeIdentifier (caps, ++g_deviceCounter)), m_backend (std::move (backend))
+HidDevice::HidDevice (const HidDeviceCaps& caps, std::shared_ptr<HidBackend> backend, LostCallback onLost)
+    : m_caps (caps), m_identifier (makeIdentifier (caps, ++g_deviceCounter)), m_backend (std::move (backend)),
+      m_onLost (std::move (onLost))
 {
 }
 
@@ -186,6 +180,21 @@ void HidDevice::onRead (const std::uint8_t* data, int size)
     const std::lock_guard<std::mutex> lock (m_lock);
     if (m_inputCallback != nullptr)
         m_inputCallback->onHidInput (m_input, data, size);
+}
+
+void HidDevice::onReadGone()
+{
+    linkLost ("reading ended");
+}
+
+void HidDevice::linkLost (const char* how)
+{
+    if (m_linkLost.exchange (true))
+        return;
+    infra::debugPrintf ("HidDevice: %s does not answer any more (%s): it counts as unplugged", m_caps.path.c_str(),
+                        how);
+    if (m_onLost)
+        m_onLost (m_identifier);
 }
 
 void HidDevice::setInput (HidInputCallback* callback, HidInput* input)
@@ -212,16 +221,35 @@ void HidDevice::open()
     m_writer.reset();
 
     if (m_backend == nullptr)
+    {
+        m_openError = ENODEV;
         return;
+    }
 
-    m_reader = std::make_unique<HidDeviceRead> (m_caps, *m_backend, this);
-    m_writer = std::make_unique<HidDeviceWrite> (m_caps, *m_backend);
+    // Two opens, as the reader and the writer each have their own; the
+    // reader's first, so that it hears everything the device says from here.
+    int readError = 0, writeError = 0;
+    auto readPort = m_backend->openPort (m_caps.path, readError);
+    auto writePort = m_backend->openPort (m_caps.path, writeError);
+    m_openError = readPort == nullptr ? (readError != 0 ? readError : EIO)
+                  : writePort == nullptr ? (writeError != 0 ? writeError : EIO)
+                                         : 0;
+
+    m_reader = std::make_unique<HidDeviceRead> (m_caps, std::move (readPort), this);
+    m_writer = std::make_unique<HidDeviceWrite> (m_caps, std::move (writePort));
 }
 
 bool HidDevice::write (const std::uint8_t* data, int size)
 {
-    const std::lock_guard<std::mutex> lock (m_ioLock);
-    return m_writer != nullptr && m_writer->write (data, size);
+    bool written = false, lost = false;
+    {
+        const std::lock_guard<std::mutex> lock (m_ioLock);
+        written = m_writer != nullptr && m_writer->write (data, size);
+        lost = ! written && m_writer != nullptr && m_writer->hasLostDevice();
+    }
+    if (lost)
+        linkLost ("a write failed");
+    return written;
 }
 
 //==============================================================================
@@ -269,6 +297,8 @@ public:
         info.identifier = getIdentifier();
     }
 
+    HidOpenFailure getOpenFailure() override { return {m_device->getCaps().path, m_device->getOpenError()}; }
+
 private:
     HidDevice::Ptr m_device;
     HidInputCallback* const m_callback;
@@ -298,8 +328,11 @@ HidInput* HidInput::create (const juce::String& identifier, HidInputCallback* ca
 class HidManager::Watcher final : private juce::Thread
 {
 public:
-    explicit Watcher (std::vector<std::unique_ptr<HidWatcher>> watchers)
-        : juce::Thread ("HidManager"), m_watchers (std::move (watchers)), m_wakeFd (::eventfd (0, EFD_CLOEXEC))
+    // `lostFd` becomes readable when devices lost their link; `onLost` is
+    // then called on this thread.
+    Watcher (std::vector<std::unique_ptr<HidWatcher>> watchers, int lostFd, std::function<void()> onLost)
+        : juce::Thread ("HidManager"), m_watchers (std::move (watchers)), m_wakeFd (::eventfd (0, EFD_CLOEXEC)),
+          m_lostFd (lostFd), m_onLost (std::move (onLost))
     {
         m_dueMs.resize (m_watchers.size(), -1);
         const auto now = nowMs();
@@ -346,6 +379,7 @@ private:
         {
             fds.clear();
             fds.push_back ({m_wakeFd, POLLIN, 0});
+            fds.push_back ({m_lostFd, POLLIN, 0});
             for (auto& watcher : m_watchers)
                 fds.push_back ({watcher->getDescriptor(), POLLIN, 0}); // negative descriptors are ignored
 
@@ -364,11 +398,13 @@ private:
             }
             if (threadShouldExit() || (ready > 0 && (fds[0].revents & POLLIN) != 0))
                 return;
+            if (ready > 0 && (fds[1].revents & POLLIN) != 0)
+                m_onLost();
 
             const auto after = nowMs();
             for (size_t i = 0; i < m_watchers.size(); ++i)
             {
-                const bool readable = ready > 0 && (fds[i + 1].revents & (POLLIN | POLLERR | POLLHUP)) != 0;
+                const bool readable = ready > 0 && (fds[i + 2].revents & (POLLIN | POLLERR | POLLHUP)) != 0;
                 const bool due = m_dueMs[i] >= 0 && after >= m_dueMs[i];
                 if (! readable && ! due)
                     continue;
@@ -393,9 +429,54 @@ private:
     std::vector<std::unique_ptr<HidWatcher>> m_watchers;
     std::vector<juce::int64> m_dueMs;
     const int m_wakeFd;
+    const int m_lostFd;
+    const std::function<void()> m_onLost;
     std::atomic<juce::Thread::ThreadID> m_threadId{nullptr};
 
     JUCE_DECLARE_NON_COPYABLE (Watcher)
+};
+
+//==============================================================================
+// The identifiers of devices whose link was lost, reported from the threads
+// that found out (a reader, a writer) and taken by the registry's thread.
+class HidManager::LostDevices
+{
+public:
+    LostDevices() : m_fd (::eventfd (0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~LostDevices()
+    {
+        if (m_fd >= 0)
+            ::close (m_fd);
+    }
+
+    int getDescriptor() const noexcept { return m_fd; }
+
+    void add (const juce::String& identifier)
+    {
+        {
+            const std::lock_guard<std::mutex> lock (m_lock);
+            m_identifiers.add (identifier);
+        }
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto n = ::write (m_fd, &one, sizeof (one));
+    }
+
+    juce::StringArray take()
+    {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const auto n = ::read (m_fd, &count, sizeof (count));
+        const std::lock_guard<std::mutex> lock (m_lock);
+        auto taken = m_identifiers;
+        m_identifiers.clear();
+        return taken;
+    }
+
+private:
+    const int m_fd;
+    std::mutex m_lock;
+    juce::StringArray m_identifiers;
+
+    JUCE_DECLARE_NON_COPYABLE (LostDevices)
 };
 
 //==============================================================================
@@ -428,7 +509,8 @@ void HidManager::deleteInstance()
     std::unique_ptr<HidManager> instance (g_instance.exchange (nullptr));
 }
 
-HidManager::HidManager (std::vector<std::shared_ptr<HidBackend>> backends) : m_backends (std::move (backends))
+HidManager::HidManager (std::vector<std::shared_ptr<HidBackend>> backends)
+    : m_backends (std::move (backends)), m_lostDevices (std::make_shared<LostDevices>())
 {
     // The watchers exist before the enumeration, so a device plugged in
     // meanwhile is reported afterwards (at worst twice, which replaces it).
@@ -444,7 +526,8 @@ HidManager::HidManager (std::vector<std::shared_ptr<HidBackend>> backends) : m_b
             if (caps.isTarget())
                 notifyConnected (caps);
 
-    m_watcher = std::make_unique<Watcher> (std::move (watchers));
+    m_watcher = std::make_unique<Watcher> (std::move (watchers), m_lostDevices->getDescriptor(),
+                                           [this] { removeLostDevices(); });
 }
 
 HidManager::~HidManager()
@@ -505,7 +588,9 @@ void HidManager::onConnected (const HidDeviceCaps& caps)
         return;
     }
 
-    HidDevice::Ptr device (new HidDevice (caps, std::move (backend)));
+    HidDevice::Ptr device (new HidDevice (caps, std::move (backend),
+                                          [lost = m_lostDevices] (const juce::String& identifier)
+                                          { lost->add (identifier); }));
     HidDevice::Ptr replaced;
     {
         const std::lock_guard<std::mutex> lock (m_lock);
@@ -540,6 +625,30 @@ void HidManager::onDisconnected (const HidDeviceCaps& caps)
         }
     }
     removed = nullptr;
+}
+
+void HidManager::removeLostDevices()
+{
+    for (const auto& identifier : m_lostDevices->take())
+    {
+        HidDevice::Ptr removed;
+        {
+            const std::lock_guard<std::mutex> lock (m_lock);
+            for (int i = 0; i < m_devices.size(); ++i)
+            {
+                if (m_devices.getUnchecked (i)->getIdentifier() == identifier)
+                {
+                    removed = m_devices.getUnchecked (i);
+                    m_devices.remove (i);
+                    break;
+                }
+            }
+        }
+        if (removed != nullptr)
+            infra::debugPrintf ("HidManager: %s left the registry: its link is lost", removed->getCaps().path.c_str());
+        // Released outside the lock, as every removal is.
+        removed = nullptr;
+    }
 }
 
 void HidManager::addConnectCallback (HidDeviceConnectCallback* callback)

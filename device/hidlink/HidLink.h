@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -76,6 +77,9 @@ class HidDeviceReadCallback
 public:
     virtual ~HidDeviceReadCallback() = default;
     virtual void onRead (const std::uint8_t* data, int size) = 0;
+    // The device will not answer again (its peer closed, it was unplugged,
+    // its reads fail): called once, on the reader thread, after the last report.
+    virtual void onReadGone() {}
 };
 
 class HidInputCallback
@@ -89,22 +93,20 @@ public:
 //==============================================================================
 // The reader of one device: a thread that waits for input reports in slices of
 // kReadSliceMs and passes each report that differs from the one before it,
-// without its report-ID byte, to the callback. The port is opened by the
-// constructor, so once it returns, every report the device sends from then on
-// is seen.
+// without its report-ID byte, to the callback. It reads from a port that is
+// open already, so every report the device sends from then on is seen. When
+// the port tells that the device has gone, the reader says so once and reads
+// no more.
 class HidDeviceRead final : private juce::Thread
 {
 public:
     static constexpr int kReadSliceMs = 1000;
-    static constexpr int kRetryDelayMs = 1000;
 
-    HidDeviceRead (const HidDeviceCaps& caps, HidBackend& backend, HidDeviceReadCallback* callback);
+    // Without a port (the device could not be opened) nothing is ever read.
+    HidDeviceRead (const HidDeviceCaps& caps, std::unique_ptr<HidPort> port, HidDeviceReadCallback* callback);
     // Stops the thread and waits for it without a limit; the port's wake-up
     // makes that prompt.
     ~HidDeviceRead() override;
-
-    // For tests: a reader over a port that is already open.
-    HidDeviceRead (const HidDeviceCaps& caps, std::unique_ptr<HidPort> port, HidDeviceReadCallback* callback);
 
 private:
     void run() override;
@@ -122,29 +124,42 @@ private:
 class HidDeviceWrite final
 {
 public:
-    HidDeviceWrite (const HidDeviceCaps& caps, HidBackend& backend);
+    // Without a port (the device could not be opened) every write fails.
     HidDeviceWrite (const HidDeviceCaps& caps, std::unique_ptr<HidPort> port);
     ~HidDeviceWrite();
 
     // One output report, report ID first; size must be outputReportLength.
     bool write (const std::uint8_t* data, int size);
 
+    // A write failed in a way that means the device is gone (errorMeansGone).
+    bool hasLostDevice() const noexcept { return m_lostDevice; }
+
 private:
     const HidDeviceCaps m_caps;
     std::unique_ptr<HidPort> m_port;
+    bool m_lostDevice = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (HidDeviceWrite)
 };
 
 //==============================================================================
+// Why a device could not be opened: its path and the system's error number.
+struct HidOpenFailure
+{
+    std::string path;
+    int error = 0; // 0: the device was opened
+};
+
 // One registered device. The registry holds one reference, an open input
 // another; the device lives until the last one goes.
 class HidDevice final : public juce::ReferenceCountedObject, public HidDeviceReadCallback
 {
 public:
     using Ptr = juce::ReferenceCountedObjectPtr<HidDevice>;
+    // Told (with the device's identifier) when the device's link is lost.
+    using LostCallback = std::function<void (const juce::String&)>;
 
-    HidDevice (const HidDeviceCaps& caps, std::shared_ptr<HidBackend> backend);
+    HidDevice (const HidDeviceCaps& caps, std::shared_ptr<HidBackend> backend, LostCallback onLost = {});
     ~HidDevice() override;
 
     const HidDeviceCaps& getCaps() const noexcept { return m_caps; }
@@ -152,6 +167,7 @@ public:
 
     // Delivery: under the device lock, to the input's callback if there is one.
     void onRead (const std::uint8_t* data, int size) override;
+    void onReadGone() override;
 
     // The pair of the open input; a second input takes it over.
     void setInput (HidInputCallback* callback, HidInput* input);
@@ -161,6 +177,14 @@ public:
     // A new reader and writer; the previous pair, if any, is destroyed first.
     void open();
     bool write (const std::uint8_t* data, int size);
+    // The error of the last open; 0 when it succeeded (or before any).
+    int getOpenError() const noexcept { return m_openError.load(); }
+
+    // The device will not answer again although it may still be listed (its
+    // program was killed, its link died): it is to be treated as unplugged.
+    // The first report of it is passed to the registry.
+    void linkLost (const char* how);
+    bool isLinkLost() const noexcept { return m_linkLost.load(); }
 
     // Identifier: product, ",", path, ",", then the number of this device.
     static juce::String makeIdentifier (const HidDeviceCaps& caps, juce::uint32 number);
@@ -169,6 +193,9 @@ private:
     const HidDeviceCaps m_caps;
     const juce::String m_identifier;
     const std::shared_ptr<HidBackend> m_backend;
+    const LostCallback m_onLost;
+    std::atomic<int> m_openError{0};
+    std::atomic<bool> m_linkLost{false};
 
     std::mutex m_lock; // guards m_inputCallback and m_input; held during a delivery
     HidInputCallback* m_inputCallback = nullptr;
@@ -193,6 +220,8 @@ public:
     virtual int getInputReportLength() = 0;
     virtual int getOutputReportLength() = 0;
     virtual void getDeviceInfo (HidDeviceInfo& info) = 0;
+    // After open: why the device could not be opened (error 0: it was).
+    virtual HidOpenFailure getOpenFailure() = 0;
 
     // Null when no registered device has that identifier. Owned by the caller.
     static HidInput* create (const juce::String& identifier, HidInputCallback* callback);
@@ -239,12 +268,18 @@ public:
 
 private:
     class Watcher;
+    class LostDevices;
 
     // One registry per process: every registry hears of every change.
     explicit HidManager (std::vector<std::shared_ptr<HidBackend>> backends);
     std::shared_ptr<HidBackend> backendFor (const std::string& path) const;
+    // On the registry's thread: the devices whose link was lost leave the
+    // registry, as if unplugged. A device plugged in at the same path since
+    // then is another device and stays.
+    void removeLostDevices();
 
     const std::vector<std::shared_ptr<HidBackend>> m_backends;
+    const std::shared_ptr<LostDevices> m_lostDevices; // shared with the devices, which may outlive the registry
     mutable std::mutex m_lock; // guards m_devices
     juce::ReferenceCountedArray<HidDevice> m_devices;
     std::unique_ptr<Watcher> m_watcher;

@@ -142,7 +142,7 @@ private:
 
     HidrawBackend& m_backend;
     const int m_inotifyFd;
-    std::map<std::string, HidDeviceCaps> m_known;
+    std::map<std::string, std::string> m_known; // node path: sysfs path
 };
 
 //==============================================================================
@@ -162,6 +162,24 @@ public:
     std::vector<HidDeviceCaps> enumerate() override
     {
         std::vector<HidDeviceCaps> result;
+        for (auto& node : listNodes())
+            result.push_back (std::move (node.caps));
+        return result;
+    }
+
+    // A present node with the sysfs path of its device. The sysfs path names
+    // the HID device with the number the kernel gives each device it meets,
+    // so a node unplugged and plugged in again under the same name has
+    // another sysfs path.
+    struct Node
+    {
+        HidDeviceCaps caps;
+        std::string sysPath;
+    };
+
+    std::vector<Node> listNodes()
+    {
+        std::vector<Node> result;
         if (m_udev == nullptr)
             return result;
 
@@ -175,8 +193,15 @@ public:
         udev_list_entry_foreach (entry, udev_enumerate_get_list_entry (enumeration.get()))
         {
             UdevPtr<udev_device> device (udev_device_new_from_syspath (m_udev.get(), udev_list_entry_get_name (entry)));
-            if (device != nullptr && udev_device_get_devnode (device.get()) != nullptr)
-                result.push_back (describeUdevDevice (device.get(), {}));
+            const char* node = device != nullptr ? udev_device_get_devnode (device.get()) : nullptr;
+            // The kernel removes the node first when a device goes, and makes
+            // it last when one comes: a device whose node is missing is on its
+            // way in or out, and not there for this program.
+            struct stat info
+            {
+            };
+            if (node != nullptr && ::stat (node, &info) == 0)
+                result.push_back ({describeUdevDevice (device.get(), {}), text (udev_device_get_syspath (device.get()))});
         }
         return result;
     }
@@ -195,12 +220,13 @@ public:
         return describeUdevDevice (device.get(), path);
     }
 
-    std::unique_ptr<HidPort> openPort (const std::string& path) override
+    std::unique_ptr<HidPort> openPort (const std::string& path, int& error) override
     {
+        error = 0;
         const int fd = ::open (path.c_str(), O_RDWR | O_CLOEXEC);
         if (fd < 0)
         {
-            const int error = errno;
+            error = errno;
             infra::debugPrintf ("HidrawBackend: cannot open %s: %s%s", path.c_str(), std::strerror (error),
                                 error == EACCES ? " (is the udev rule 70-korva.rules installed?)" : "");
             return nullptr;
@@ -208,7 +234,10 @@ public:
 
         auto port = std::make_unique<FdHidPort> (fd, ! reportsAreNumbered (fd, path));
         if (! port->isValid())
+        {
+            error = EMFILE;
             return nullptr;
+        }
         return port;
     }
 
@@ -258,9 +287,9 @@ private:
 
 RescanWatcher::RescanWatcher (HidrawBackend& backend, int inotifyFd) : m_backend (backend), m_inotifyFd (inotifyFd)
 {
-    for (const auto& caps : m_backend.enumerate())
-        if (caps.isTarget())
-            m_known[caps.path] = caps;
+    for (const auto& node : m_backend.listNodes())
+        if (node.caps.isTarget())
+            m_known[node.caps.path] = node.sysPath;
 }
 
 void RescanWatcher::collect (bool readable, std::vector<HidChange>& changes)
@@ -279,20 +308,28 @@ void RescanWatcher::collect (bool readable, std::vector<HidChange>& changes)
 
 void RescanWatcher::rescan (std::vector<HidChange>& changes)
 {
-    std::map<std::string, HidDeviceCaps> present;
-    for (const auto& caps : m_backend.enumerate())
-        if (caps.isTarget())
-            present[caps.path] = caps;
+    std::map<std::string, HidrawBackend::Node> present;
+    for (auto& node : m_backend.listNodes())
+        if (node.caps.isTarget())
+            present[node.caps.path] = std::move (node);
 
-    for (const auto& known : m_known)
-        if (present.count (known.first) == 0)
-            changes.push_back ({false, HidDeviceCaps (known.first)});
-
+    // A node that went, or that is another device now (unplugged and plugged
+    // in again between two looks), is a removal; then come the arrivals.
+    std::map<std::string, std::string> known;
+    for (const auto& entry : m_known)
+    {
+        const auto found = present.find (entry.first);
+        if (found == present.end() || found->second.sysPath != entry.second)
+            changes.push_back ({false, HidDeviceCaps (entry.first)});
+    }
     for (const auto& entry : present)
-        if (m_known.count (entry.first) == 0)
-            changes.push_back ({true, entry.second});
-
-    m_known = std::move (present);
+    {
+        const auto found = m_known.find (entry.first);
+        if (found == m_known.end() || found->second != entry.second.sysPath)
+            changes.push_back ({true, entry.second.caps});
+        known[entry.first] = entry.second.sysPath;
+    }
+    m_known = std::move (known);
 }
 } // namespace
 

@@ -38,16 +38,20 @@ void setSendTimeout (int fd, int milliseconds)
     ::setsockopt (fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof (limit));
 }
 
-// Connects and reads the hello; the connected descriptor, or -1.
-int connectAndGreet (const std::string& path, virtualdevice::Hello& hello)
+// Connects and reads the hello; the connected descriptor, or -1 with the
+// reason in `error` (ECONNREFUSED: a socket left behind by a device whose
+// program has gone; ETIMEDOUT: no hello in time).
+int connectAndGreet (const std::string& path, virtualdevice::Hello& hello, int& error)
 {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
+    error = ENAMETOOLONG;
     if (path.size() >= sizeof (address.sun_path))
         return -1;
     std::memcpy (address.sun_path, path.c_str(), path.size() + 1);
 
     const int fd = ::socket (AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    error = errno;
     if (fd < 0)
         return -1;
 
@@ -59,6 +63,7 @@ int connectAndGreet (const std::string& path, virtualdevice::Hello& hello)
     {
         result = ::connect (fd, reinterpret_cast<const sockaddr*> (&address), sizeof (address));
     } while (result != 0 && errno == EINTR);
+    error = result == 0 ? ETIMEDOUT : errno;
 
     if (result == 0)
     {
@@ -78,7 +83,11 @@ int connectAndGreet (const std::string& path, virtualdevice::Hello& hello)
             if (n < 0 && errno == EINTR)
                 continue;
             if (n > 0 && virtualdevice::decodeHello (buffer, static_cast<std::size_t> (n), hello))
+            {
+                error = 0;
                 return fd;
+            }
+            error = n == 0 ? ECONNRESET : EPROTO;
             break;
         }
     }
@@ -187,9 +196,10 @@ public:
     {
         HidDeviceCaps caps (path);
         virtualdevice::Hello hello;
-        const int fd = connectAndGreet (path, hello);
+        int error = 0;
+        const int fd = connectAndGreet (path, hello, error);
         if (fd < 0)
-            return caps;
+            return caps; // a socket whose device has gone is no device
         ::close (fd);
 
         caps.vendorId = hello.vendorId;
@@ -202,13 +212,13 @@ public:
         return caps;
     }
 
-    std::unique_ptr<HidPort> openPort (const std::string& path) override
+    std::unique_ptr<HidPort> openPort (const std::string& path, int& error) override
     {
         virtualdevice::Hello hello;
-        const int fd = connectAndGreet (path, hello);
+        const int fd = connectAndGreet (path, hello, error);
         if (fd < 0)
         {
-            infra::debugPrintf ("VirtualBackend: cannot open %s", path.c_str());
+            infra::debugPrintf ("VirtualBackend: cannot open %s: %s", path.c_str(), std::strerror (error));
             return nullptr;
         }
         // A device that stops reading must not hold a writer for ever.
@@ -216,7 +226,10 @@ public:
 
         auto port = std::make_unique<FdHidPort> (fd, false);
         if (! port->isValid())
+        {
+            error = EMFILE;
             return nullptr;
+        }
         return port;
     }
 

@@ -75,6 +75,10 @@ public:
     {
         record ([&] { disconnected.push_back (identifiers); });
     }
+    void onHidOpenFailed (const hidlink::HidOpenFailure& failure) override
+    {
+        record ([&] { openFailures.push_back (failure); });
+    }
     void onHidSendCompleted (Result result) override
     {
         record ([&] { sent.push_back (result); });
@@ -117,6 +121,7 @@ public:
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<juce::StringArray> connected, disconnected;
+    std::vector<hidlink::HidOpenFailure> openFailures;
     std::vector<Result> sent;
     std::vector<Received> received;
     int recvStarted = 0;
@@ -771,4 +776,44 @@ TEST_F (HidDeviceManagerConcurrency, DestroyedInTheMiddleOfTransfers)
         device.reset();
         listener.connected.clear();
     }
+}
+
+// A KORVA this user may not open (a hidraw node without the udev rule) is not
+// connected, and the listener hears of it once per plug-in: not at every look
+// for devices, and it does not keep another device from being connected.
+TEST (HidDeviceOpenFailureConcurrency, IsToldOncePerPlugInAndTheDeviceStaysUnconnected)
+{
+    auto backend = std::make_shared<FakeBackend>();
+    backend->present = {fakeCaps ("a")};
+    backend->setOpenError ("/fake/a", EACCES);
+    ScopedRegistry registry ({backend});
+    RecordingListener listener;
+    HidDeviceManager manager (HidDeviceManager::Timing{50, 1000, 5});
+    manager.setListener (&listener);
+
+    const auto failures = [&] { return listener.read (listener.openFailures).size(); };
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return failures() == 1; }));
+    EXPECT_EQ (listener.read (listener.openFailures)[0].path, "/fake/a");
+    EXPECT_EQ (listener.read (listener.openFailures)[0].error, EACCES);
+
+    // Another KORVA comes: it is connected, while the first is not tried again.
+    backend->inject (true, fakeCaps ("b"));
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return listener.read (listener.connected).size() == 1; }));
+    EXPECT_TRUE (listener.read (listener.connected)[0][0].contains ("/fake/b"));
+    EXPECT_EQ (failures(), 1u);
+
+    // Both go; the first is plugged in again: told again, once.
+    backend->inject (false, fakeCaps ("b"));
+    backend->inject (false, fakeCaps ("a"));
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return listener.read (listener.disconnected).size() == 1; }));
+    backend->inject (true, fakeCaps ("a"));
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return failures() == 2; }));
+
+    // With the rule applied and plugged in once more, it is connected.
+    backend->setOpenError ("/fake/a", 0);
+    backend->inject (false, fakeCaps ("a"));
+    backend->inject (true, fakeCaps ("a"));
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return listener.read (listener.connected).size() == 2; }));
+    EXPECT_EQ (failures(), 2u);
+    manager.clearListener();
 }

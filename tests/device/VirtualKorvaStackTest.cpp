@@ -556,19 +556,13 @@ struct VirtualKorvaProgramConcurrency : VirtualKorvaStackConcurrency
         VirtualKorvaStackConcurrency::TearDown();
     }
 
-    void startProgram()
+    void startProgram (const std::vector<std::string>& switches = { "--response-delay", "5" })
     {
         const std::string program = KORVA_SIM_EXECUTABLE;
-        const std::vector<std::string> arguments = { program,
-                                                     "--dir",
-                                                     folder,
-                                                     "--name",
-                                                     "sim.sock",
-                                                     "--store",
-                                                     storeFolder().getFullPathName().toStdString(),
-                                                     "--response-delay",
-                                                     "5",
-                                                     "--quiet" };
+        std::vector<std::string> arguments = { program, "--dir",   folder, "--name",
+                                               "sim.sock", "--store", storeFolder().getFullPathName().toStdString(),
+                                               "--quiet" };
+        arguments.insert (arguments.end(), switches.begin(), switches.end());
         std::vector<char*> argv;
         for (const auto& argument : arguments)
             argv.push_back (const_cast<char*> (argument.c_str()));
@@ -621,6 +615,39 @@ TEST_F (VirtualKorvaProgramConcurrency, KeepsItsProjectsAcrossRunsAndPushesOnSig
     ASSERT_TRUE (waitFor ("projectInfo 1000 1"));
     EXPECT_EQ (list->getNumRows(), 4);
     EXPECT_TRUE (ProjectDataManager::isProjectNameOnDevice ("Kept"));
+}
+
+// korva-sim killed in the middle of an import leaves its socket behind, and
+// nothing unplugs it: the dead link alone tells that the device has gone. It
+// counts as unplugged at once, not after the transfer's waits and the reply
+// watch; started again under the same name, the device is connected as after
+// a plug-in, and the same import gives the whole project.
+TEST_F (VirtualKorvaProgramConcurrency, AKilledDeviceCountsAsUnpluggedAtOnceAndTheNextOneIsServed)
+{
+    startProgram ({ "--slow", "200" });
+    startStack();
+    sequencer->requestImportProjectData (1);
+    ASSERT_TRUE (waitFor ("importStarted"));
+
+    ::kill (pid, SIGKILL);
+    ::waitpid (pid, nullptr, 0);
+    pid = 0;
+    // Left alone, the receive would wait five seconds and the request its 15.
+    ASSERT_TRUE (waitFor ("connectionChanged", 3000));
+    EXPECT_FALSE (sequencer->isConnected());
+    EXPECT_TRUE (juce::File (folder + "/sim.sock").exists()) << "a killed device leaves its socket";
+    EXPECT_TRUE (savedProjects().isEmpty());
+
+    listener.clear();
+    startProgram();
+    ASSERT_TRUE (waitFor ("connectionChanged", 3000));
+    EXPECT_TRUE (sequencer->isConnected());
+    sequencer->requestImportProjectData (1);
+    ASSERT_TRUE (waitFor ("import 1000"));
+    ASSERT_EQ (savedProjects().size(), 1);
+    stopProgram();
+    openModel();
+    EXPECT_EQ (bytesOfFile (savedProjects()[0]), model->projectImage (1));
 }
 
 // The device's user pushes a project while the program imports another: the

@@ -79,6 +79,10 @@ public:
     void renameProjectRequestStarted() override { add ("renameStarted"); }
     void importProjectDataRequestStarted() override { add ("importStarted"); }
     void exportProjectDataRequestStarted() override { add ("exportStarted"); }
+    void openErrorOccurred (juce::String path, int error) override
+    {
+        add ("openError " + path.toStdString() + " " + std::to_string (error));
+    }
 
     juce::File lastMidiFile;
 

@@ -130,6 +130,14 @@ bool VirtualKorva::start (std::string& error)
         error = "a device is already running at " + m_socketPath;
         return false;
     }
+    // A socket nobody answers on was left by a device whose program was
+    // killed: it goes first, so that the computer sees that device unplugged
+    // before this one is plugged in.
+    struct stat stale
+    {
+    };
+    if (::lstat (m_socketPath.c_str(), &stale) == 0 && S_ISSOCK (stale.st_mode) && ::unlink (m_socketPath.c_str()) == 0)
+        log ("removed the stale socket " + m_socketPath);
 
     m_listenFd = ::socket (AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     m_commandFd = ::eventfd (0, EFD_CLOEXEC | EFD_NONBLOCK);

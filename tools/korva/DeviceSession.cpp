@@ -77,24 +77,6 @@ juce::uint32 now()
     std::_Exit (kExitInterrupted);
 }
 
-// The node of the KORVA the program would use, when it is a hidraw node this
-// user may not open (no udev rule); otherwise empty.
-juce::String unopenableDeviceNode()
-{
-    auto* registry = hidlink::HidManager::getInstanceWithoutCreating();
-    if (registry == nullptr)
-        return {};
-    auto identifiers = registry->getDeviceIdentifiers();
-    identifiers.removeEmptyStrings();
-    const auto device = identifiers.isEmpty() ? nullptr : registry->findDevice (identifiers[0]);
-    if (device == nullptr)
-        return {};
-    const std::string& path = device->getCaps().path;
-    if (path.rfind ("/dev/", 0) != 0 || ::access (path.c_str(), R_OK | W_OK) == 0 || errno != EACCES)
-        return {};
-    return juce::String (path);
-}
-
 } // namespace
 
 //==============================================================================
@@ -203,13 +185,9 @@ bool DeviceSession::open (int& exitCode)
     m_deviceManager->setListener (m_sequencer);
 
     const bool connected = waitForConnection();
-    if (const auto node = unopenableDeviceNode(); node.isNotEmpty())
+    if (const auto failure = openFailure(); failure.isNotEmpty())
     {
-        // The program would connect and then fail every request.
-        failLine ("korva: KORVA is plugged in, but " + node
-                      + " cannot be opened (permission denied): install the udev rule of KORVA Manager"
-                        " (see its README), then plug the KORVA in again",
-                  kExitFailure);
+        failLine ("korva: " + failure, kExitFailure);
         return false;
     }
     if (! connected)
@@ -258,9 +236,21 @@ bool DeviceSession::waitForConnection()
         return false;
 
     const auto deadline = now() + (juce::uint32) kConnectTimeoutMs;
-    while (! m_sequencer->isConnected() && now() < deadline && ! interruptRequested())
+    while (! m_sequencer->isConnected() && openFailure().isEmpty() && now() < deadline && ! interruptRequested())
         pump();
     return m_sequencer->isConnected();
+}
+
+juce::String DeviceSession::openFailure() const
+{
+    const std::lock_guard<std::mutex> lock (m_eventLock);
+    return m_openFailure;
+}
+
+void DeviceSession::openErrorOccurred (juce::String devicePath, int error)
+{
+    const std::lock_guard<std::mutex> lock (m_eventLock);
+    m_openFailure = devicemessages::cannotOpenDevice (devicePath, error);
 }
 
 void DeviceSession::closeStack()

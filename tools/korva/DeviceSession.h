@@ -143,6 +143,11 @@ private:
     void getVersionInfoResponsed (int result) override;
     void readProjectFileErrorOccurred() override;
     void readSmfErrorOccurred() override;
+    void openErrorOccurred (juce::String devicePath, int error) override;
+
+    // The message for a KORVA that was found but could not be opened; empty
+    // while there is none.
+    juce::String openFailure() const;
 
     void record (SequencerEvent::Kind kind, int result, const juce::File& file = {});
     std::vector<SequencerEvent> eventsFrom (size_t first) const;
@@ -172,6 +177,7 @@ private:
 
     mutable std::mutex m_eventLock;
     std::vector<SequencerEvent> m_events;
+    juce::String m_openFailure; // under m_eventLock
 
     JUCE_DECLARE_NON_COPYABLE (DeviceSession)
 };

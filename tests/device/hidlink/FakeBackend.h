@@ -83,8 +83,22 @@ public:
         return hidlink::HidDeviceCaps (path);
     }
 
-    std::unique_ptr<hidlink::HidPort> openPort (const std::string& path) override
+    // Opening `path` fails with `error` from now on (0: it succeeds again).
+    void setOpenError (const std::string& path, int error)
     {
+        const std::lock_guard<std::mutex> lock (m_lock);
+        m_openErrors[path] = error;
+    }
+
+    std::unique_ptr<hidlink::HidPort> openPort (const std::string& path, int& error) override
+    {
+        {
+            const std::lock_guard<std::mutex> lock (m_lock);
+            const auto found = m_openErrors.find (path);
+            error = found != m_openErrors.end() ? found->second : 0;
+        }
+        if (error != 0)
+            return nullptr;
         int fds[2];
         if (::socketpair (AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0)
             return nullptr;
@@ -126,6 +140,7 @@ private:
     std::mutex m_lock;
     std::deque<hidlink::HidChange> m_pending;
     std::map<std::string, std::vector<int>> m_peers;
+    std::map<std::string, int> m_openErrors;
     int m_pipe[2]{-1, -1};
 };
 

@@ -368,12 +368,13 @@ TEST_F (RegistryFixture, ASecondInputTakesOverAndTheFirstOneLeavingDoesNotCutItO
     EXPECT_EQ (secondCallback.sources(), (std::vector<hidlink::HidInput*>{second.get(), second.get()}));
 }
 
-TEST (HidDeviceRead, StopsPromptlyWhetherWaitingOrRetryingAfterTheDeviceWentAway)
+TEST (HidDeviceRead, StopsPromptlyWhetherWaitingOrAfterTheDeviceWentAway)
 {
     struct NullCallback final : hidlink::HidDeviceReadCallback
     {
         void onRead (const std::uint8_t*, int) override { ++calls; }
-        std::atomic<int> calls{0};
+        void onReadGone() override { ++gone; }
+        std::atomic<int> calls{0}, gone{0};
     } callback;
 
     for (const bool gone : {false, true})
@@ -383,8 +384,10 @@ TEST (HidDeviceRead, StopsPromptlyWhetherWaitingOrRetryingAfterTheDeviceWentAway
         auto reader = std::make_unique<hidlink::HidDeviceRead> (
             fakeCaps ("a"), std::make_unique<hidlink::FdHidPort> (fds[0], false), &callback);
         if (gone)
+        {
             ::close (fds[1]);
-        juce::Thread::sleep (50);
+            ASSERT_TRUE (waitUntil ([&] { return callback.gone.load() == 1; }));
+        }
 
         const auto start = juce::Time::getMillisecondCounterHiRes();
         reader.reset();
@@ -393,6 +396,45 @@ TEST (HidDeviceRead, StopsPromptlyWhetherWaitingOrRetryingAfterTheDeviceWentAway
             ::close (fds[1]);
     }
     EXPECT_EQ (callback.calls.load(), 0);
+    EXPECT_EQ (callback.gone.load(), 1) << "the end is told once, and only when it comes";
+}
+
+// A device that stops answering without being unplugged (its program was
+// killed, its end of the link closed) counts as unplugged at once: it leaves
+// the registry whether its reader or a write finds out. A device plugged in
+// at the same path since then is another device, and stays.
+TEST_F (HidLinkConcurrency, ADeviceWhoseLinkDiesLeavesTheRegistryButNotItsSuccessor)
+{
+    DebugOutputCapture traces;
+    backend->present = {fakeCaps ("a"), fakeCaps ("b")};
+    create();
+    const auto first = (*registry)->getDeviceIdentifiers();
+    ASSERT_EQ (first.size(), 2);
+    RecordingCallback callback;
+    std::unique_ptr<hidlink::HidInput> oldA (hidlink::HidInput::create (first[0], &callback));
+    std::unique_ptr<hidlink::HidInput> b (hidlink::HidInput::create (first[1], &callback));
+    oldA->open();
+    b->open();
+
+    // "a" is plugged in again before its old link is found dead.
+    backend->inject (true, fakeCaps ("a"));
+    ASSERT_TRUE (waitUntil ([&] { return ! (*registry)->getDeviceIdentifiers().contains (first[0]); }));
+    const auto newA = (*registry)->getDeviceIdentifiers()[1];
+
+    ::close (backend->peers ("/fake/a").at (0)); // the old reader's end
+    ASSERT_TRUE (waitUntil (
+        [&] { return traces.contains ("HidDevice: /fake/a does not answer any more (reading ended): it counts as unplugged"); }));
+
+    ::close (backend->peers ("/fake/b").at (1)); // the writer's end
+    const auto bytes = report ({0x00, 0xA0});
+    EXPECT_FALSE (b->write (bytes.data(), 65));
+    EXPECT_TRUE (traces.contains ("HidDevice: /fake/b does not answer any more (a write failed): it counts as unplugged"));
+
+    ASSERT_TRUE (waitUntil ([&] { return (*registry)->getDeviceIdentifiers() == juce::StringArray (newA); }))
+        << (*registry)->getDeviceIdentifiers().joinIntoString (" ");
+    EXPECT_TRUE (traces.contains ("HidManager: /fake/b left the registry: its link is lost"));
+    EXPECT_FALSE (traces.contains ("HidManager: /fake/a left the registry: its link is lost"))
+        << "the old a was replaced already";
 }
 
 //==============================================================================

@@ -7,10 +7,13 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -186,6 +189,33 @@ TEST_F (VirtualDeviceFixture, TheDefaultRegistryWatchesHidrawAndTheVirtualFolder
     hidlink::HidManager::deleteInstance();
 }
 
+// A socket left behind by a device whose program was killed answers no
+// connection: it is not listed, and it does not hide a device plugged in
+// after it. A device started under its name removes it first.
+TEST_F (VirtualDeviceFixture, AStaleSocketIsNotListedAndADeviceStartedUnderItsNameReplacesIt)
+{
+    const auto stalePath = folder + "/korva.sock";
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy (address.sun_path, stalePath.c_str(), stalePath.size() + 1);
+        const int fd = ::socket (AF_UNIX, SOCK_SEQPACKET, 0);
+        ASSERT_EQ (::bind (fd, reinterpret_cast<const sockaddr*> (&address), sizeof (address)), 0);
+        ::close (fd); // bound, never listening, and its program gone
+    }
+    createRegistry();
+    EXPECT_TRUE (registry()->getDeviceIdentifiers().isEmpty());
+
+    auto other = startDevice (deviceOptions ("other.sock"));
+    ASSERT_TRUE (waitUntil ([&] { return registry()->getDeviceIdentifiers().size() == 1; }));
+    EXPECT_TRUE (registry()->getDeviceIdentifiers()[0].contains ("/other.sock,"));
+
+    auto same = startDevice (deviceOptions ("korva.sock"));
+    ASSERT_TRUE (same->isRunning());
+    ASSERT_TRUE (waitUntil ([&] { return registry()->getDeviceIdentifiers().size() == 2; }));
+    EXPECT_TRUE (registry()->getDeviceIdentifiers()[1].contains ("/korva.sock,"));
+}
+
 TEST (HidrawBackend, WorksWhereUdevIsNotRunning)
 {
     // Udev's database is not needed: sysfs is read directly, and hot-plug
@@ -202,7 +232,9 @@ TEST (HidrawBackend, WorksWhereUdevIsNotRunning)
     EXPECT_FALSE (null.isTarget());
     EXPECT_EQ (null.inputReportLength, 0);
 
-    EXPECT_EQ (backend->openPort ("/dev/hidraw-that-is-not-there"), nullptr);
+    int error = 0;
+    EXPECT_EQ (backend->openPort ("/dev/hidraw-that-is-not-there", error), nullptr);
+    EXPECT_EQ (error, ENOENT);
     EXPECT_TRUE (
         traces.contains ("HidrawBackend: cannot open /dev/hidraw-that-is-not-there: No such file or directory"));
     EXPECT_TRUE (backend->ownsPath ("/dev/hidraw3"));
