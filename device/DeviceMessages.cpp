@@ -12,7 +12,7 @@ juce::String cannotOpenDevice (const juce::String& devicePath, int error)
     const juce::String reason (std::strerror (error));
     juce::String text = "KORVA is plugged in, but " + devicePath + " cannot be opened (" + reason + ").";
     if (error == EACCES || error == EPERM)
-        text << "\nThis user may not use the KORVA until the udev rule of KORVA Manager is installed"
+        text << " This user may not use the KORVA until the udev rule of KORVA Manager is installed"
                 " (see \"Connecting the KORVA\" in the manual). Install it, then unplug the KORVA and plug it in again.";
     return text;
 }

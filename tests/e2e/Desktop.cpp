@@ -7,7 +7,9 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
+#include <unistd.h>
 
 namespace korvatest::e2e
 {
@@ -64,8 +66,28 @@ juce::StringArray Places::lastChooserQuestion() const
     return lines;
 }
 
+bool Places::handOver (uid_t user, gid_t group) const
+{
+    if (::chmod (root.get().getFullPathName().toRawUTF8(), 0755) != 0)
+        return false;
+    std::error_code error;
+    for (const auto& folder : { home, devices, bin })
+    {
+        const std::filesystem::path top (folder.getFullPathName().toStdString());
+        if (::chown (top.c_str(), user, group) != 0)
+            return false;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator (top, error))
+            if (::lchown (entry.path().c_str(), user, group) != 0)
+                return false;
+    }
+    return ! error;
+}
+
 //==============================================================================
-VirtualKorva::VirtualKorva (const Places& places) : m_places (places), m_log (places.root / "korva-sim.txt") {}
+VirtualKorva::VirtualKorva (const Places& places, Transport transport)
+    : m_places (places), m_transport (transport), m_log (places.root / "korva-sim.txt"), m_hidraw (m_log)
+{
+}
 
 VirtualKorva::~VirtualKorva()
 {
@@ -74,8 +96,15 @@ VirtualKorva::~VirtualKorva()
 
 bool VirtualKorva::plugIn (const std::vector<std::string>& switches)
 {
-    if (m_process != nullptr)
+    if (isPluggedIn())
         return false;
+
+    if (m_transport == Transport::kHidraw)
+    {
+        std::vector<std::string> arguments { "--store", m_places.store.getFullPathName().toStdString() };
+        arguments.insert (arguments.end(), switches.begin(), switches.end());
+        return m_hidraw.plugIn (arguments, -1, m_nodeMode);
+    }
 
     std::vector<std::string> arguments { "--dir",   m_places.devices.getFullPathName().toStdString(),
                                          "--name",  kSocketName,
@@ -94,12 +123,28 @@ bool VirtualKorva::plugIn (const std::vector<std::string>& switches)
 
 bool VirtualKorva::unplug()
 {
+    if (m_transport == Transport::kHidraw)
+        return m_hidraw.unplug();
     if (m_process == nullptr)
         return true;
     m_process->signal (SIGTERM);
     const int code = m_process->waitForExit (10000);
     m_process.reset();
     return code == 0;
+}
+
+void VirtualKorva::kill()
+{
+    if (m_transport == Transport::kHidraw)
+    {
+        m_hidraw.kill();
+        return;
+    }
+    if (m_process == nullptr)
+        return;
+    m_process->signal (SIGKILL);
+    m_process->waitForExit (10000);
+    m_process.reset();
 }
 
 juce::String VirtualKorva::log() const
@@ -173,12 +218,28 @@ bool KorvaManager::start (int timeoutMs)
     const char* path = std::getenv ("PATH");
     const std::string searchPath =
         m_places.bin.getFullPathName().toStdString() + ":" + (path != nullptr ? path : "/usr/bin:/bin");
-    m_process = std::make_unique<ProgramProcess> (
-        KORVA_APP_BINARY, m_places.home, m_trace,
-        ProgramProcess::Environment { { "KORVA_VIRTUAL_DIR", m_places.devices.getFullPathName().toStdString() },
-                                      { "PATH", searchPath },
-                                      { "XDG_CONFIG_HOME", std::nullopt },
-                                      { "XDG_DATA_HOME", std::nullopt } });
+    ProgramProcess::Environment environment { { "KORVA_VIRTUAL_DIR", m_places.devices.getFullPathName().toStdString() },
+                                              { "PATH", searchPath },
+                                              { "XDG_CONFIG_HOME", std::nullopt },
+                                              { "XDG_DATA_HOME", std::nullopt } };
+    std::string executable = KORVA_APP_BINARY;
+    std::vector<std::string> arguments;
+    if (m_user.has_value())
+    {
+        // The display's cookie, where this user may read it.
+        if (const char* authority = std::getenv ("XAUTHORITY"))
+        {
+            const auto copy = m_places.home.getChildFile (".Xauthority");
+            if (! juce::File (authority).copyFileTo (copy)
+                || ::chown (copy.getFullPathName().toRawUTF8(), m_user->first, m_user->second) != 0)
+                return false;
+            environment.push_back ({ "XAUTHORITY", copy.getFullPathName().toStdString() });
+        }
+        arguments = { "--reuid=" + std::to_string (m_user->first), "--regid=" + std::to_string (m_user->second),
+                      "--clear-groups", "--", executable };
+        executable = "/usr/bin/setpriv";
+    }
+    m_process = std::make_unique<ProgramProcess> (executable, m_places.home, m_trace, environment, arguments);
     m_window = 0;
     if (m_process->pid() <= 0)
         return false;
@@ -198,6 +259,11 @@ bool KorvaManager::start (int timeoutMs)
         return false;
     m_bounds = *bounds;
     return true;
+}
+
+void KorvaManager::runAs (uid_t user, gid_t group)
+{
+    m_user = std::make_pair (user, group);
 }
 
 juce::Point<int> KorvaManager::onScreen (juce::Point<int> inWindow) const

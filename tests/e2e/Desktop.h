@@ -8,6 +8,7 @@
 
 #include "tests/app/X11Probe.h"
 #include "tests/e2e/Screen.h"
+#include "tests/support/HidrawKorva.h"
 #include "tests/support/ProgramProcess.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/XTestKeyboard.h"
@@ -19,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace korvatest::e2e
@@ -45,14 +47,26 @@ struct Places
     Places();
     void chooseNext (const juce::File& folder) const; // a null file: the user cancels
     juce::StringArray lastChooserQuestion() const;    // working folder, then the arguments
+
+    // Makes the user's folders (home, devices, bin) belong to another user,
+    // who can reach them; for a program run as that user.
+    bool handOver (uid_t user, gid_t group) const;
 };
 
 // The virtual KORVA, korva-sim, as a program: plugging it in starts it,
-// unplugging ends it as Ctrl+C does (its device goes).
+// unplugging ends it as Ctrl+C does (its device goes). The program reaches it
+// through a socket in the folder of virtual devices, or through a hidraw node
+// (korva-hidraw-emu; the test then runs in the emulation's namespace).
 class VirtualKorva
 {
 public:
-    explicit VirtualKorva (const Places& places);
+    enum class Transport
+    {
+        kSocket,
+        kHidraw
+    };
+
+    explicit VirtualKorva (const Places& places, Transport transport = Transport::kSocket);
     ~VirtualKorva();
 
     // Starts korva-sim with the device switches given (--slow 250, --busy, ...)
@@ -60,7 +74,14 @@ public:
     bool plugIn (const std::vector<std::string>& switches = {});
     // SIGTERM, and a clean exit.
     bool unplug();
-    bool isPluggedIn() const { return m_process != nullptr; }
+    // SIGKILL: the device dies where it is (its socket or its node stays).
+    void kill();
+    bool isPluggedIn() const { return m_process != nullptr || m_hidraw.isPluggedIn(); }
+
+    // Through hidraw: the node's mode for the next plug-ins ("0600" as
+    // without the udev rule, "0666" as with it), and the last node.
+    void setNodeMode (std::string mode) { m_nodeMode = std::move (mode); }
+    const std::string& node() const { return m_hidraw.node(); }
 
     // What korva-sim logged, over every run.
     juce::String log() const;
@@ -89,8 +110,11 @@ public:
 
 private:
     const Places& m_places;
+    const Transport m_transport;
     juce::File m_log;
     std::unique_ptr<ProgramProcess> m_process;
+    HidrawKorva m_hidraw;
+    std::string m_nodeMode;
 };
 
 // KORVA Manager as a user starts it: its own home, the virtual devices of the
@@ -103,6 +127,9 @@ public:
 
     // Starts the program and waits for its one window, mapped at its size.
     bool start (int timeoutMs = 30000);
+    // The next start runs the program as this user (setpriv), with a copy of
+    // the display's authority it may read. Places::handOver gives it the folders.
+    void runAs (uid_t user, gid_t group);
     int pid() const { return m_process != nullptr ? m_process->pid() : -1; }
     ProgramProcess* process() const { return m_process.get(); }
 
@@ -132,6 +159,7 @@ private:
     const Places& m_places;
     juce::File m_trace;
     std::unique_ptr<ProgramProcess> m_process;
+    std::optional<std::pair<uid_t, gid_t>> m_user;
     unsigned long m_window = 0;
     x11::Bounds m_bounds;
 };

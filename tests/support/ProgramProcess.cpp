@@ -73,8 +73,9 @@ int ProgramProcess::waitForExit (int timeoutMs)
         return -1;
     if (m_exited)
         return m_exitCode;
+    // Looked at once at least, so that a time limit of 0 asks whether it has ended.
     const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32)timeoutMs;
-    while (juce::Time::getMillisecondCounter() < deadline)
+    for (;;)
     {
         int status = 0;
         if (waitpid (m_pid, &status, WNOHANG) == m_pid)
@@ -83,8 +84,9 @@ int ProgramProcess::waitForExit (int timeoutMs)
             m_exitCode = WIFEXITED (status) ? WEXITSTATUS (status) : 128 + WTERMSIG (status);
             return m_exitCode;
         }
+        if (juce::Time::getMillisecondCounter() >= deadline)
+            return -1;
         juce::Thread::sleep (20);
     }
-    return -1;
 }
 } // namespace korvatest

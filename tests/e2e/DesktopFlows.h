@@ -1,0 +1,146 @@
+#pragma once
+
+// What every flow through the real window needs: the user's desktop with
+// KORVA Manager and a virtual KORVA, a look at the screen until it shows what
+// is expected, and the user's ways with rows, buttons and boxes.
+
+#include "tests/e2e/Desktop.h"
+#include "tests/e2e/Ui.h"
+
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+
+namespace korvatest::e2e
+{
+
+class DesktopFlows : public ::testing::Test
+{
+protected:
+    explicit DesktopFlows (VirtualKorva::Transport transport = VirtualKorva::Transport::kSocket)
+        : korva (places, transport)
+    {
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE (x11probe::displayAvailable()) << "the GUI tests need an X display (make test starts Xvfb)";
+        x11::ignoreXErrors();
+        x11probe::internWindowManagerAtoms();
+        ASSERT_TRUE (user.isAvailable()) << "the X server has no XTEST extension";
+        user.moveAway();
+    }
+
+    void TearDown() override
+    {
+        if (manager.pid() > 0 && manager.process()->waitForExit (50) == -1)
+        {
+            EXPECT_EQ (manager.close(), 0);
+        }
+        EXPECT_EQ (manager.problemsInTrace(), "");
+        EXPECT_TRUE (korva.unplug());
+    }
+
+    // Waits until the window shows what `condition` looks for.
+    bool waitForScreen (const std::function<bool (const juce::Image&)>& condition, int timeoutMs = 10000)
+    {
+        return waitUntil (
+            [&] {
+                lastShot = manager.screenshot();
+                return lastShot.isValid() && condition (lastShot);
+            },
+            timeoutMs);
+    }
+
+    // For a failure message: the last screenshot, kept where a developer finds it.
+    std::string seen()
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        const auto file = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                              .getNonexistentChildFile (juce::String ("korva-e2e-") + info->name(), ".png");
+        saveAsPng (lastShot, file);
+        return "the window looked like " + file.getFullPathName().toStdString() + "; the program said:\n"
+               + manager.trace().toStdString();
+    }
+
+    void startConnected (const std::vector<std::string>& switches = {}, int rows = -1)
+    {
+        ASSERT_TRUE (korva.plugIn (switches)) << korva.log();
+        ASSERT_TRUE (manager.start()) << manager.trace();
+        ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampLit (s); })) << seen();
+        if (rows >= 0)
+        {
+            ASSERT_TRUE (waitForScreen ([rows] (const juce::Image& s) { return ui::korvaRows (s) == rows; })) << seen();
+        }
+    }
+
+    // Presses a button of a box and sees the box go. A box that has not been
+    // painted yet shows what was beneath it, where the button found may be
+    // another's: the user, seeing the box stay, looks again and presses again.
+    bool press (const x11probe::WindowInfo& box, std::size_t index, std::size_t count)
+    {
+        const auto showing = [&] {
+            for (const auto& w : manager.dialogs())
+                if (w.id == box.id)
+                    return true;
+            return false;
+        };
+        for (int attempt = 0; attempt < 3 && showing(); ++attempt)
+            if (user.pressDialogButton (box.id, index, count) && waitUntil ([&] { return ! showing(); }, 2500))
+                return true;
+        return ! showing();
+    }
+
+    // Clicks a row and sees it selected. A list refreshed just then (at the
+    // end of a transfer) loses the selection, and the user clicks again.
+    void selectRow (juce::Point<int> (*row) (int), juce::Rectangle<int> (*name) (int), int index)
+    {
+        for (int click = 0; click < 3; ++click)
+        {
+            user.clickIn (manager, row (index));
+            if (waitForScreen ([&] (const juce::Image& s) { return ui::rowSelected (s, name (index)); }, 1500))
+                return;
+        }
+        ADD_FAILURE() << "row " << index << " cannot be selected; " << seen();
+    }
+
+    // Answers the one box expected with its one "OK" button, then sees it go.
+    void acknowledgeBox (const juce::String& titleAndText)
+    {
+        ASSERT_TRUE (manager.waitForMessageBox (titleAndText)) << seen();
+        const auto title = titleAndText.upToFirstOccurrenceOf (" | ", false, false).toStdString();
+        const auto box = manager.waitForDialog (title);
+        ASSERT_TRUE (box.has_value()) << "no box on the screen for " << titleAndText;
+        ASSERT_TRUE (press (*box, 0, 1));
+        ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+    }
+
+    // The rename dialog: types the name and presses Return.
+    void renameTo (const std::string& name)
+    {
+        const auto dialog = manager.waitForDialog ("Rename Project");
+        ASSERT_TRUE (dialog.has_value()) << seen();
+        ASSERT_TRUE (user.typeIntoDialog (dialog->id, name)) << seen();
+        ASSERT_TRUE (user.keyboard().tap (XK_Return));
+    }
+
+    // The "Delete Project" question: "OK" (true) or "Cancel".
+    void answerDeleteQuestion (const std::string& name, bool ok)
+    {
+        ASSERT_TRUE (manager.waitForMessageBox ("Delete Project | Deleting project " + name + ". Are you sure?"));
+        const auto box = manager.waitForDialog ("Delete Project");
+        ASSERT_TRUE (box.has_value()) << seen();
+        ASSERT_TRUE (press (*box, ok ? 0 : 1, 2)) << seen();
+        ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+    }
+
+    Places places;
+    VirtualKorva korva;
+    KorvaManager manager { places };
+    User user;
+    juce::Image lastShot;
+};
+
+} // namespace korvatest::e2e
