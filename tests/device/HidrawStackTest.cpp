@@ -5,15 +5,10 @@
 // an emulated hidraw node (korva-hidraw-emu); the test runs in the
 // emulation's mount namespace, where /sys and /dev hold nothing else.
 
-#include "device/HidDeviceManager.h"
-#include "device/HidSequenceManager.h"
 #include "device/hidlink/HidBackend.h"
-#include "projects/ProjectDataManager.h"
-#include "projects/ProjectListModels.h"
+#include "tests/device/SequencerStack.h"
 #include "tests/device/hidlink/FakeBackend.h"
 #include "tests/support/HidrawKorva.h"
-#include "tests/support/MessageLevelKorva.h"
-#include "tests/support/TestSupport.h"
 #include "tools/korva-sim/ProjectStore.h"
 
 #include <gtest/gtest.h>
@@ -31,17 +26,12 @@ Bytes bytesOfFile (const juce::File& file)
     return Bytes (p, p + data.getSize());
 }
 
-struct HidrawStackConcurrency : ::testing::Test
+struct HidrawStackConcurrency : ::testing::Test, SequencerStack
 {
     TempFolder temp;
-    // Declared before the stack: unplugged after the stack has let go of them.
     HidrawKorva korva{temp / "korva-sim.txt"};
     HidrawKorva other{temp / "other-korva-sim.txt"};
-    RecordingListener listener;
     std::unique_ptr<ScopedRegistry> registry;
-    std::unique_ptr<HidDeviceManager> transport;
-    std::unique_ptr<HidSequenceManager> sequencer;
-    std::function<juce::File()> previousDataDirectory;
 
     juce::File dataFolder() const { return temp / "data"; }
     juce::File storeFolder() const { return temp / "store"; }
@@ -49,27 +39,16 @@ struct HidrawStackConcurrency : ::testing::Test
     void SetUp() override
     {
         KORVA_REQUIRE_HIDRAW_EMULATION();
-        KorvaProjectListModel::getInstance()->clear();
-        auto* projects = ProjectDataManager::getInstance();
-        previousDataDirectory = projects->dataDirectory;
-        projects->dataDirectory = [folder = dataFolder()] { return folder; };
-        projects->setProjectName ({});
+        useDataFolder (dataFolder());
     }
 
     void TearDown() override
     {
-        if (transport != nullptr)
-            transport->clearListener();
-        if (sequencer != nullptr)
-        {
-            sequencer->useDeviceManager (nullptr);
-            sequencer->removeListener (&listener);
-        }
-        transport.reset();
-        sequencer.reset();
+        // The stack lets go of the nodes before the devices are unplugged.
+        stopStack();
         registry.reset();
-        if (previousDataDirectory)
-            ProjectDataManager::getInstance()->dataDirectory = previousDataDirectory;
+        korva.unplug();
+        other.unplug();
     }
 
     bool plugIn (const std::vector<std::string>& switches = {}, int number = -1, HidrawKorva* device = nullptr)
@@ -79,24 +58,12 @@ struct HidrawStackConcurrency : ::testing::Test
         return (device != nullptr ? *device : korva).plugIn (arguments, number);
     }
 
-    // The program's stack, with only the hidraw backend, looking for devices every 100 ms.
+    // The program's stack with only the hidraw backend.
     void startStack()
     {
         registry = std::make_unique<ScopedRegistry> (
             std::vector<std::shared_ptr<hidlink::HidBackend>>{hidlink::makeHidrawBackend()});
-        transport = std::make_unique<HidDeviceManager> (HidDeviceManager::Timing{100, 1000, 5});
-        sequencer = std::make_unique<HidSequenceManager>();
-        sequencer->useDeviceManager (transport.get());
-        sequencer->addListener (&listener);
-        transport->setListener (sequencer.get());
-        ASSERT_TRUE (waitFor ("connectionChanged", 5000));
-        ASSERT_TRUE (sequencer->isConnected());
-        listener.clear();
-    }
-
-    bool waitFor (const std::string& event, int timeoutMs = 10000)
-    {
-        return runMessageLoopUntil ([&] { return listener.has (event); }, timeoutMs);
+        ASSERT_TRUE (startSequencer (nullptr, 5000));
     }
 
     // The project as the device keeps it on disk.
@@ -132,14 +99,14 @@ TEST_F (HidrawStackConcurrency, FindsTheKorvaAndCarriesAProjectBothWaysWhole)
     EXPECT_EQ (caps.outputReportLength, 65);
 
     sequencer->requestImportProjectData (2);
-    ASSERT_TRUE (waitFor ("import 1000")) << korva.log();
+    ASSERT_TRUE (waitFor ("import 1000", 15000)) << korva.log();
     ASSERT_EQ (savedProjects().size(), 1);
     const auto image = onDevice (2);
     ASSERT_EQ (image.size(), 6u * 4096); // five patterns
     EXPECT_EQ (bytesOfFile (savedProjects()[0]), image);
 
     sequencer->requestQueryExportableProject (savedProjects()[0], 5);
-    ASSERT_TRUE (waitFor ("export 1000")) << korva.log();
+    ASSERT_TRUE (waitFor ("export 1000", 15000)) << korva.log();
     EXPECT_EQ (onDevice (4), image);
 }
 
@@ -177,7 +144,7 @@ TEST_F (HidrawStackConcurrency, UnpluggedDuringAnImportThenPluggedInUnderAnother
     EXPECT_NE (second[0], first);
 
     sequencer->requestImportProjectData (0);
-    ASSERT_TRUE (waitFor ("import 1000")) << korva.log();
+    ASSERT_TRUE (waitFor ("import 1000", 15000)) << korva.log();
     ASSERT_EQ (savedProjects().size(), 1);
     EXPECT_EQ (bytesOfFile (savedProjects()[0]), onDevice (0));
 }
@@ -206,7 +173,7 @@ TEST_F (HidrawStackConcurrency, AKorvaThatDiesInPlaceCountsAsUnpluggedAndTheNext
     EXPECT_NE (other.node(), deadNode);
     ASSERT_TRUE (waitFor ("connectionChanged"));
     sequencer->requestImportProjectData (0);
-    ASSERT_TRUE (waitFor ("import 1000")) << other.log();
+    ASSERT_TRUE (waitFor ("import 1000", 15000)) << other.log();
     ASSERT_EQ (savedProjects().size(), 1);
     EXPECT_EQ (bytesOfFile (savedProjects()[0]), onDevice (0));
 }

@@ -8,6 +8,7 @@
 #include "patterns/PatternRecord.h"
 #include "projects/ProjectDataManager.h"
 #include "projects/ProjectListModels.h"
+#include "tests/device/SequencerStack.h"
 #include "tests/device/VirtualDeviceFixture.h"
 #include "tests/support/MessageLevelKorva.h"
 #include "tests/support/TestSupport.h"
@@ -86,15 +87,11 @@ private:
 };
 } // namespace
 
-struct VirtualKorvaStackConcurrency : VirtualDeviceFixture
+struct VirtualKorvaStackConcurrency : VirtualDeviceFixture, SequencerStack
 {
-    RecordingListener listener;
     PatternBytes patterns { temp / "midi" };
     std::unique_ptr<korvasim::DeviceModel> model;
     std::unique_ptr<korvasim::VirtualKorva> device;
-    std::unique_ptr<HidDeviceManager> transport;
-    std::unique_ptr<HidSequenceManager> sequencer;
-    std::function<juce::File()> previousDataDirectory;
 
     juce::File dataFolder() const { return temp / "data"; }
     juce::File storeFolder() const { return temp / "store"; }
@@ -109,27 +106,11 @@ struct VirtualKorvaStackConcurrency : VirtualDeviceFixture
 
     void TearDown() override
     {
-        if (transport != nullptr)
-            transport->clearListener();
-        if (sequencer != nullptr)
-        {
-            sequencer->useDeviceManager (nullptr);
-            sequencer->removeListener (&listener);
-        }
-        transport.reset();
-        sequencer.reset();
+        stopStack();
         device.reset();
-        ProjectDataManager::getInstance()->dataDirectory = previousDataDirectory;
     }
 
-    void prepare()
-    {
-        KorvaProjectListModel::getInstance()->clear();
-        auto* projects = ProjectDataManager::getInstance();
-        previousDataDirectory = projects->dataDirectory;
-        projects->dataDirectory = [folder = dataFolder()] { return folder; };
-        projects->setProjectName ({});
-    }
+    void prepare() { useDataFolder (dataFolder()); }
 
     void openModel()
     {
@@ -155,20 +136,7 @@ struct VirtualKorvaStackConcurrency : VirtualDeviceFixture
     void startStack()
     {
         createRegistry();
-        transport = std::make_unique<HidDeviceManager> (HidDeviceManager::Timing { 100, 1000, 5 });
-        sequencer = std::make_unique<HidSequenceManager>();
-        sequencer->useDeviceManager (transport.get());
-        sequencer->setPatternConversions (&patterns);
-        sequencer->addListener (&listener);
-        transport->setListener (sequencer.get());
-        ASSERT_TRUE (waitFor ("connectionChanged", 3000));
-        ASSERT_TRUE (sequencer->isConnected());
-        listener.clear();
-    }
-
-    bool waitFor (const std::string& event, int timeoutMs = 5000)
-    {
-        return runMessageLoopUntil ([&] { return listener.has (event); }, timeoutMs);
+        ASSERT_TRUE (startSequencer (&patterns));
     }
 
     // Nothing in progress and nothing waiting: the exchange is over.

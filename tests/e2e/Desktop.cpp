@@ -154,11 +154,7 @@ juce::String VirtualKorva::log() const
 
 int VirtualKorva::countInLog (const juce::String& text) const
 {
-    const auto all = log();
-    int count = 0;
-    for (int at = all.indexOf (text); at >= 0; at = all.indexOf (at + text.length(), text))
-        ++count;
-    return count;
+    return occurrences (log(), text);
 }
 
 std::map<int, VirtualKorva::Project> VirtualKorva::projects() const

@@ -117,6 +117,24 @@ protected:
         ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
     }
 
+    // The one box a transfer cut off by the KORVA's going gives, answered:
+    // a communication error, whichever step of the exchange the cut fell on
+    // (an answer that never comes, an acknowledgement that cannot be
+    // written, ...). Its title and text.
+    juce::String acknowledgeTheCommunicationError()
+    {
+        if (! waitUntil ([&] { return ! manager.messageBoxes().isEmpty(); }))
+        {
+            ADD_FAILURE() << "no box; " << seen();
+            return {};
+        }
+        const auto error = manager.messageBoxes()[0];
+        EXPECT_TRUE (error.startsWith (" | Communication Error (00")) << error;
+        acknowledgeBox (error);
+        EXPECT_EQ (manager.messageBoxes(), juce::StringArray { error });
+        return error;
+    }
+
     // The rename dialog: types the name and presses Return.
     void renameTo (const std::string& name)
     {

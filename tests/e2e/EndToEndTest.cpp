@@ -124,14 +124,7 @@ TEST_F (EndToEndOnTheDesktop, UnpluggingDuringAnImportShowsAnErrorAndLeavesNoFil
                 return false;
         return true;
     })) << "the progress window stays; " << seen();
-    // Which step of the exchange the unplug cuts decides the code (an answer
-    // that never comes, an acknowledgement that cannot be written, ...): one
-    // communication error, whichever it is.
-    ASSERT_TRUE (waitUntil ([&] { return manager.messageBoxes().size() >= 1; })) << seen();
-    const auto error = manager.messageBoxes()[0];
-    EXPECT_TRUE (error.startsWith (" | Communication Error (00")) << error;
-    acknowledgeBox (error);
-    EXPECT_EQ (manager.messageBoxes(), juce::StringArray { error });
+    const auto error = acknowledgeTheCommunicationError();
     EXPECT_TRUE (filesIn (places.dataFolder).isEmpty()) << filesIn (places.dataFolder)[0].getFullPathName();
 
     // Plugged in again: the import goes through, and the file is the project.
@@ -170,10 +163,7 @@ TEST_F (EndToEndOnTheDesktop, AKorvaKilledDuringAnImportIsSeenGoneAndServedAgain
                                 5000))
         << seen();
     EXPECT_TRUE (ui::showsNotConnected (lastShot)) << seen();
-    ASSERT_TRUE (waitUntil ([&] { return manager.messageBoxes().size() >= 1; })) << seen();
-    const auto error = manager.messageBoxes()[0];
-    EXPECT_TRUE (error.startsWith (" | Communication Error (00")) << error;
-    acknowledgeBox (error);
+    const auto error = acknowledgeTheCommunicationError();
     ASSERT_TRUE (manager.waitUntilNoDialog()) << "the progress window stays; " << seen();
     EXPECT_TRUE (filesIn (places.dataFolder).isEmpty()) << filesIn (places.dataFolder)[0].getFullPathName();
 

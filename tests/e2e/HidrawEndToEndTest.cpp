@@ -82,11 +82,7 @@ TEST_F (HidrawOnTheDesktop, AnImportIsWholeAndAnUnplugDuringAnExportLeavesNothin
     ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampDark (s) && ui::korvaRows (s) == 0; }))
         << seen();
     EXPECT_TRUE (ui::showsNotConnected (lastShot)) << seen();
-    ASSERT_TRUE (waitUntil ([&] { return manager.messageBoxes().size() >= 1; })) << seen();
-    const auto error = manager.messageBoxes()[0];
-    EXPECT_TRUE (error.startsWith (" | Communication Error (00")) << error;
-    acknowledgeBox (error);
-    EXPECT_EQ (manager.messageBoxes(), juce::StringArray { error });
+    acknowledgeTheCommunicationError();
 
     EXPECT_EQ (korva.projects().size(), 3u) << "nothing of Zulu on the KORVA";
     EXPECT_FALSE (korva.indexOf ("Zulu").has_value());

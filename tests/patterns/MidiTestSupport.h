@@ -159,6 +159,17 @@ inline std::vector<MidiEvent> parseWrittenFile (const Bytes& file)
     return events;
 }
 
+// The note-ons of a written file: tick, note, velocity.
+using NoteOn = std::tuple<uint32_t, int, int>;
+inline std::vector<NoteOn> noteOnsOf (const Bytes& file)
+{
+    std::vector<NoteOn> notes;
+    for (const auto& e : parseWrittenFile (file))
+        if (e.status == 0x90)
+            notes.emplace_back (e.tick, e.data1, e.data2);
+    return notes;
+}
+
 // Rendered steps built by hand: every step cleared of notes and controllers.
 inline std::unique_ptr<korva::engine::RenderedSteps> blankRender()
 {

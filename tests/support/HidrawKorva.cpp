@@ -110,11 +110,7 @@ juce::String HidrawKorva::log() const
 
 int HidrawKorva::countInLog (const juce::String& text) const
 {
-    const auto all = log();
-    int count = 0;
-    for (int at = all.indexOf (text); at >= 0; at = all.indexOf (at + text.length(), text))
-        ++count;
-    return count;
+    return occurrences (log(), text);
 }
 
 } // namespace korvatest

@@ -38,6 +38,14 @@ bool waitUntil (const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
+int occurrences (const juce::String& text, const juce::String& what)
+{
+    int count = 0;
+    for (int at = text.indexOf (what); at >= 0 && what.isNotEmpty(); at = text.indexOf (at + what.length(), what))
+        ++count;
+    return count;
+}
+
 TempFolder::TempFolder()
 {
     // mkdtemp: a folder of our own even while other test processes make theirs.

@@ -65,4 +65,7 @@ private:
 
 juce::MemoryBlock bytesOf (std::initializer_list<int> values);
 
+// How often `what` stands in `text` (a log, a trace), without overlaps.
+int occurrences (const juce::String& text, const juce::String& what);
+
 } // namespace korvatest

@@ -294,12 +294,8 @@ TEST_F (KorvaDeviceTool, PatternRoundTripGivesTheSameNotes)
     ok ({"push-midi", "in.mid", "--bars", "1"});
     ok ({"pull-pattern", "-o", "out.mid", "--bars", "1"});
 
-    std::vector<std::tuple<uint32_t, int, int>> notesIn, notesOut;
-    for (const auto& e : parseWrittenFile (bytesOfFile (work.getChildFile ("out.mid"))))
-        if (e.status == 0x90)
-            notesOut.emplace_back (e.tick, e.data1, e.data2);
-    notesIn = {{0, 60, 100}, {480, 64, 90}, {1440, 67, 80}};
-    EXPECT_EQ (notesOut, notesIn);
+    EXPECT_EQ (noteOnsOf (bytesOfFile (work.getChildFile ("out.mid"))),
+               (std::vector<NoteOn>{{0, 60, 100}, {480, 64, 90}, {1440, 67, 80}}));
 
     // The same conversions made here give the same file.
     const ProcessResult toPattern =

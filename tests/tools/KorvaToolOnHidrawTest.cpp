@@ -109,11 +109,8 @@ TEST_F (KorvaToolOnHidraw, ListsPullsPushesAndRoundTripsAPatternThroughTheNode)
     ASSERT_TRUE (work.getChildFile ("in.mid").replaceWithData (midi.data(), midi.size()));
     ok ({"push-midi", "in.mid", "--bars", "1"});
     ok ({"pull-pattern", "-o", "out.mid", "--bars", "1"});
-    std::vector<std::tuple<uint32_t, int, int>> notes;
-    for (const auto& e : parseWrittenFile (bytesOfFile (work.getChildFile ("out.mid"))))
-        if (e.status == 0x90)
-            notes.emplace_back (e.tick, e.data1, e.data2);
-    EXPECT_EQ (notes, (std::vector<std::tuple<uint32_t, int, int>>{{0, 60, 100}, {480, 64, 90}, {1440, 67, 80}}));
+    EXPECT_EQ (noteOnsOf (bytesOfFile (work.getChildFile ("out.mid"))),
+               (std::vector<NoteOn>{{0, 60, 100}, {480, 64, 90}, {1440, 67, 80}}));
 }
 
 // Without the udev rule the KORVA's node belongs to root alone: a user's

@@ -3,15 +3,13 @@
 // vanish), logging what it does to standard error.
 
 #include "tools/korva-sim/DeviceModel.h"
+#include "tools/korva-sim/LogLine.h"
 #include "tools/korva-sim/VirtualKorva.h"
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <mutex>
 #include <string>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -109,21 +107,9 @@ bool parseHexBytes (const std::string& text, std::vector<std::uint8_t>& bytes)
     return true;
 }
 
-std::mutex g_logLock;
-
 void logLine (const std::string& text)
 {
-    using namespace std::chrono;
-    const auto now = system_clock::now();
-    const auto seconds = system_clock::to_time_t (now);
-    const auto millis = duration_cast<milliseconds> (now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    localtime_r (&seconds, &local);
-    char stamp[32];
-    std::strftime (stamp, sizeof (stamp), "%H:%M:%S", &local);
-
-    const std::lock_guard<std::mutex> lock (g_logLock);
-    std::fprintf (stderr, "korva-sim %s.%03d %s\n", stamp, static_cast<int> (millis), text.c_str());
+    korvasim::writeLogLine ("korva-sim", text);
 }
 
 int usageError (const std::string& message)

@@ -224,13 +224,11 @@ HidrawNode::Take HidrawNode::takeReport (OpenFile& file, std::vector<std::uint8_
     if (n < 0 && errno == EAGAIN)
         return Take::kNothing;
 
-    // The virtual KORVA closed its side: the device is gone.
-    if (m_plugged)
-    {
-        m_deviceEnded = true;
+    // The virtual KORVA closed its side: the device is gone. The owner
+    // unplugs the node when it sees deviceEnded().
+    if (! m_deviceEnded)
         log ("the virtual KORVA behind the node has gone");
-        unplug();
-    }
+    m_deviceEnded = true;
     return Take::kEnded;
 }
 
@@ -240,7 +238,7 @@ void HidrawNode::answerReads (OpenFile& file)
     while (! file.reads.empty())
     {
         const auto take = takeReport (file, report);
-        if (take == Take::kNothing && m_plugged)
+        if (take == Take::kNothing && ! isGone())
             return;
 
         const auto pending = file.reads.front();
@@ -266,13 +264,12 @@ void HidrawNode::wakePoller (OpenFile& file)
 
     std::uint8_t byte = 0;
     const auto n = ::recv (file.socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    const bool waiting = n < 0 && errno == EAGAIN;
-    if (n == 0 && m_plugged)
+    if (n == 0)
     {
         std::vector<std::uint8_t> ignored;
         takeReport (file, ignored); // notices the end
     }
-    if (waiting && m_plugged)
+    if (n < 0 && errno == EAGAIN && ! isGone())
         return;
 
     fuse_lowlevel_notify_poll (file.poll);
@@ -306,7 +303,7 @@ void HidrawNode::setattr (fuse_req* request, const struct stat& attributes, int 
 
 void HidrawNode::open (fuse_req* request, fuse_file_info* info)
 {
-    if (! m_plugged)
+    if (isGone())
     {
         fuse_reply_err (request, ENODEV);
         return;
@@ -405,7 +402,7 @@ void HidrawNode::write (fuse_req* request, const char* data, std::size_t size, f
         fuse_reply_err (request, EBADF);
         return;
     }
-    if (! m_plugged)
+    if (isGone())
     {
         fuse_reply_err (request, ENODEV);
         return;
@@ -435,7 +432,7 @@ void HidrawNode::write (fuse_req* request, const char* data, std::size_t size, f
     }
     std::vector<std::uint8_t> ignored;
     takeReport (*file, ignored); // a closed peer: the device has gone
-    fuse_reply_err (request, m_plugged ? EIO : ENODEV);
+    fuse_reply_err (request, ENODEV);
 }
 
 void HidrawNode::poll (fuse_req* request, fuse_file_info* info, fuse_pollhandle* handle)
@@ -454,12 +451,12 @@ void HidrawNode::poll (fuse_req* request, fuse_file_info* info, fuse_pollhandle*
     const auto n = ::recv (file->socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n > 0)
         events |= POLLIN | POLLRDNORM;
-    else if (n == 0 && m_plugged)
+    else if (n == 0)
     {
         std::vector<std::uint8_t> ignored;
         takeReport (*file, ignored);
     }
-    if (! m_plugged)
+    if (isGone())
         events |= POLLERR | POLLHUP;
 
     if (handle != nullptr)
@@ -478,7 +475,7 @@ void HidrawNode::ioctl (fuse_req* request, unsigned int command, fuse_file_info*
         fuse_reply_err (request, ENOSYS);
         return;
     }
-    if (! m_plugged)
+    if (isGone())
     {
         fuse_reply_err (request, ENODEV);
         return;

@@ -77,6 +77,8 @@ public:
     // are woken.
     void unplug();
     bool isPlugged() const noexcept { return m_plugged; }
+    // Unplugged, or its korva-sim gone (the owner then unplugs it).
+    bool isGone() const noexcept { return ! m_plugged || m_deviceEnded; }
     // True once the korva-sim behind the node has closed a connection: the
     // device is gone.
     bool deviceEnded() const noexcept { return m_deviceEnded; }

@@ -8,6 +8,7 @@
 #include "tests/support/hidraw/EmulationNamespace.h"
 #include "tests/support/hidraw/HidrawNode.h"
 #include "tests/support/hidraw/SysfsTree.h"
+#include "tools/korva-sim/LogLine.h"
 
 #include <cerrno>
 #include <chrono>
@@ -15,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
@@ -64,15 +64,7 @@ constexpr int kStartTimeoutMs = 10000;
 
 void log (const std::string& text)
 {
-    using namespace std::chrono;
-    const auto now = system_clock::now();
-    const auto seconds = system_clock::to_time_t (now);
-    const auto millis = duration_cast<milliseconds> (now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    localtime_r (&seconds, &local);
-    char stamp[32];
-    std::strftime (stamp, sizeof (stamp), "%H:%M:%S", &local);
-    std::fprintf (stderr, "korva-hidraw-emu %s.%03d %s\n", stamp, static_cast<int> (millis), text.c_str());
+    korvasim::writeLogLine ("korva-hidraw-emu", text);
 }
 
 int fail (const std::string& text, int code = 1)
