@@ -231,9 +231,16 @@ void HidDevice::open()
     int readError = 0, writeError = 0;
     auto readPort = m_backend->openPort (m_caps.path, readError);
     auto writePort = m_backend->openPort (m_caps.path, writeError);
-    m_openError = readPort == nullptr ? (readError != 0 ? readError : EIO)
-                  : writePort == nullptr ? (writeError != 0 ? writeError : EIO)
-                                         : 0;
+    const int error = readPort == nullptr    ? (readError != 0 ? readError : EIO)
+                      : writePort == nullptr ? (writeError != 0 ? writeError : EIO)
+                                             : 0;
+    m_openError = error;
+    // Half open is not open: nothing is read from a device that cannot be written.
+    if (error != 0)
+    {
+        readPort.reset();
+        writePort.reset();
+    }
 
     m_reader = std::make_unique<HidDeviceRead> (m_caps, std::move (readPort), this);
     m_writer = std::make_unique<HidDeviceWrite> (m_caps, std::move (writePort));

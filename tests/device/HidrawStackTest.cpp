@@ -108,6 +108,10 @@ TEST_F (HidrawStackConcurrency, FindsTheKorvaAndCarriesAProjectBothWaysWhole)
     sequencer->requestQueryExportableProject (savedProjects()[0], 5);
     ASSERT_TRUE (waitFor ("export 1000", 15000)) << korva.log();
     EXPECT_EQ (onDevice (4), image);
+
+    // Every report reached the device as 65 bytes behind report ID 0.
+    EXPECT_EQ (korva.countInLog ("were expected"), 0) << korva.log();
+    EXPECT_EQ (korva.countInLog ("report ID"), 0) << korva.log();
 }
 
 // Unplugged in the middle of an import: the request ends, nothing is kept.
