@@ -158,7 +158,7 @@ bool HidrawNode::mount (std::string& error)
 std::vector<int> HidrawNode::descriptors() const
 {
     std::vector<int> fds;
-    if (m_session != nullptr)
+    if (m_session != nullptr && ! m_sessionEnded)
         fds.push_back (fuse_session_fd (m_session));
     for (const auto& entry : m_files)
         if (! entry.second->reads.empty() || entry.second->poll != nullptr)
@@ -173,6 +173,8 @@ void HidrawNode::onReady (int fd)
         const int result = fuse_session_receive_buf (m_session, m_buffer.get());
         if (result > 0)
             fuse_session_process_buf (m_session, m_buffer.get());
+        else if (result != -EINTR && result != -EAGAIN)
+            m_sessionEnded = true; // unmounted from outside: nothing more will come
         return;
     }
 

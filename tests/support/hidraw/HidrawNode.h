@@ -84,6 +84,8 @@ public:
     bool deviceEnded() const noexcept { return m_deviceEnded; }
 
     int openFileCount() const noexcept { return static_cast<int> (m_files.size()); }
+    // The node was unmounted from outside.
+    bool sessionEnded() const noexcept { return m_sessionEnded; }
 
 private:
     struct PendingRead
@@ -134,6 +136,7 @@ private:
     fuse_session* m_session = nullptr;
     std::unique_ptr<fuse_buf> m_buffer; // one request at a time, its memory reused
     bool m_mounted = false;
+    bool m_sessionEnded = false;
     bool m_plugged = true;
     bool m_deviceEnded = false;
     std::uint64_t m_nextHandle = 1;

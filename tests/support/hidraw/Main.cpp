@@ -362,6 +362,12 @@ private:
         {
             if (m_nodePath.empty() && m_child <= 0 && m_node->openFileCount() == 0)
                 return 0; // unplugged, and every file is closed
+            if (m_node->sessionEnded())
+            {
+                unplug();
+                stopKorvaSim();
+                return 1;
+            }
 
             fds.clear();
             fds.push_back ({m_signals, POLLIN, 0});
@@ -418,6 +424,12 @@ int runPlug (int argc, char** argv)
 {
     if (! insideEmulation())
         return fail ("not inside the emulation: run under 'korva-hidraw-emu env'", 2);
+
+    // A test that ends without unplugging its devices unplugs them all the same.
+    const pid_t parent = ::getppid();
+    ::prctl (PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent)
+        return fail ("the program that plugged the device in has ended");
 
     PlugOptions options;
     for (int i = 2; i < argc; ++i)
