@@ -248,6 +248,10 @@ void HidDevice::open()
 
 bool HidDevice::write (const std::uint8_t* data, int size)
 {
+    // Nothing more goes to a device known to be gone.
+    if (m_linkLost.load())
+        return false;
+
     bool written = false, lost = false;
     {
         const std::lock_guard<std::mutex> lock (m_ioLock);

@@ -106,6 +106,23 @@ protected:
         ADD_FAILURE() << "row " << index << " cannot be selected; " << seen();
     }
 
+    // Selects a row and clicks a button that opens a window (a question, a
+    // dialog), and sees it open. A list refreshed between the two (after a
+    // transfer or a rename) loses the selection, and the click does nothing:
+    // the user, seeing nothing open, selects and clicks again.
+    bool selectAndOpen (juce::Point<int> (*row) (int), juce::Rectangle<int> (*name) (int), int index,
+                        juce::Point<int> button)
+    {
+        for (int attempt = 0; attempt < 3; ++attempt)
+        {
+            selectRow (row, name, index);
+            user.clickIn (manager, button);
+            if (waitUntil ([&] { return ! manager.dialogs().empty(); }, 3000))
+                return true;
+        }
+        return false;
+    }
+
     // Answers the one box expected with its one "OK" button, then sees it go.
     void acknowledgeBox (const juce::String& titleAndText)
     {

@@ -178,7 +178,7 @@ TEST_F (EndToEndOnTheDesktop, AKorvaKilledDuringAnImportIsSeenGoneAndServedAgain
     ASSERT_EQ (files.size(), 1);
     EXPECT_EQ (bytesOf (files[0]), korva.projects().at (1).image);
     EXPECT_EQ (manager.messageBoxes(), juce::StringArray { error });
-    // The write that may have found the link dead, and no more: not one a second for ever.
+    // The write that may have found the link dead, and no more (not one a second for ever).
     juce::StringArray lines;
     lines.addLines (manager.trace());
     int failedWrites = 0;
@@ -214,8 +214,7 @@ TEST_F (EndToEndOnTheDesktop, ProjectsGoBothWaysAndAreRenamedAndDeletedOnBothSid
     acknowledgeBox (" | Could not load this project. A project with the same name already exists.");
 
     // Renamed in its file: first to a name the KORVA cannot store, then properly.
-    selectRow (ui::pcRow, ui::pcRowName, 0);
-    user.clickIn (manager, ui::pcRename);
+    ASSERT_TRUE (selectAndOpen (ui::pcRow, ui::pcRowName, 0, ui::pcRename)) << seen();
     renameTo ("Bravo|Copy");
     ASSERT_TRUE (manager.waitForMessageBox ("Rename Project | A project name cannot contain double-byte characters and "
                                             "the following characters (/\\?*:\"<> | ~)."));
@@ -246,15 +245,13 @@ TEST_F (EndToEndOnTheDesktop, ProjectsGoBothWaysAndAreRenamedAndDeletedOnBothSid
     ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
 
     // On the KORVA (by name: Alpha, Bravo, Bravo Copy, Charlie, Delta): "Delta" becomes "Echo".
-    selectRow (ui::korvaRow, ui::korvaRowName, 4);
-    user.clickIn (manager, ui::korvaRename);
+    ASSERT_TRUE (selectAndOpen (ui::korvaRow, ui::korvaRowName, 4, ui::korvaRename)) << seen();
     renameTo ("Echo");
     ASSERT_TRUE (waitUntil ([&] { return korva.projects().at (3).name == "Echo"; }, 15000)) << korva.log();
     ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
 
     // ... and "Bravo Copy" goes.
-    selectRow (ui::korvaRow, ui::korvaRowName, 2);
-    user.clickIn (manager, ui::korvaDelete);
+    ASSERT_TRUE (selectAndOpen (ui::korvaRow, ui::korvaRowName, 2, ui::korvaDelete)) << seen();
     answerDeleteQuestion ("Bravo Copy", true);
     ASSERT_TRUE (waitUntil ([&] { return ! korva.indexOf ("Bravo Copy").has_value(); }, 15000)) << korva.log();
     ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::korvaRows (s) == 4; })) << seen();
@@ -262,12 +259,10 @@ TEST_F (EndToEndOnTheDesktop, ProjectsGoBothWaysAndAreRenamedAndDeletedOnBothSid
     ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
 
     // The file: kept when the user thinks better of it, then deleted.
-    selectRow (ui::pcRow, ui::pcRowName, 0);
-    user.clickIn (manager, ui::pcDelete);
+    ASSERT_TRUE (selectAndOpen (ui::pcRow, ui::pcRowName, 0, ui::pcDelete)) << seen();
     answerDeleteQuestion ("Bravo Copy", false);
     EXPECT_TRUE (file.existsAsFile());
-    selectRow (ui::pcRow, ui::pcRowName, 0);
-    user.clickIn (manager, ui::pcDelete);
+    ASSERT_TRUE (selectAndOpen (ui::pcRow, ui::pcRowName, 0, ui::pcDelete)) << seen();
     answerDeleteQuestion ("Bravo Copy", true);
     ASSERT_TRUE (waitUntil ([&] { return ! file.exists(); }));
     ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::pcRows (s) == 0; })) << seen();

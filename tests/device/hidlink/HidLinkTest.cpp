@@ -429,6 +429,9 @@ TEST_F (HidLinkConcurrency, ADeviceWhoseLinkDiesLeavesTheRegistryButNotItsSucces
     const auto bytes = report ({0x00, 0xA0});
     EXPECT_FALSE (b->write (bytes.data(), 65));
     EXPECT_TRUE (traces.contains ("HidDevice: /fake/b does not answer any more (a write failed): it counts as unplugged"));
+    // Nothing more is written to it.
+    EXPECT_FALSE (b->write (bytes.data(), 65));
+    EXPECT_EQ (traces.count ("Err(WriteFile):GetLastError() = " + std::to_string (EPIPE)), 1);
 
     ASSERT_TRUE (waitUntil ([&] { return (*registry)->getDeviceIdentifiers() == juce::StringArray (newA); }))
         << (*registry)->getDeviceIdentifiers().joinIntoString (" ");
