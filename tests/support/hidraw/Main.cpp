@@ -4,6 +4,7 @@
 // the face of a USB HID device: a hidraw node (served through FUSE) and the
 // device's sysfs entries, inside the emulation's mount namespace.
 
+#include "device/hidlink/InotifyEvents.h"
 #include "device/hidlink/VirtualDevice.h"
 #include "tests/support/hidraw/EmulationNamespace.h"
 #include "tests/support/hidraw/HidrawNode.h"
@@ -21,11 +22,11 @@
 #include <poll.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -224,6 +225,23 @@ private:
             return false;
         }
 
+        // korva-sim binds a hidden name and renames it once it listens: the
+        // rename into this folder says that the device is up.
+        const int inotifyFd = ::inotify_init1 (IN_NONBLOCK | IN_CLOEXEC);
+        if (inotifyFd < 0 || ::inotify_add_watch (inotifyFd, m_simFolder.c_str(), IN_MOVED_TO | IN_CREATE) < 0)
+        {
+            error = std::string ("cannot watch ") + m_simFolder + ": " + std::strerror (errno);
+            if (inotifyFd >= 0)
+                ::close (inotifyFd);
+            return false;
+        }
+        const bool up = launchKorvaSim (error) && waitForKorvaSim (inotifyFd, error);
+        ::close (inotifyFd);
+        return up;
+    }
+
+    bool launchKorvaSim (std::string& error)
+    {
         std::vector<std::string> words{m_options.korvaSim, "--dir", m_simFolder, "--name", "korva.sock"};
         words.insert (words.end(), m_options.simArguments.begin(), m_options.simArguments.end());
         std::vector<char*> argv;
@@ -251,28 +269,62 @@ private:
             std::fprintf (stderr, "korva-hidraw-emu: cannot run %s: %s\n", argv[0], std::strerror (errno));
             ::_exit (127);
         }
+        return true;
+    }
 
-        // Up as soon as its socket answers with a hello.
+    // Waits until the socket appears and answers with a hello, or korva-sim
+    // ends, or this program is told to stop.
+    bool waitForKorvaSim (int inotifyFd, std::string& error)
+    {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (kStartTimeoutMs);
-        while (std::chrono::steady_clock::now() < deadline)
+        for (;;)
         {
-            const int fd = connectToDevice (m_socket, m_hello);
-            if (fd >= 0)
+            using namespace std::chrono;
+            const auto left = duration_cast<milliseconds> (deadline - steady_clock::now()).count();
+            if (left <= 0)
             {
-                ::close (fd);
-                return true;
-            }
-            int status = 0;
-            if (::waitpid (m_child, &status, WNOHANG) == m_child)
-            {
-                m_child = -1;
-                error = "korva-sim ended before its device was up";
+                error = "korva-sim did not come up within " + std::to_string (kStartTimeoutMs) + " ms";
                 return false;
             }
-            std::this_thread::sleep_for (std::chrono::milliseconds (10));
+            pollfd fds[2] = {{inotifyFd, POLLIN, 0}, {m_signals, POLLIN, 0}};
+            if (::poll (fds, 2, static_cast<int> (left)) < 0 && errno != EINTR)
+            {
+                error = std::string ("poll: ") + std::strerror (errno);
+                return false;
+            }
+
+            if ((fds[1].revents & POLLIN) != 0)
+            {
+                signalfd_siginfo info{};
+                if (::read (m_signals, &info, sizeof (info)) == sizeof (info) && info.ssi_signo != SIGUSR1)
+                {
+                    int status = 0;
+                    if (info.ssi_signo != SIGCHLD || ::waitpid (m_child, &status, WNOHANG) == m_child)
+                    {
+                        if (info.ssi_signo == SIGCHLD)
+                            m_child = -1;
+                        error = info.ssi_signo == SIGCHLD ? "korva-sim ended before its device was up"
+                                                          : "told to stop before the device was up";
+                        return false;
+                    }
+                }
+            }
+
+            bool appeared = false;
+            if ((fds[0].revents & POLLIN) != 0)
+                hidlink::readInotifyEvents (inotifyFd, [&appeared] (const inotify_event& event) {
+                    appeared = appeared || (event.len > 0 && std::strcmp (event.name, "korva.sock") == 0);
+                });
+            if (appeared)
+            {
+                const int fd = connectToDevice (m_socket, m_hello);
+                if (fd >= 0)
+                {
+                    ::close (fd);
+                    return true;
+                }
+            }
         }
-        error = "korva-sim did not come up within " + std::to_string (kStartTimeoutMs) + " ms";
-        return false;
     }
 
     bool plugIn (std::string& error)
