@@ -184,7 +184,6 @@ public:
     // program was killed, its link died): it is to be treated as unplugged.
     // The first report of it is passed to the registry.
     void linkLost (const char* how);
-    bool isLinkLost() const noexcept { return m_linkLost.load(); }
 
     // Identifier: product, ",", path, ",", then the number of this device.
     static juce::String makeIdentifier (const HidDeviceCaps& caps, juce::uint32 number);

@@ -51,9 +51,11 @@ int connectAndGreet (const std::string& path, virtualdevice::Hello& hello, int& 
     std::memcpy (address.sun_path, path.c_str(), path.size() + 1);
 
     const int fd = ::socket (AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    error = errno;
     if (fd < 0)
+    {
+        error = errno;
         return -1;
+    }
 
     // A device whose queue of connections is full makes connect wait: not for ever.
     setSendTimeout (fd, kHelloTimeoutMs);

@@ -9,7 +9,6 @@
 #include "tools/korva/ToolFiles.h"
 
 #include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>

@@ -76,7 +76,6 @@ public:
     // The device goes: I/O fails from now on, waiting readers and pollers
     // are woken.
     void unplug();
-    bool isPlugged() const noexcept { return m_plugged; }
     // Unplugged, or its korva-sim gone (the owner then unplugs it).
     bool isGone() const noexcept { return ! m_plugged || m_deviceEnded; }
     // True once the korva-sim behind the node has closed a connection: the
