@@ -17,3 +17,11 @@ void devicePageTransitioned (juce::Component& page, bool shown, HidSequenceManag
         sequencer.getRequestor().clearReservation();
     }
 }
+
+void keepPolling (juce::Timer& poll, bool shown, bool connected, int periodMs)
+{
+    if (! shown || ! connected)
+        poll.stopTimer();
+    else if (! poll.isTimerRunning())
+        poll.startTimer (periodMs);
+}

@@ -15,3 +15,7 @@
 // only refresh a page nobody sees.
 void devicePageTransitioned (juce::Component& page, bool shown, HidSequenceManager& sequencer,
                              const std::function<void()>& refresh);
+
+// The poll's timer runs only while there is something to ask: the page shown
+// and a KORVA connected. Otherwise it rests, and an idle program sleeps.
+void keepPolling (juce::Timer& poll, bool shown, bool connected, int periodMs);

@@ -2,6 +2,9 @@
 
 #include "infra/Diagnostics.h"
 
+#include <map>
+#include <mutex>
+
 namespace
 {
 juce::File applicationFolder (const char* name)
@@ -42,5 +45,19 @@ juce::Image loadResourceImage (const juce::String& fileName)
     const auto file = getResourceDirectory().getChildFile (fileName);
     if (! file.existsAsFile() || ! file.getFileExtension().equalsIgnoreCase (".png"))
         return {};
-    return juce::ImageCache::getFromFile (file);
+
+    // Each image is read once and kept for the life of the program. Not in
+    // JUCE's image cache: that one looks every two seconds, for ever, for
+    // images nobody holds any more, and the pages hold theirs all the time.
+    static std::mutex lock;
+    static std::map<juce::String, juce::Image> loaded;
+    const std::lock_guard<std::mutex> guard (lock);
+    const auto key = file.getFullPathName();
+    const auto found = loaded.find (key);
+    if (found != loaded.end())
+        return found->second;
+    auto image = juce::ImageFileFormat::loadFrom (file);
+    if (image.isValid())
+        loaded.emplace (key, image);
+    return image;
 }

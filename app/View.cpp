@@ -87,6 +87,11 @@ void TabBar::addTab (const juce::String& text, const juce::Identifier& viewId)
     auto* button = m_buttons.add (new juce::TextButton (text));
     button->setComponentID (viewId.toString());
     button->setLookAndFeel (&TabLookAndFeel::get());
+    // A tab switches as it is pressed, as desktop tabs do. (Switching on the
+    // release would also leave JUCE's button, which the switch disables
+    // before it has been painted pressed, polling every 100 ms for a paint
+    // that a disabled button never gets.)
+    button->setTriggeredOnMouseDown (true);
     button->addListener (this);
     addAndMakeVisible (button);
 
@@ -231,6 +236,7 @@ bool ViewDispatcher::goToView (View* view, bool remember)
     addAndMakeVisible (view);
     m_currentView = view;
     resized();
+    resumeViewTicks();
 
     // No transition animator exists in this program: switching is immediate.
 
@@ -317,10 +323,24 @@ bool ViewDispatcher::keyPressed (const juce::KeyPress& key)
     return m_tabBar != nullptr && m_tabBar->keyPressed (key);
 }
 
+void ViewDispatcher::resumeViewTicks()
+{
+    if (m_settings.tickPeriodMs > 0 && ! isTimerRunning() && m_currentView != nullptr
+        && m_currentView->wantsViewTicks())
+        startTimer (m_settings.tickPeriodMs);
+}
+
 void ViewDispatcher::timerCallback()
 {
     if (m_currentView == nullptr)
         return;
+
+    if (! m_currentView->wantsViewTicks())
+    {
+        // Nobody to tick: rest until a view that wants ticks is shown.
+        stopTimer();
+        return;
+    }
 
     const auto now = juce::Time::currentTimeMillis();
     int elapsed = -1;

@@ -38,6 +38,9 @@ public:
     virtual void onTransitioned (bool shown);
     // The dispatcher's view tick, with the milliseconds since the last one (-1 for the first).
     virtual void onViewTick (int) {}
+    // Whether this view uses the tick at all; while the view shown does not,
+    // the dispatcher's timer rests. No page of the program does.
+    virtual bool wantsViewTicks() const { return false; }
 
 private:
     IViewDispatcher* m_dispatcher = nullptr;
@@ -133,12 +136,15 @@ public:
     void goToNextView (bool forward) override;
     juce::Identifier getCurrentViewName() const override;
     View* getCurrentView() const override { return m_currentView.get(); }
+    // Whether the view tick's timer runs (it rests while the view shown wants no ticks).
+    bool isTicking() const { return isTimerRunning(); }
 
     void resized() override;
     bool keyPressed (const juce::KeyPress& key) override;
 
 private:
     void timerCallback() override;
+    void resumeViewTicks();
 
     juce::ReferenceCountedArray<View> m_views;
     View::Ptr m_currentView;

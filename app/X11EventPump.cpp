@@ -5,36 +5,40 @@
 #define JUCE_GUI_BASICS_INCLUDE_XHEADERS 1
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <juce_events/native/juce_linux_EventLoopInternal.h>
+
+namespace juce
+{
+// Called by the message loop before it sleeps (cmake/juce-idle.patch).
+extern bool (*korvaBeforeMessageLoopSleeps)();
+} // namespace juce
+
+namespace
+{
+bool handleQueuedEvents()
+{
+    auto* system = juce::XWindowSystem::getInstanceWithoutCreating();
+    auto* display = system != nullptr ? system->getDisplay() : nullptr;
+    if (display == nullptr)
+        return false;
+
+    XLockDisplay (display);
+    const bool waiting = XEventsQueued (display, QueuedAlready) > 0;
+    XUnlockDisplay (display);
+
+    // JUCE's handler of the connection reads events until none is left.
+    if (waiting)
+        juce::LinuxEventLoopInternal::invokeEventLoopCallbackForFd (ConnectionNumber (display));
+    return waiting;
+}
+} // namespace
+
 X11EventPump::X11EventPump()
 {
-    startTimer (kPeriodMs);
+    juce::korvaBeforeMessageLoopSleeps = handleQueuedEvents;
 }
 
 X11EventPump::~X11EventPump()
 {
-    stopTimer();
-}
-
-void X11EventPump::timerCallback()
-{
-    auto* system = juce::XWindowSystem::getInstanceWithoutCreating();
-    auto* display = system != nullptr ? system->getDisplay() : nullptr;
-    if (display == nullptr || juce::ComponentPeer::getNumPeers() == 0)
-        return;
-
-    XLockDisplay (display);
-    if (XEventsQueued (display, QueuedAlready) > 0)
-    {
-        if (m_wakeUpAtom == 0)
-            m_wakeUpAtom = XInternAtom (display, "KORVA_WAKE_UP", False);
-
-        XEvent event {};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = (::Window) juce::ComponentPeer::getPeer (0)->getNativeHandle();
-        event.xclient.message_type = (Atom) m_wakeUpAtom;
-        event.xclient.format = 32;
-        XSendEvent (display, event.xclient.window, False, NoEventMask, &event);
-        XFlush (display);
-    }
-    XUnlockDisplay (display);
+    juce::korvaBeforeMessageLoopSleeps = nullptr;
 }

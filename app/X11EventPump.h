@@ -2,28 +2,24 @@
 
 // JUCE handles the X server's events when its connection has data to read.
 // But every round trip made on the message thread (painting, a window's
-// bounds, its attributes) also reads whatever events have arrived into
-// Xlib's queue, and those then wait there, unhandled, until the next event
-// reaches the socket: a click, the close button or a window's first paint
-// could wait until the user moves the mouse again. This looks at that queue
-// a few times a second and, when something waits in it, sends one of the
-// program's windows an event of no meaning, whose arrival wakes the handler,
-// which then takes the whole queue.
+// bounds, its attributes, a window closed) also reads whatever events have
+// arrived into Xlib's queue, and those then wait there, unhandled, until the
+// next event reaches the socket: a click, the close button or a window's
+// repaint could wait until the user moves the mouse again.
+//
+// Each time the message loop has nothing left to do, before it sleeps, this
+// looks at Xlib's queue; when something waits there, JUCE's own handler of
+// the connection takes the whole queue. (The hook is ours, in JUCE's message
+// loop: see cmake/juce-idle.patch.) Nothing runs while nothing happens.
 
-#include <juce_events/juce_events.h>
+#include <juce_core/juce_core.h>
 
-class X11EventPump final : private juce::Timer
+class X11EventPump final
 {
 public:
-    static constexpr int kPeriodMs = 40;
-
     X11EventPump();
-    ~X11EventPump() override;
+    ~X11EventPump();
 
 private:
-    void timerCallback() override;
-
-    unsigned long m_wakeUpAtom = 0;
-
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (X11EventPump)
 };

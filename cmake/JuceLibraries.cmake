@@ -21,6 +21,70 @@ set(KORVA_JUCE_CONFIG
 
 set(KORVA_JUCE_MODULES juce_core juce_events juce_data_structures juce_cryptography juce_graphics juce_gui_basics)
 
+# A few of Debian's JUCE files are compiled with juce-idle.patch applied (it
+# says what it changes and why). The files it touches are copied with their
+# module's main file into the build tree and patched there; the copies are
+# only rewritten when their text changes, so a reconfigure rebuilds nothing.
+set(KORVA_JUCE_PATCH "${CMAKE_CURRENT_LIST_DIR}/juce-idle.patch")
+set(KORVA_JUCE_PATCHED_FILES
+    juce_core/juce_core.cpp
+    juce_core/threads/juce_TimeSliceThread.cpp
+    juce_events/juce_events.cpp
+    juce_events/timers/juce_Timer.cpp
+    juce_events/native/juce_linux_Messaging.cpp
+    juce_gui_basics/juce_gui_basics.cpp
+    juce_gui_basics/native/juce_linux_Windowing.cpp
+    juce_gui_basics/windows/juce_TopLevelWindow.cpp)
+set(KORVA_JUCE_PATCHED_DIR "${CMAKE_BINARY_DIR}/juce-patched")
+set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${KORVA_JUCE_PATCH}")
+
+function(korva_patch_juce)
+    find_program(KORVA_PATCH_PROGRAM patch REQUIRED)
+    set(staging "${CMAKE_BINARY_DIR}/juce-patched-staging")
+    file(REMOVE_RECURSE "${staging}")
+    foreach(file IN LISTS KORVA_JUCE_PATCHED_FILES)
+        get_filename_component(folder "${staging}/${file}" DIRECTORY)
+        file(MAKE_DIRECTORY "${folder}")
+        file(COPY_FILE "${JUCE_MODULES_DIR}/${file}" "${staging}/${file}")
+    endforeach()
+    execute_process(COMMAND "${KORVA_PATCH_PROGRAM}" -p1 --forward --batch --input "${KORVA_JUCE_PATCH}"
+        WORKING_DIRECTORY "${staging}" RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "cmake/juce-idle.patch does not apply to the JUCE in ${JUCE_MODULES_DIR}:\n${output}")
+    endif()
+    # A module's main file includes the others: it names the patch it was
+    # built with, so that a changed patch (or another file patched, which
+    # shadows an original the build has not seen change) rebuilds the module.
+    file(SHA256 "${KORVA_JUCE_PATCH}" patch_hash)
+    foreach(file IN LISTS KORVA_JUCE_PATCHED_FILES)
+        if(file MATCHES "^([a-z_]+)/([a-z_]+)\\.cpp$" AND CMAKE_MATCH_1 STREQUAL CMAKE_MATCH_2)
+            file(READ "${staging}/${file}" text)
+            file(WRITE "${staging}/${file}" "// juce-idle.patch ${patch_hash}\n${text}")
+        endif()
+    endforeach()
+    foreach(file IN LISTS KORVA_JUCE_PATCHED_FILES)
+        get_filename_component(folder "${KORVA_JUCE_PATCHED_DIR}/${file}" DIRECTORY)
+        file(MAKE_DIRECTORY "${folder}")
+        file(COPY_FILE "${staging}/${file}" "${KORVA_JUCE_PATCHED_DIR}/${file}" ONLY_IF_DIFFERENT)
+    endforeach()
+    file(REMOVE_RECURSE "${staging}")
+endfunction()
+korva_patch_juce()
+
+# A module's main file, or its patched copy. The copy's own folder comes first
+# for its quoted includes; the module's folder serves the files left as they are.
+function(korva_juce_module_source source out)
+    file(RELATIVE_PATH relative "${JUCE_MODULES_DIR}" "${source}")
+    if(relative IN_LIST KORVA_JUCE_PATCHED_FILES)
+        get_filename_component(module "${relative}" DIRECTORY)
+        set(copy "${KORVA_JUCE_PATCHED_DIR}/${relative}")
+        set_source_files_properties("${copy}" PROPERTIES COMPILE_OPTIONS "-iquote;${JUCE_MODULES_DIR}/${module}")
+        set(${out} "${copy}" PARENT_SCOPE)
+    else()
+        set(${out} "${source}" PARENT_SCOPE)
+    endif()
+endfunction()
+
 function(korva_add_juce_library name)
     cmake_parse_arguments(ARG "" "" "MODULES;DEPENDS" ${ARGN})
     add_library(${name} SHARED)
@@ -29,7 +93,12 @@ function(korva_add_juce_library name)
         get_target_property(sources ${module} INTERFACE_SOURCES)
         get_target_property(definitions ${module} INTERFACE_COMPILE_DEFINITIONS)
         get_target_property(libraries ${module} INTERFACE_LINK_LIBRARIES)
-        target_sources(${name} PRIVATE ${sources})
+        set(chosen "")
+        foreach(source IN LISTS sources)
+            korva_juce_module_source("${source}" source)
+            list(APPEND chosen "${source}")
+        endforeach()
+        target_sources(${name} PRIVATE ${chosen})
         target_compile_definitions(${name} PUBLIC ${definitions})
         foreach(library IN LISTS libraries)
             string(REPLACE "juce::" "" bare "${library}")

@@ -42,7 +42,8 @@ HidDeviceManager::HidDeviceManager (Timing timing)
 HidDeviceManager::~HidDeviceManager()
 {
     // A tick during destruction would make a new registry after the old one
-    // was deleted below.
+    // was deleted below; no change of the registry may start one.
+    hidlink::HidManager::setChangeListener (nullptr);
     stopTimer();
     stopTaskThread (10000, "HidDeviceManager::~HidDeviceManager");
 
@@ -67,11 +68,16 @@ void HidDeviceManager::setListener (IHidDeviceManagerListener* listener)
         return;
     }
     m_pListener = listener;
+
+    // The registry says when its devices change: a detection pass follows
+    // each change at once, and nothing looks for devices in between.
+    hidlink::HidManager::setChangeListener ([this] { startTimer (kChangeDelayMs); });
     startTimer (m_timing.detectionPeriodMs);
 }
 
 void HidDeviceManager::clearListener()
 {
+    hidlink::HidManager::setChangeListener (nullptr);
     stopTimer();
     m_pListener = nullptr;
 }
@@ -108,8 +114,11 @@ juce::uint16 HidDeviceManager::calcCrc16 (const void* data, size_t size) noexcep
 //==============================================================================
 void HidDeviceManager::timerCallback()
 {
+    // One pass per tick: the next one comes with the registry's next change.
+    stopTimer();
     if (m_pListener.load() == nullptr)
         return;
+    ++m_detectionPasses;
 
     // The first tick creates the registry.
     auto identifiers = hidlink::HidManager::getInstance()->getDeviceIdentifiers();
@@ -165,6 +174,7 @@ void HidDeviceManager::connectedHidDevice (juce::String identifier)
                                 std::strerror (failure.error));
             delete m_pHidInput.exchange (nullptr);
             m_unopenedDevice = identifier;
+            lookAgain();
         }
         else
         {
@@ -215,6 +225,15 @@ void HidDeviceManager::disconnectedHidDevice (juce::String identifier)
         juce::StringArray disconnected (identifier);
         listener->onHidDisconnected (disconnected);
     }
+    lookAgain();
+}
+
+void HidDeviceManager::lookAgain()
+{
+    // Another device may be waiting for its turn, now that this one went (or
+    // could not be opened): one more detection pass finds it.
+    if (m_pListener.load() != nullptr)
+        startTimer (kChangeDelayMs);
 }
 
 //==============================================================================

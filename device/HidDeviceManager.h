@@ -100,9 +100,14 @@ public:
     explicit HidDeviceManager (Timing timing);
     ~HidDeviceManager() override;
 
-    // Stores the listener and starts the detection timer; null is refused.
+    // How soon after a change of the registry its devices are looked at.
+    static constexpr int kChangeDelayMs = 1;
+
+    // Stores the listener and starts device detection (a first pass after
+    // the detection period, then one after every change of the registry's
+    // devices); null is refused.
     void setListener (IHidDeviceManagerListener* listener);
-    // For shutdown: stops the detection timer and forgets the listener.
+    // For shutdown: stops device detection and forgets the listener.
     void clearListener();
 
     // Arms the send thread with a copy of the payload; false (with a trace)
@@ -112,12 +117,16 @@ public:
     double getSendProgress() const;
     double getRecvProgress() const;
 
-    // Device detection, on the message thread.
+    // Device detection, on the message thread: one pass.
     void timerCallback() override;
+    // How many passes have been made.
+    int getDetectionPasses() const noexcept { return m_detectionPasses.load(); }
 
     // Hop onto the manager's own thread.
     void connectedHidDevice (juce::String identifier);
     void disconnectedHidDevice (juce::String identifier);
+    // Asks for one more detection pass.
+    void lookAgain();
 
     // Routes an input message to the thread it is for; on the reader thread.
     void onHidInput (hidlink::HidInput* source, const juce::uint8* data, int size) override;
@@ -139,6 +148,7 @@ private:
     IHidDeviceManagerListener* liveListener() const;
 
     const Timing m_timing;
+    std::atomic<int> m_detectionPasses{0};
     std::atomic<hidlink::HidInput*> m_pHidInput{nullptr}; // owned; written under m_lock
     juce::StringArray m_connectedDevices;                 // under m_lock
     juce::String m_unopenedDevice; // under m_lock: a device that could not be opened, not tried again while listed

@@ -137,6 +137,8 @@ void HidSequenceRequestor::run()
             continue;
         }
 
-        wait (kPacingMs);
+        // Nothing to send until a reservation or a release says so (both
+        // signal the thread); an idle program is not woken for nothing.
+        wait (-1);
     }
 }

@@ -161,12 +161,16 @@ void TaskDrivenThread::run()
     if (! onThreadStarted())
         return;
 
+    // Every post signals the thread, and so does a request to exit, so it
+    // sleeps without a time limit; tasks posted before it adopted its box
+    // (and could signal it) are taken on the first pass.
+    m_workPending = true;
     const auto name = getThreadName();
     while (! threadShouldExit())
     {
         try
         {
-            while ((m_workPending.load() || wait (1000)) && ! threadShouldExit())
+            while ((m_workPending.load() || wait (-1)) && ! threadShouldExit())
             {
                 m_workPending = false;
                 m_pBox->processTasks();

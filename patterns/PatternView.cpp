@@ -16,7 +16,6 @@ PatternView::PatternView (HidSequenceManager& sequencer, korva::PatternDataManag
     m_sequencer.addListener (this);
 
     updateEnablement();
-    startTimer (kPollPeriodMs);
 }
 
 PatternView::~PatternView()
@@ -48,6 +47,7 @@ void PatternView::onTransitioned (bool shown)
     View::onTransitioned (shown);
     m_active = shown;
     devicePageTransitioned (*this, shown, m_sequencer, [this] { updateEnablement(); });
+    keepPolling (*this, m_active, m_sequencer.isConnected(), kPollPeriodMs);
 }
 
 void PatternView::timerCallback()
@@ -61,6 +61,7 @@ void PatternView::updateEnablement()
     m_patterns.trackNumber = -1;
     m_patterns.patternNumber = -1;
     m_data.setEnabled (m_sequencer.isConnected());
+    keepPolling (*this, m_active, m_sequencer.isConnected(), kPollPeriodMs);
     repaint();
 }
 

@@ -2,8 +2,10 @@
 
 #include "infra/AsyncTask.h"
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 namespace
 {
@@ -82,14 +84,79 @@ void KorvaProjectListComponent::resized()
 //==============================================================================
 PcProjectListComponent::AppFileList::AppFileList (juce::TimeSliceThread& thread) : m_thread (thread)
 {
-    startTimer (kCheckPeriodMs);
+    m_inotifyFd = ::inotify_init1 (IN_NONBLOCK | IN_CLOEXEC);
+    if (m_inotifyFd >= 0)
+        juce::LinuxEventLoop::registerFdCallback (m_inotifyFd, [this] (int) { readFolderEvents(); });
+    updateCheckTimer();
 }
 
 PcProjectListComponent::AppFileList::~AppFileList()
 {
     stopTimer();
+    if (m_inotifyFd >= 0)
+    {
+        juce::LinuxEventLoop::unregisterFdCallback (m_inotifyFd);
+        ::close (m_inotifyFd);
+    }
     // Waits for a slice in progress to end.
     m_thread.removeTimeSliceClient (this);
+}
+
+void PcProjectListComponent::AppFileList::watchFolder()
+{
+    if (m_watch >= 0)
+        ::inotify_rm_watch (m_inotifyFd, m_watch);
+    m_watch = -1;
+
+    // What changes a folder's modification time: entries made, removed or
+    // renamed. The folder itself going away ends the watch.
+    if (m_inotifyFd >= 0 && m_folder != juce::File())
+        m_watch = ::inotify_add_watch (m_inotifyFd, m_folder.getFullPathName().toRawUTF8(),
+                                       IN_ONLYDIR | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO
+                                           | IN_DELETE_SELF | IN_MOVE_SELF);
+    updateCheckTimer();
+}
+
+void PcProjectListComponent::AppFileList::readFolderEvents()
+{
+    alignas (inotify_event) char buffer[4096];
+    bool folderGone = false;
+    for (;;)
+    {
+        const auto n = ::read (m_inotifyFd, buffer, sizeof (buffer));
+        if (n <= 0)
+            break;
+        for (ssize_t at = 0; at + (ssize_t) sizeof (inotify_event) <= n;)
+        {
+            const auto* event = reinterpret_cast<const inotify_event*> (buffer + at);
+            if ((event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0 && event->wd == m_watch)
+                folderGone = true;
+            at += (ssize_t) (sizeof (inotify_event) + event->len);
+        }
+    }
+
+    if (folderGone)
+    {
+        // Moved away or deleted: the path is looked at every second until a
+        // folder is there again.
+        ::inotify_rm_watch (m_inotifyFd, m_watch);
+        m_watch = -1;
+        updateCheckTimer();
+    }
+    check();
+}
+
+void PcProjectListComponent::AppFileList::updateCheckTimer()
+{
+    if (m_watch < 0 || m_recheck)
+    {
+        if (! isTimerRunning())
+            startTimer (kCheckPeriodMs);
+    }
+    else
+    {
+        stopTimer();
+    }
 }
 
 juce::int64 PcProjectListComponent::AppFileList::modificationStamp (const juce::File& folder)
@@ -109,6 +176,7 @@ void PcProjectListComponent::AppFileList::remember (juce::int64 stamp)
     ::clock_gettime (CLOCK_REALTIME, &now);
     const auto nowNs = (juce::int64) now.tv_sec * 1000000000 + now.tv_nsec;
     m_recheck = stamp != 0 && nowNs - stamp < kSettleNs;
+    updateCheckTimer();
 }
 
 void PcProjectListComponent::AppFileList::setFolder (const juce::File& folder)
@@ -116,6 +184,7 @@ void PcProjectListComponent::AppFileList::setFolder (const juce::File& folder)
     if (folder == m_folder)
         return;
     m_folder = folder;
+    watchFolder();
     rescan();
 }
 
@@ -196,6 +265,14 @@ juce::Array<juce::File> PcProjectListComponent::AppFileList::getFiles() const
 }
 
 void PcProjectListComponent::AppFileList::timerCallback()
+{
+    // A folder that was missing may be there now.
+    if (m_watch < 0)
+        watchFolder();
+    check();
+}
+
+void PcProjectListComponent::AppFileList::check()
 {
     const auto stamp = modificationStamp (m_folder);
     if (stamp != m_lastStamp || m_recheck)

@@ -66,7 +66,9 @@ public:
 
     // The folder's project files, listed on the scanning thread and published
     // whole when the scan ends, in natural file-name order. Re-scans whenever
-    // the folder's modification time changes (checked every second).
+    // the folder's modification time changes: checked when the system reports
+    // a change in the folder (inotify), and every second while it cannot
+    // (the folder is missing) or a listing may have missed a change.
     class AppFileList final : public juce::ChangeBroadcaster, private juce::TimeSliceClient, private juce::Timer
     {
     public:
@@ -96,18 +98,27 @@ public:
 
         // The folder's modification time in nanoseconds; 0 when it is missing.
         static juce::int64 modificationStamp (const juce::File& folder);
+        // Whether the folder is looked at every second (it cannot be watched,
+        // or a listing may have missed a change), rather than only on change.
+        bool isCheckingEverySecond() const { return isTimerRunning(); }
 
     private:
         int useTimeSlice() override;
         void timerCallback() override;
+        void check();
         void remember (juce::int64 stamp);
         void publish (juce::Array<juce::File> files);
+        void watchFolder();
+        void readFolderEvents();
+        void updateCheckTimer();
 
         juce::TimeSliceThread& m_thread;
         AppFileFilter m_filter;
         juce::File m_folder;
         juce::int64 m_lastStamp = 0;
         bool m_recheck = false;
+        int m_inotifyFd = -1;
+        int m_watch = -1;
 
         // The scan in progress: touched by the scanning thread only while the
         // list is one of its clients, otherwise by the message thread.

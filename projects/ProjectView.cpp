@@ -69,7 +69,6 @@ ProjectView::ProjectView (HidSequenceManager& sequencer)
     m_sequencer.addListener (this);
 
     refresh();
-    startTimer (kPollPeriodMs);
 }
 
 ProjectView::~ProjectView()
@@ -139,6 +138,7 @@ void ProjectView::onTransitioned (bool shown)
     View::onTransitioned (shown);
     m_active = shown;
     devicePageTransitioned (*this, shown, m_sequencer, [this] { refresh(); });
+    keepPolling (*this, m_active, m_sequencer.isConnected(), kPollPeriodMs);
 }
 
 void ProjectView::refresh()
@@ -154,6 +154,7 @@ void ProjectView::refresh()
     projects->remainingPatternCapacity = -1;
 
     setDeviceButtonsEnabled (connected);
+    keepPolling (*this, m_active, connected, kPollPeriodMs);
     repaint();
 }
 

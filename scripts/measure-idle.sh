@@ -5,8 +5,11 @@
 #   no KORVA     - the program alone, on its start page;
 #   KORVA, ABOUT - a virtual KORVA (korva-sim) connected, the ABOUT page shown.
 # CPU comes from utime + stime in /proc/PID/stat (all threads, in clock
-# ticks), the wake-ups from voluntary_ctxt_switches + nonvoluntary_ctxt_switches
-# in /proc/PID/task/*/status. The threads that woke most are listed too.
+# ticks). A wake-up is a thread going to sleep and being woken: the
+# voluntary_ctxt_switches of /proc/PID/task/*/status, summed over all
+# threads; the threads that woke most are listed. The nonvoluntary ones (a
+# running thread preempted, which depends on the rest of the machine more
+# than on the program) are shown beside them.
 #
 # A benchmark, not a test: it prints figures and judges nothing. It runs the
 # program on the current display, or on a virtual one (Xvfb) when DISPLAY is
@@ -64,8 +67,9 @@ switches() { # "<total> <thread name> <count> ..." over all threads
     for task in /proc/"$1"/task/*; do
         local name count
         name=$(cat "$task/comm" 2> /dev/null) || continue
-        count=$(awk '/ctxt_switches/ { n += $2 } END { print n + 0 }' "$task/status" 2> /dev/null) || continue
-        total=$((total + count))
+        count=$(awk '/^voluntary_ctxt_switches/ { v = $2 } /^nonvoluntary_ctxt_switches/ { n = $2 }
+                     END { print v + 0 ":" n + 0 }' "$task/status" 2> /dev/null) || continue
+        total=$((total + ${count%%:*}))
         line+="$(basename "$task"):${name// /_}:$count "
     done
     echo "$total $line"
@@ -88,18 +92,22 @@ def parse(text):
     fields = text.split()
     threads = {}
     for item in fields[1:]:
-        tid, name, count = item.split(":")
-        threads[tid] = (name, int(count))
-    return int(fields[0]), threads
-total0, before = parse(sys.argv[6])
-total1, after = parse(sys.argv[7])
+        tid, name, voluntary, preempted = item.split(":")
+        threads[tid] = (name, int(voluntary), int(preempted))
+    return threads
+before = parse(sys.argv[6])
+after = parse(sys.argv[7])
 woken = []
-for tid, (name, count) in after.items():
-    woken.append((count - before.get(tid, (name, 0))[1], name, tid))
+preempted = 0
+for tid, (name, voluntary, involuntary) in after.items():
+    _, v0, i0 = before.get(tid, (name, 0, 0))
+    woken.append((voluntary - v0, name, tid))
+    preempted += involuntary - i0
 woken.sort(reverse=True)
 busy = ", ".join(f"{name} {n / seconds:.1f}/s" for n, name, tid in woken if n > 0)
 print(f"{label:14} CPU {100 * cpu / seconds:6.3f} % of a core ({cpu * 1000:.0f} ms in {seconds:.0f} s)"
-      f"   wake-ups {sum(n for n, _, _ in woken) / seconds:7.1f} /s   ({busy or 'no thread woke'})")
+      f"   wake-ups {sum(n for n, _, _ in woken) / seconds:6.2f} /s   preempted {preempted / seconds:5.2f} /s"
+      f"   ({busy or 'no thread woke'})")
 EOF
 }
 

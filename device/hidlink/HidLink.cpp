@@ -36,6 +36,18 @@ void notifyConnected (const HidDeviceCaps& caps)
             callback->onConnected (caps);
 }
 
+// Held while the change listener is called, so that it is never called
+// after it was replaced.
+std::mutex g_changeListenerLock;
+std::function<void()> g_changeListener;
+
+void announceChange()
+{
+    const std::lock_guard<std::mutex> lock (g_changeListenerLock);
+    if (g_changeListener)
+        g_changeListener();
+}
+
 void notifyDisconnected (const HidDeviceCaps& caps)
 {
     const std::lock_guard<std::recursive_mutex> lock (g_callbacksLock);
@@ -92,7 +104,7 @@ void HidDeviceRead::run()
     {
         std::memset (current, 0, static_cast<size_t> (length));
         int bytesRead = 0;
-        const auto status = m_port->readReport (current, length, kReadSliceMs, bytesRead);
+        const auto status = m_port->readReport (current, length, -1, bytesRead);
 
         if (status == HidPort::ReadStatus::kWoken || threadShouldExit())
             break;
@@ -618,6 +630,7 @@ void HidManager::onConnected (const HidDeviceCaps& caps)
     }
     // A device released here may stop its reader: never under the lock.
     replaced = nullptr;
+    announceChange();
 }
 
 void HidManager::onDisconnected (const HidDeviceCaps& caps)
@@ -635,7 +648,10 @@ void HidManager::onDisconnected (const HidDeviceCaps& caps)
             }
         }
     }
+    if (removed == nullptr)
+        return;
     removed = nullptr;
+    announceChange();
 }
 
 void HidManager::removeLostDevices()
@@ -655,11 +671,19 @@ void HidManager::removeLostDevices()
                 }
             }
         }
-        if (removed != nullptr)
-            infra::debugPrintf ("HidManager: %s left the registry: its link is lost", removed->getCaps().path.c_str());
+        if (removed == nullptr)
+            continue;
+        infra::debugPrintf ("HidManager: %s left the registry: its link is lost", removed->getCaps().path.c_str());
         // Released outside the lock, as every removal is.
         removed = nullptr;
+        announceChange();
     }
+}
+
+void HidManager::setChangeListener (std::function<void()> listener)
+{
+    const std::lock_guard<std::mutex> lock (g_changeListenerLock);
+    g_changeListener = std::move (listener);
 }
 
 void HidManager::addConnectCallback (HidDeviceConnectCallback* callback)

@@ -91,17 +91,16 @@ public:
 };
 
 //==============================================================================
-// The reader of one device: a thread that waits for input reports in slices of
-// kReadSliceMs and passes each report that differs from the one before it,
-// without its report-ID byte, to the callback. It reads from a port that is
-// open already, so every report the device sends from then on is seen. When
+// The reader of one device: a thread that waits for input reports (without a
+// time limit: stopping it wakes it) and passes each report that differs from
+// the one before it, without its report-ID byte, to the callback. It reads
+// from a port that is open already, so every report the device sends from
+// then on is seen. When
 // the port tells that the device has gone, the reader says so once and reads
 // no more.
 class HidDeviceRead final : private juce::Thread
 {
 public:
-    static constexpr int kReadSliceMs = 1000;
-
     // Without a port (the device could not be opened) nothing is ever read.
     HidDeviceRead (const HidDeviceCaps& caps, std::unique_ptr<HidPort> port, HidDeviceReadCallback* callback);
     // Stops the thread and waits for it without a limit; the port's wake-up
@@ -261,6 +260,12 @@ public:
     // (no duplicates). The registry enters itself.
     static void addConnectCallback (HidDeviceConnectCallback* callback);
     static void removeConnectCallback (HidDeviceConnectCallback* callback);
+
+    // Called on a registry's thread each time the devices it lists have
+    // changed (an arrival, a removal, a lost link), after the change, so that
+    // nobody needs to look every so often. Replacing it (with none, say)
+    // waits for a call in progress to end.
+    static void setChangeListener (std::function<void()> listener);
 
     // The registry's notification thread, or null before it runs.
     juce::Thread::ThreadID getNotificationThreadId() const noexcept;

@@ -23,7 +23,9 @@ public:
         return true;
     }
     void onViewTick (int elapsed) override { ticks.push_back (elapsed); }
+    bool wantsViewTicks() const override { return ticking; }
 
+    bool ticking = true;
     std::vector<bool> transitions;
     std::vector<juce::KeyPress> keys;
     std::vector<int> ticks;
@@ -179,4 +181,22 @@ TEST (ViewDispatcher, TicksTheCurrentViewAfterTheFirstDelay)
     EXPECT_EQ (pages.views[0]->ticks[0], -1); // first tick of this view
     EXPECT_GE (pages.views[0]->ticks[1], 10);
     EXPECT_TRUE (pages.views[1]->ticks.empty());
+}
+
+TEST (ViewDispatcher, RestsWhileTheViewShownWantsNoTicks)
+{
+    Pages pages (2, { false, 20, 60 });
+    pages.views[0]->ticking = false;
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return ! pages.dispatcher.isTicking(); }, 3000))
+        << "the first tick finds nobody to tick and stops the timer";
+    EXPECT_TRUE (pages.views[0]->ticks.empty());
+
+    pages.dispatcher.goToView (juce::Identifier ("PatternView"));
+    EXPECT_TRUE (pages.dispatcher.isTicking());
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return pages.views[1]->ticks.size() >= 2; }, 3000));
+    EXPECT_EQ (pages.views[1]->ticks[0], -1);
+
+    pages.dispatcher.goToView (juce::Identifier ("ProjectView"));
+    EXPECT_TRUE (runMessageLoopUntil ([&] { return ! pages.dispatcher.isTicking(); }, 3000));
+    EXPECT_TRUE (pages.views[0]->ticks.empty());
 }

@@ -613,6 +613,13 @@ TEST_F (HidDeviceManagerConcurrency, OnlyTheFirstOfTwoDevicesIsConnected)
     start();
     ASSERT_TRUE (runMessageLoopUntil ([&] { return listener.read (listener.connected).size() == 1; }, 3000));
     EXPECT_TRUE (listener.read (listener.connected)[0][0].contains ("/a.sock,"));
+    // Between changes of the registry nobody looks for devices (here every
+    // 100 ms, were it polled): each change that follows is told by the
+    // registry itself.
+    runMessageLoopFor (300);
+    const int passes = manager->getDetectionPasses();
+    runMessageLoopFor (500);
+    EXPECT_EQ (manager->getDetectionPasses(), passes);
 
     // Unplugging the other one changes nothing.
     second->stop();

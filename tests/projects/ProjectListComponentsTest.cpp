@@ -108,15 +108,28 @@ TEST_F (PcList, SelectionStaysOnItsFileUntilTheFolderChanges)
     EXPECT_EQ (list.getSelectedProjectPatterns(), -1);
 }
 
-TEST_F (PcList, AFolderThatGoesAwayEmptiesTheTable)
+TEST_F (PcList, AWatchedFolderIsNotPolledAndOneThatGoesAwayIsLookedForUntilItIsBack)
 {
     const auto folder = tmp / "data";
     writeProject (folder.getChildFile ("a.prj"), "A");
     PcProjectListComponent list (model, folder);
     ASSERT_TRUE (waitForNames (list, { "A" }));
+    auto& files = list.getFileList();
 
+    // At rest nothing looks at the folder; a change is reported by the system.
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return ! files.isCheckingEverySecond(); }, 4000));
+    writeProject (folder.getChildFile ("b.prj"), "B");
+    ASSERT_TRUE (waitForNames (list, { "A", "B" }));
+
+    // Gone: the table empties and the path is looked at until a folder is there again.
     ASSERT_TRUE (folder.deleteRecursively());
-    EXPECT_TRUE (waitForNames (list, {}));
+    ASSERT_TRUE (waitForNames (list, {}));
+    EXPECT_TRUE (files.isCheckingEverySecond());
+    writeProject (folder.getChildFile ("c.prj"), "C");
+    ASSERT_TRUE (waitForNames (list, { "C" }));
+    EXPECT_TRUE (runMessageLoopUntil ([&] { return ! files.isCheckingEverySecond(); }, 4000));
+    writeProject (folder.getChildFile ("d.prj"), "D");
+    EXPECT_TRUE (waitForNames (list, { "C", "D" })) << "the folder made again is watched";
 }
 
 TEST (KorvaList, HeaderSortsFollowTheSelectionAndRefreshReturnsToNameOrder)
