@@ -5,6 +5,7 @@
 #include "app/MainWindow.h"
 #include "device/HidDeviceManager.h"
 #include "device/HidSequenceManager.h"
+#include "infra/Diagnostics.h"
 #include "patterns/PatternDataManager.h"
 
 #include "app/TerminationSignals.h"
@@ -14,11 +15,14 @@ MELDRA_QX5_Application::~MELDRA_QX5_Application() = default;
 
 void MELDRA_QX5_Application::initialise (const juce::String&)
 {
-    // A second start ends at once and leaves the running program alone; the
-    // command line is not passed on (the program takes no options).
+    // A second start asks the running program to show its window, and ends.
     m_instanceLock = std::make_unique<InstanceLock> (InstanceLock::defaultLockFile());
     if (! m_instanceLock->isHeld())
     {
+        juce::String problem;
+        if (! m_instanceLock->askHolderToShowWindow (kShowWindowTimeoutMs, problem))
+            infra::logPrintf ("KORVA Manager is running already, but its window could not be shown: %s",
+                              problem.toRawUTF8());
         quit();
         return;
     }
@@ -36,6 +40,19 @@ void MELDRA_QX5_Application::initialise (const juce::String&)
     watchTerminationSignals();
 
     m_mainWindow = std::make_unique<MainWindow> (getApplicationName());
+    watchLaterStarts();
+}
+
+void MELDRA_QX5_Application::watchLaterStarts()
+{
+    const int requests = m_instanceLock->getRequestDescriptor();
+    if (requests < 0)
+        return;
+
+    juce::LinuxEventLoop::registerFdCallback (requests, [this] (int) {
+        if (m_instanceLock->takeRequests() && m_mainWindow != nullptr)
+            m_mainWindow->bringToFront();
+    });
 }
 
 void MELDRA_QX5_Application::watchTerminationSignals()
@@ -60,6 +77,8 @@ void MELDRA_QX5_Application::stopWatchingTerminationSignals()
 void MELDRA_QX5_Application::shutdown()
 {
     stopWatchingTerminationSignals();
+    if (m_instanceLock != nullptr && m_instanceLock->getRequestDescriptor() >= 0)
+        juce::LinuxEventLoop::unregisterFdCallback (m_instanceLock->getRequestDescriptor());
 
     // The window (with its pages and their task boxes) goes first; the device
     // manager follows; the framework then deletes the at-exit managers.

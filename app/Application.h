@@ -34,6 +34,10 @@ private:
     // terminal) ends the program like its close button does.
     void watchTerminationSignals();
     void stopWatchingTerminationSignals();
+    // A later start's request to see the window raises it.
+    void watchLaterStarts();
+
+    static constexpr int kShowWindowTimeoutMs = 5000;
 
     std::unique_ptr<InstanceLock> m_instanceLock;
     int m_signalFd = -1;

@@ -1,10 +1,12 @@
 #include "app/Application.h"
 #include "app/TerminationSignals.h"
+#include "infra/Diagnostics.h"
 
 #include <X11/Xlib.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace
 {
@@ -24,10 +26,71 @@ bool displayAvailable()
     }
     return false;
 }
+
+
+const char* const kHelp =
+    "Usage: korva-manager [OPTION]\n"
+    "KORVA Manager: the projects and patterns of a KORVA step sequencer, on this computer.\n"
+    "\n"
+    "  -v, --verbose  write the program's trace to standard error as well\n"
+    "  -h, --help     show this help and exit\n"
+    "      --version  show the version and exit\n"
+    "\n"
+    "The terminal shows warnings and errors only. The full trace (every request\n"
+    "to the KORVA and its answer) goes there too with --verbose, or when the\n"
+    "environment variable KORVA_TRACE is set (KORVA_TRACE=1). Warnings and errors\n"
+    "are also kept in log.txt: beside the program, or in\n"
+    "~/.config/MELDRA/KORVA Manager/ when the program's folder cannot be written.\n"
+    "\n"
+    "Only one KORVA Manager runs for each user: starting it again brings the\n"
+    "running window to the front.\n";
+
+enum class Start
+{
+    kRun,
+    kDone,
+    kUsageError
+};
+
+Start readOptions (int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string option = argv[i];
+        if (option == "-v" || option == "--verbose")
+        {
+            infra::diagnostics::setTracesToStandardError (true);
+        }
+        else if (option == "-h" || option == "--help")
+        {
+            std::fputs (kHelp, stdout);
+            return Start::kDone;
+        }
+        else if (option == "--version")
+        {
+            std::printf ("korva-manager %s\n", KORVA_VERSION_STRING);
+            return Start::kDone;
+        }
+        else
+        {
+            std::fprintf (stderr, "korva-manager: unknown option '%s'\nTry 'korva-manager --help'.\n", option.c_str());
+            return Start::kUsageError;
+        }
+    }
+    return Start::kRun;
+}
 } // namespace
 
 int main (int argc, char* argv[])
 {
+    infra::diagnostics::setTracesToStandardError (infra::diagnostics::tracesRequestedByEnvironment());
+    switch (readOptions (argc, argv))
+    {
+        case Start::kDone: return 0;
+        case Start::kUsageError: return 2;
+        case Start::kRun: break;
+    }
+
     terminationsignals::install();
 
     if (! displayAvailable())

@@ -70,3 +70,15 @@ void MainWindow::setAppName (const juce::String& text)
 
     setName (m_baseTitle + text);
 }
+
+void MainWindow::bringToFront()
+{
+    // JUCE's toFront maps the window, takes the keyboard focus and sends the
+    // window manager the usual request (_NET_ACTIVE_WINDOW, as a pager does,
+    // which focus-stealing prevention lets through).
+    setMinimised (false);
+    toFront (true);
+    m_nativeHints.raise (*this);
+    if (auto* modal = juce::ModalComponentManager::getInstanceWithoutCreating())
+        modal->bringModalComponentsToFront (true);
+}

@@ -28,6 +28,9 @@ public:
     void moved() override;
     void resized() override;
     void setAppName (const juce::String& text) override;
+    // Shows the window to a user who started the program again: restored if
+    // minimised, raised, focused, its open boxes above it.
+    void bringToFront();
 
     MainContentComponent* getMainContent() const noexcept { return m_pContent; }
 

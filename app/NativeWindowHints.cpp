@@ -19,15 +19,20 @@ NativeWindowHints::NativeWindowHints() : m_connection (std::make_unique<Connecti
 
 NativeWindowHints::~NativeWindowHints() = default;
 
+namespace
+{
+::Window nativeWindowOf (juce::ComponentPeer* peer)
+{
+    return peer != nullptr ? static_cast<::Window> (reinterpret_cast<std::uintptr_t> (peer->getNativeHandle())) : 0;
+}
+} // namespace
+
 void NativeWindowHints::pinSize (juce::Component& topLevel)
 {
     auto* display = m_connection->display;
     auto* peer = topLevel.getPeer();
-    if (display == nullptr || peer == nullptr)
-        return;
-
-    const auto window = static_cast<::Window> (reinterpret_cast<std::uintptr_t> (peer->getNativeHandle()));
-    if (window == 0)
+    const auto window = nativeWindowOf (peer);
+    if (display == nullptr || window == 0)
         return;
 
     const auto bounds = peer->getBounds() * peer->getPlatformScaleFactor();
@@ -42,5 +47,15 @@ void NativeWindowHints::pinSize (juce::Component& topLevel)
     hints->height = hints->min_height = hints->max_height = bounds.getHeight();
     XSetWMNormalHints (display, window, hints);
     XFree (hints);
+    XFlush (display);
+}
+
+void NativeWindowHints::raise (juce::Component& topLevel)
+{
+    auto* display = m_connection->display;
+    const auto window = nativeWindowOf (topLevel.getPeer());
+    if (display == nullptr || window == 0)
+        return;
+    XRaiseWindow (display, window);
     XFlush (display);
 }

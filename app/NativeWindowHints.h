@@ -19,6 +19,9 @@ public:
     // Pins the window's current size (min = max = size). Does nothing where
     // there is no X display or the component has no native window.
     void pinSize (juce::Component& topLevel);
+    // Puts the window above its siblings. With a window manager this is a
+    // request it may weigh; without one, it is what raises the window.
+    void raise (juce::Component& topLevel);
 
 private:
     struct Connection;

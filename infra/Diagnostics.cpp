@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <mutex>
@@ -31,6 +33,7 @@ struct OutputState
     std::mutex mutex;
     diagnostics::OutputHook hook;
     bool toStandardError = true;
+    bool tracesToStandardError = false;
 };
 
 OutputState& outputState()
@@ -112,7 +115,9 @@ juce::File executableFile()
     return self.existsAsFile() ? self : juce::File::getSpecialLocation (juce::File::currentExecutableFile);
 }
 
-void debugPrint (const char* text)
+namespace
+{
+void writeToDebugOutput (const char* text, bool isReport)
 {
     if (text == nullptr)
         text = "";
@@ -123,7 +128,7 @@ void debugPrint (const char* text)
     {
         std::lock_guard<std::mutex> lock (state.mutex);
         hook = state.hook;
-        toStandardError = state.toStandardError;
+        toStandardError = state.toStandardError && (isReport || state.tracesToStandardError);
     }
 
     if (toStandardError)
@@ -131,6 +136,12 @@ void debugPrint (const char* text)
 
     if (hook)
         hook (text);
+}
+} // namespace
+
+void debugPrint (const char* text)
+{
+    writeToDebugOutput (text, false);
 }
 
 void debugPrintf (const char* format, ...)
@@ -154,7 +165,7 @@ void logPrintf (const char* format, ...)
     if (! diagnostics::isDebuggerPresent())
         appendToLog (buffer);
 
-    debugPrint (buffer);
+    writeToDebugOutput (buffer, true);
 }
 
 namespace diagnostics
@@ -211,6 +222,19 @@ void setStandardErrorEnabled (bool enabled)
     auto& state = outputState();
     std::lock_guard<std::mutex> lock (state.mutex);
     state.toStandardError = enabled;
+}
+
+void setTracesToStandardError (bool enabled)
+{
+    auto& state = outputState();
+    std::lock_guard<std::mutex> lock (state.mutex);
+    state.tracesToStandardError = enabled;
+}
+
+bool tracesRequestedByEnvironment()
+{
+    const char* value = std::getenv ("KORVA_TRACE");
+    return value != nullptr && *value != 0 && std::strcmp (value, "0") != 0;
 }
 } // namespace diagnostics
 

@@ -12,14 +12,16 @@
 namespace infra
 {
 
-// Plain trace to the debug output (standard error on Linux).
+// Plain trace to the debug output: the output hook, and standard error when
+// traces are asked for (setTracesToStandardError).
 void debugPrint (const char* text);
 
 // printf-style trace; the text is cut at 1039 characters.
 void debugPrintf (const char* format, ...) __attribute__ ((format (printf, 1, 2)));
 
-// printf-style report: appended to the log file (unless a debugger is
-// attached), then traced like debugPrint.
+// printf-style report (a warning or an error): appended to the log file
+// (unless a debugger is attached), then written to the debug output and to
+// standard error, asked for or not.
 void logPrintf (const char* format, ...) __attribute__ ((format (printf, 1, 2)));
 
 // "<function> - <condition>" when the condition is false; yields the condition.
@@ -61,10 +63,16 @@ void resetFirstWrite();
 void setDebuggerPresentOverride (int attached);
 bool isDebuggerPresent();
 
-// Receives every text that goes to the debug output (in addition to stderr).
+// Receives every text that goes to the debug output, traces and reports.
 using OutputHook = std::function<void (const char*)>;
 void setOutputHook (OutputHook hook);
+// Whether anything reaches standard error (reports and, if asked for, traces).
 void setStandardErrorEnabled (bool enabled);
+// Whether traces reach standard error too; off by default, so that a
+// terminal shows warnings and errors only.
+void setTracesToStandardError (bool enabled);
+// KORVA_TRACE set to anything but "" or "0": the user asks for the traces.
+bool tracesRequestedByEnvironment();
 } // namespace diagnostics
 
 //==============================================================================

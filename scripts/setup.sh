@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     # toolchain
     g++ make cmake pkg-config ccache dpkg-dev
+    patch # applies cmake/juce-idle.patch to a copy of JUCE's sources
     # JUCE 7.0.5 from Debian (pulls in the X11, freetype and ALSA headers it needs)
     juce-modules-source zlib1g-dev libjpeg-dev libpng-dev
     # device access
@@ -25,6 +26,8 @@ packages=(
     python3 python3-markdown weasyprint help2man
     # the package test
     desktop-file-utils x11-utils
+    # scripts/measure-idle.sh finds the window and shows the ABOUT page
+    xdotool
 )
 
 missing=()

@@ -49,7 +49,7 @@ std::string describe (const std::vector<x11probe::WindowInfo>& windows)
 }
 } // namespace
 
-TEST (ProgramProcess, StartsAsOneFixedWindowRefusesASecondCopyAndClosesCleanly)
+TEST (ProgramProcess, StartsAsOneFixedWindowRaisesItForASecondStartAndClosesCleanly)
 {
     ASSERT_TRUE (x11probe::displayAvailable()) << "the GUI tests need an X display (make test starts Xvfb)";
     x11probe::internWindowManagerAtoms();
@@ -70,9 +70,21 @@ TEST (ProgramProcess, StartsAsOneFixedWindowRefusesASecondCopyAndClosesCleanly)
     EXPECT_EQ (window.motifFunctions & x11probe::kMotifResize, 0);
 
     {
+        // The window lost behind another program's, which has the keyboard.
+        x11probe::CoveringWindow other (window.id);
+        ASSERT_TRUE (other.isValid());
+        ASSERT_FALSE (other.coveredIsAbove());
+        ASSERT_FALSE (other.coveredHasFocus());
+
+        // A second start hands the request over and ends; the running window
+        // comes to the front with the keyboard, through the window manager's
+        // usual request and, there being no window manager here, by itself.
         Program second (home.get(), errors);
-        EXPECT_EQ (second.waitForExit (15000), 0);
+        EXPECT_EQ (second.waitForExit (15000), 0) << errors.loadFileAsString();
         EXPECT_TRUE (x11probe::windowsOfProcess (second.pid()).empty());
+        EXPECT_TRUE (korvatest::waitUntil ([&] { return other.activationRequested(); }, 5000))
+            << "no _NET_ACTIVE_WINDOW request";
+        EXPECT_TRUE (korvatest::waitUntil ([&] { return other.coveredIsAbove() && other.coveredHasFocus(); }, 5000));
     }
 
     const auto after = x11probe::windowsOfProcess (first.pid());
@@ -99,6 +111,31 @@ TEST (ProgramProcess, WithoutADisplayItSaysSoAndEnds)
     ASSERT_GT (program.pid(), 0);
     EXPECT_EQ (program.waitForExit (15000), 1);
     EXPECT_TRUE (errors.loadFileAsString().contains ("needs a graphical desktop")) << errors.loadFileAsString();
+}
+
+TEST (ProgramProcess, ItsOptionsAnswerWithoutADisplay)
+{
+    struct Case
+    {
+        std::vector<std::string> arguments;
+        int exitCode;
+        const char* says; // on standard output for 0, standard error otherwise
+    };
+    for (const auto& c : { Case { { "--help" }, 0, "KORVA_TRACE" }, Case { { "-h" }, 0, "--verbose" },
+                           Case { { "--version" }, 0, "korva-manager " KORVA_VERSION_STRING },
+                           Case { { "--frobnicate" }, 2, "unknown option '--frobnicate'" } })
+    {
+        SCOPED_TRACE (c.arguments[0]);
+        korvatest::TempFolder home;
+        const auto errors = home / "stderr.txt";
+        const auto output = home / "stdout.txt";
+        korvatest::ProgramProcess program ("/bin/sh", home.get(), errors, { { "DISPLAY", std::nullopt } },
+                                           { "-c", "exec \"$0\" \"$1\" > \"$2\"", KORVA_APP_BINARY,
+                                             c.arguments[0], output.getFullPathName().toStdString() });
+        ASSERT_EQ (program.waitForExit (15000), c.exitCode) << errors.loadFileAsString();
+        const auto said = (c.exitCode == 0 ? output : errors).loadFileAsString();
+        EXPECT_TRUE (said.contains (c.says)) << said;
+    }
 }
 
 TEST (ProgramProcess, ATerminationRequestEndsItLikeTheCloseButton)

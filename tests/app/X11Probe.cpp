@@ -166,4 +166,102 @@ bool sendDeleteWindow (unsigned long window)
     XFlush (d);
     return sent;
 }
+//==============================================================================
+CoveringWindow::CoveringWindow (unsigned long covered) : m_covered (covered)
+{
+    auto* d = XOpenDisplay (nullptr);
+    m_display = d;
+    if (d == nullptr)
+        return;
+    const Window root = DefaultRootWindow (d);
+    m_activeWindowAtom = XInternAtom (d, "_NET_ACTIVE_WINDOW", False);
+    // Requests to the window manager are sent to the root for whoever
+    // selects its substructure.
+    XSelectInput (d, root, SubstructureNotifyMask);
+
+    XWindowAttributes attributes;
+    Window child = 0;
+    int x = 0, y = 0;
+    if (! XGetWindowAttributes (d, covered, &attributes)
+        || ! XTranslateCoordinates (d, covered, root, 0, 0, &x, &y, &child))
+        return;
+    m_window = XCreateSimpleWindow (d, root, x, y, (unsigned) attributes.width, (unsigned) attributes.height, 0, 0,
+                                    WhitePixel (d, DefaultScreen (d)));
+    XSelectInput (d, m_window, ExposureMask);
+    XMapRaised (d, m_window);
+    XEvent event;
+    XWindowEvent (d, m_window, ExposureMask, &event); // mapped and shown
+    XSetInputFocus (d, m_window, RevertToParent, CurrentTime);
+    XSync (d, False);
+}
+
+CoveringWindow::~CoveringWindow()
+{
+    auto* d = static_cast<Display*> (m_display);
+    if (d == nullptr)
+        return;
+    if (m_window != 0)
+        XDestroyWindow (d, m_window);
+    XCloseDisplay (d);
+}
+
+bool CoveringWindow::coveredIsAbove() const
+{
+    auto* d = static_cast<Display*> (m_display);
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned int count = 0;
+    if (d == nullptr || ! XQueryTree (d, DefaultRootWindow (d), &root, &parent, &children, &count))
+        return false;
+    int coveredAt = -1, coverAt = -1;
+    for (unsigned int i = 0; i < count; ++i)
+    {
+        if (children[i] == m_covered)
+            coveredAt = (int) i;
+        if (children[i] == m_window)
+            coverAt = (int) i;
+    }
+    if (children != nullptr)
+        XFree (children);
+    return coveredAt > coverAt && coverAt >= 0; // bottom to top
+}
+
+bool CoveringWindow::coveredHasFocus() const
+{
+    auto* d = static_cast<Display*> (m_display);
+    if (d == nullptr)
+        return false;
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus (d, &focus, &revert);
+    for (Window w = focus; w != 0 && w != DefaultRootWindow (d);)
+    {
+        if (w == m_covered)
+            return true;
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (! XQueryTree (d, w, &root, &parent, &children, &count))
+            return false;
+        if (children != nullptr)
+            XFree (children);
+        w = parent;
+    }
+    return false;
+}
+
+bool CoveringWindow::activationRequested()
+{
+    auto* d = static_cast<Display*> (m_display);
+    if (d == nullptr)
+        return false;
+    while (XPending (d) > 0)
+    {
+        XEvent event;
+        XNextEvent (d, &event);
+        if (event.type == ClientMessage && event.xclient.message_type == m_activeWindowAtom
+            && event.xclient.window == m_covered)
+            m_requested = true;
+    }
+    return m_requested;
+}
+
 } // namespace x11probe

@@ -218,6 +218,7 @@ bool KorvaManager::start (int timeoutMs)
                                               { "PATH", searchPath },
                                               { "XDG_CONFIG_HOME", std::nullopt },
                                               { "XDG_DATA_HOME", std::nullopt } };
+    environment.push_back ({ "KORVA_TRACE", m_traceByEnvironment ? std::optional<std::string> ("1") : std::nullopt });
     std::string executable = KORVA_APP_BINARY;
     std::vector<std::string> arguments;
     if (m_user.has_value())
@@ -235,6 +236,7 @@ bool KorvaManager::start (int timeoutMs)
                       "--clear-groups", "--", executable };
         executable = "/usr/bin/setpriv";
     }
+    arguments.insert (arguments.end(), m_arguments.begin(), m_arguments.end());
     m_process = std::make_unique<ProgramProcess> (executable, m_places.home, m_trace, environment, arguments);
     m_window = 0;
     if (m_process->pid() <= 0)
@@ -300,6 +302,12 @@ std::optional<x11probe::WindowInfo> KorvaManager::waitForDialog (const std::stri
 bool KorvaManager::waitUntilNoDialog (int timeoutMs) const
 {
     return waitUntil ([&] { return dialogs().empty(); }, timeoutMs);
+}
+
+void KorvaManager::startWith (bool traceByEnvironment, std::vector<std::string> arguments)
+{
+    m_traceByEnvironment = traceByEnvironment;
+    m_arguments = std::move (arguments);
 }
 
 juce::String KorvaManager::trace() const

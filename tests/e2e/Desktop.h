@@ -130,6 +130,9 @@ public:
     // The next start runs the program as this user (setpriv), with a copy of
     // the display's authority it may read. Places::handOver gives it the folders.
     void runAs (uid_t user, gid_t group);
+    // The program's trace, which the tests read, is asked for with KORVA_TRACE=1
+    // unless this says otherwise; the arguments go on its command line.
+    void startWith (bool traceByEnvironment, std::vector<std::string> arguments);
     int pid() const { return m_process != nullptr ? m_process->pid() : -1; }
     ProgramProcess* process() const { return m_process.get(); }
 
@@ -160,6 +163,8 @@ private:
     juce::File m_trace;
     std::unique_ptr<ProgramProcess> m_process;
     std::optional<std::pair<uid_t, gid_t>> m_user;
+    bool m_traceByEnvironment = true;
+    std::vector<std::string> m_arguments;
     unsigned long m_window = 0;
     x11::Bounds m_bounds;
 };

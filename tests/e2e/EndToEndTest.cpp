@@ -100,6 +100,30 @@ TEST_F (EndToEndOnTheDesktop, PluggingInAndUnpluggingShowOnTheLampAndInTheLists)
 }
 
 //==============================================================================
+// Started from a terminal the program is quiet while it talks to the KORVA;
+// its trace comes with --verbose (and, as every other test here has it, with
+// KORVA_TRACE=1).
+TEST_F (EndToEndOnTheDesktop, TheTerminalStaysQuietUnlessTheTraceIsAskedFor)
+{
+    const auto polls = [&] { return korva.countInLog ("request start: type 0x00"); };
+    for (const bool verbose : { false, true })
+    {
+        SCOPED_TRACE (verbose ? "--verbose" : "quiet");
+        manager.startWith (false, verbose ? std::vector<std::string> { "--verbose" } : std::vector<std::string> {});
+        const int before = polls();
+        if (verbose)
+            ASSERT_TRUE (manager.start()) << manager.trace();
+        else
+            startConnected();
+        // The PROJECT page asks for the list every second.
+        ASSERT_TRUE (waitUntil ([&] { return polls() >= before + 2; }, 10000)) << korva.log();
+        EXPECT_EQ (manager.trace().contains ("sendReqStart dataType => 0x00"), verbose) << manager.trace();
+        EXPECT_EQ (manager.trace().contains ("recvResSuccess dataType => 0x00"), verbose) << manager.trace();
+        ASSERT_EQ (manager.close(), 0);
+    }
+}
+
+//==============================================================================
 // The KORVA is unplugged while a project comes in: the user is told, the lamp
 // goes out, and the data folder holds nothing of the project. Plugged in
 // again, the same import goes through whole.

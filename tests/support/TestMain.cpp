@@ -32,7 +32,9 @@ int runAllTests (int argc, char** argv, const std::function<void()>& prepare)
     logFolder.createDirectory();
     infra::diagnostics::setLogFile (logFolder.getChildFile ("log.txt"));
     infra::diagnostics::setDebuggerPresentOverride (0);
-    infra::diagnostics::setStandardErrorEnabled (std::getenv ("KORVA_TEST_VERBOSE") != nullptr);
+    const bool verbose = std::getenv ("KORVA_TEST_VERBOSE") != nullptr;
+    infra::diagnostics::setStandardErrorEnabled (verbose);
+    infra::diagnostics::setTracesToStandardError (verbose);
 
     if (prepare)
         prepare();

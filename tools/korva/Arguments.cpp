@@ -152,7 +152,7 @@ juce::String toolHelp()
          << "130 stopped by Ctrl+C.\n\n"
          << "Environment:\n"
          << "  KORVA_VIRTUAL_DIR  where virtual KORVAs (korva-sim) are looked for\n"
-         << "  KORVA_TRACE        when set, the device traces go to standard error\n";
+         << "  KORVA_TRACE        when set (and not 0), the device traces go to standard error\n";
     return text;
 }
 

@@ -21,7 +21,9 @@ int runCommand (const std::vector<juce::String>& args);
 int main (int argc, char** argv)
 {
     // The program's traces stay off the tool's standard error unless asked for.
-    infra::diagnostics::setStandardErrorEnabled (std::getenv ("KORVA_TRACE") != nullptr);
+    const bool traces = infra::diagnostics::tracesRequestedByEnvironment();
+    infra::diagnostics::setStandardErrorEnabled (traces);
+    infra::diagnostics::setTracesToStandardError (traces);
 
     std::vector<juce::String> args;
     for (int i = 1; i < argc; ++i)
