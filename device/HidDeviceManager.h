@@ -1,9 +1,10 @@
 #pragma once
 
-// The transport of the device link. Detects the KORVA once a second, opens it
-// through the HID access layer, and moves one message at a time between the
-// computer and the device: a data type and a payload of any length, cut into
-// 64-byte messages, acknowledged one by one and checked with a CRC at the end.
+// The transport of the device link. Detects the KORVA when the device registry
+// reports a change, opens it through the HID access layer, and moves one
+// message at a time between the computer and the device: a data type and a
+// payload of any length, cut into 64-byte messages, acknowledged one by one
+// and checked with a CRC at the end.
 // One thread sends, one receives; the exchange is half-duplex. Results go to
 // one listener.
 

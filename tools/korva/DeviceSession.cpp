@@ -226,9 +226,9 @@ bool DeviceSession::open (int& exitCode)
 
 bool DeviceSession::waitForConnection()
 {
-    // The program looks for the KORVA once a second; the first look is made
-    // at once here, and it makes the device registry, which lists what is
-    // plugged in right away.
+    // The program looks for the KORVA when the device registry reports a
+    // change; the first look is made at once here, and it makes the registry,
+    // which lists what is plugged in right away.
     m_deviceManager->timerCallback();
     if (auto* registry = hidlink::HidManager::getInstanceWithoutCreating();
         registry == nullptr || registry->getDeviceIdentifiers().isEmpty())
