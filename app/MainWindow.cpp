@@ -75,10 +75,11 @@ void MainWindow::bringToFront()
 {
     // JUCE's toFront maps the window, takes the keyboard focus and sends the
     // window manager the usual request (_NET_ACTIVE_WINDOW, as a pager does,
-    // which focus-stealing prevention lets through).
+    // which focus-stealing prevention lets through); the window manager
+    // raises and focuses it.
     setMinimised (false);
     toFront (true);
-    m_nativeHints.raise (*this);
+    m_nativeHints.activateWithoutWindowManager (*this);
     if (auto* modal = juce::ModalComponentManager::getInstanceWithoutCreating())
         modal->bringModalComponentsToFront (true);
 }

@@ -1,5 +1,6 @@
 #include "app/NativeWindowHints.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -50,12 +51,34 @@ void NativeWindowHints::pinSize (juce::Component& topLevel)
     XFlush (display);
 }
 
-void NativeWindowHints::raise (juce::Component& topLevel)
+namespace
+{
+bool windowManagerRunning (Display* display)
+{
+    const Atom check = XInternAtom (display, "_NET_SUPPORTING_WM_CHECK", True);
+    if (check == None)
+        return false;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    const bool found = XGetWindowProperty (display, DefaultRootWindow (display), check, 0, 1, False, XA_WINDOW, &type,
+                                           &format, &count, &after, &data)
+                           == Success
+                       && type == XA_WINDOW && count == 1;
+    if (data != nullptr)
+        XFree (data);
+    return found;
+}
+} // namespace
+
+void NativeWindowHints::activateWithoutWindowManager (juce::Component& topLevel)
 {
     auto* display = m_connection->display;
     const auto window = nativeWindowOf (topLevel.getPeer());
-    if (display == nullptr || window == 0)
+    if (display == nullptr || window == 0 || windowManagerRunning (display))
         return;
-    XRaiseWindow (display, window);
+    XMapRaised (display, window);
+    XSetInputFocus (display, window, RevertToParent, CurrentTime);
     XFlush (display);
 }

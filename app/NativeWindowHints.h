@@ -19,9 +19,10 @@ public:
     // Pins the window's current size (min = max = size). Does nothing where
     // there is no X display or the component has no native window.
     void pinSize (juce::Component& topLevel);
-    // Puts the window above its siblings. With a window manager this is a
-    // request it may weigh; without one, it is what raises the window.
-    void raise (juce::Component& topLevel);
+    // Without a window manager (none announces itself on the root window),
+    // nobody acts on JUCE's request to activate the window: this raises it
+    // and gives it the keyboard itself. With one, it leaves it to it.
+    void activateWithoutWindowManager (juce::Component& topLevel);
 
 private:
     struct Connection;

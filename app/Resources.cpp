@@ -23,6 +23,36 @@ juce::File applicationFolder (const char* name)
     }
     return beside;
 }
+
+// Each image is read once and kept until the program ends. Not in JUCE's
+// image cache: that one looks every two seconds, for ever, for images nobody
+// holds any more, and the pages hold theirs all the time.
+class LoadedImages final : private juce::DeletedAtShutdown
+{
+public:
+    ~LoadedImages() override { clearSingletonInstance(); }
+
+    juce::Image get (const juce::File& file)
+    {
+        const std::lock_guard<std::mutex> guard (m_lock);
+        const auto key = file.getFullPathName();
+        const auto found = m_images.find (key);
+        if (found != m_images.end())
+            return found->second;
+        auto image = juce::ImageFileFormat::loadFrom (file);
+        if (image.isValid())
+            m_images.emplace (key, image);
+        return image;
+    }
+
+    JUCE_DECLARE_SINGLETON (LoadedImages, false)
+
+private:
+    std::mutex m_lock;
+    std::map<juce::String, juce::Image> m_images;
+};
+
+JUCE_IMPLEMENT_SINGLETON (LoadedImages)
 } // namespace
 
 juce::File getResourceDirectory()
@@ -46,18 +76,5 @@ juce::Image loadResourceImage (const juce::String& fileName)
     if (! file.existsAsFile() || ! file.getFileExtension().equalsIgnoreCase (".png"))
         return {};
 
-    // Each image is read once and kept for the life of the program. Not in
-    // JUCE's image cache: that one looks every two seconds, for ever, for
-    // images nobody holds any more, and the pages hold theirs all the time.
-    static std::mutex lock;
-    static std::map<juce::String, juce::Image> loaded;
-    const std::lock_guard<std::mutex> guard (lock);
-    const auto key = file.getFullPathName();
-    const auto found = loaded.find (key);
-    if (found != loaded.end())
-        return found->second;
-    auto image = juce::ImageFileFormat::loadFrom (file);
-    if (image.isValid())
-        loaded.emplace (key, image);
-    return image;
+    return LoadedImages::getInstance()->get (file);
 }

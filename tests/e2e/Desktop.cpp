@@ -259,6 +259,16 @@ bool KorvaManager::start (int timeoutMs)
     return true;
 }
 
+x11::Bounds KorvaManager::bounds() const
+{
+    // Where the window is now: JUCE may still move a window it has just
+    // mapped (it places it again after its first paint).
+    if (m_window != 0)
+        if (const auto now = x11::rootBoundsOf (m_window))
+            m_bounds = *now;
+    return m_bounds;
+}
+
 void KorvaManager::runAs (uid_t user, gid_t group)
 {
     m_user = std::make_pair (user, group);
@@ -266,12 +276,13 @@ void KorvaManager::runAs (uid_t user, gid_t group)
 
 juce::Point<int> KorvaManager::onScreen (juce::Point<int> inWindow) const
 {
-    return { m_bounds.x + inWindow.x, m_bounds.y + inWindow.y };
+    const auto where = bounds();
+    return { where.x + inWindow.x, where.y + inWindow.y };
 }
 
 juce::Image KorvaManager::screenshot() const
 {
-    return grabScreen (m_bounds);
+    return grabScreen (bounds());
 }
 
 std::vector<x11probe::WindowInfo> KorvaManager::dialogs() const
@@ -340,7 +351,7 @@ int KorvaManager::close (int timeoutMs)
     // manager that motion reaches the program, as a click there would.
     waitUntilNoDialog (5000);
     x11::XTestPointer hand;
-    const auto corner = onScreen ({ m_bounds.width - 10, 5 });
+    const auto corner = onScreen ({ bounds().width - 10, 5 });
     hand.moveTo (corner.x, corner.y);
     x11probe::sendDeleteWindow (m_window);
     hand.glideTo (corner.x - 40, corner.y + 20, 4);

@@ -137,7 +137,7 @@ public:
     ProgramProcess* process() const { return m_process.get(); }
 
     unsigned long window() const { return m_window; }
-    x11::Bounds bounds() const { return m_bounds; }
+    x11::Bounds bounds() const;
     // A point of the window's content on the screen.
     juce::Point<int> onScreen (juce::Point<int> inWindow) const;
     // What is on the screen where the window is.
@@ -166,7 +166,7 @@ private:
     bool m_traceByEnvironment = true;
     std::vector<std::string> m_arguments;
     unsigned long m_window = 0;
-    x11::Bounds m_bounds;
+    mutable x11::Bounds m_bounds;
 };
 
 // The user's hands.
