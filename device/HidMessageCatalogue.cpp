@@ -160,6 +160,7 @@ void HidSequenceManager::onImportProject (const juce::MemoryBlock& data)
     {
         if (m_importCancel)
         {
+            discardImportFile();
             sendImportCommand (kAbort);
             return;
         }
