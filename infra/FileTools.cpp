@@ -43,14 +43,14 @@ int writeAll (int fd, const void* data, size_t size, off_t position = -1)
     while (done < size)
     {
         const auto written = position < 0 ? ::write (fd, bytes + done, size - done)
-                                          : ::pwrite (fd, bytes + done, size - done, position + (off_t) done);
+                                          : ::pwrite (fd, bytes + done, size - done, position + (off_t)done);
         if (written < 0)
         {
             if (errno == EINTR)
                 continue;
             return errno;
         }
-        done += (size_t) written;
+        done += (size_t)written;
     }
     return 0;
 }
@@ -79,11 +79,11 @@ bool FileTools::createParents (const juce::File& dir, bool flag)
     if (path.endsWith (":"))
         return false;
 
-    if (! INFRA_VERIFY ("infra::FileTools::createParents", dir.getFullPathName().isNotEmpty()))
+    if (!INFRA_VERIFY ("infra::FileTools::createParents", dir.getFullPathName().isNotEmpty()))
         return false;
 
     const auto parent = dir.getParentDirectory();
-    if (parent != dir && ! parent.isDirectory())
+    if (parent != dir && !parent.isDirectory())
         createParents (parent, flag);
 
     return dir.createDirectory().wasOk() && dir.isDirectory();
@@ -92,12 +92,12 @@ bool FileTools::createParents (const juce::File& dir, bool flag)
 bool FileTools::createAnyhow (const juce::File& file, bool flag)
 {
     const auto parent = file.getParentDirectory();
-    if (! parent.isDirectory() && ! createParents (parent, flag))
+    if (!parent.isDirectory() && !createParents (parent, flag))
         return false;
 
     if (file.getFileExtension().isNotEmpty())
     {
-        if (file.existsAsFile() && ! file.deleteFile())
+        if (file.existsAsFile() && !file.deleteFile())
             return false;
         return file.create().wasOk() && file.existsAsFile();
     }
@@ -136,7 +136,7 @@ int FileTools::writeAt (const juce::File& file, juce::int64 position, const void
     const int fd = openFile (file, O_WRONLY);
     if (fd < 0)
         return errno;
-    int error = writeAll (fd, data, size, (off_t) position);
+    int error = writeAll (fd, data, size, (off_t)position);
     if (error == 0)
         error = errorOf (::fsync (fd));
     return closeKeeping (fd, error);
@@ -151,14 +151,14 @@ int FileTools::readAt (const juce::File& file, juce::int64 position, void* buffe
     int error = 0;
     while (got < size)
     {
-        const auto n = ::pread (fd, static_cast<char*> (buffer) + got, size - got, (off_t) position + (off_t) got);
+        const auto n = ::pread (fd, static_cast<char*> (buffer) + got, size - got, (off_t)position + (off_t)got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             error = errno;
         if (n <= 0)
             break;
-        got += (size_t) n;
+        got += (size_t)n;
     }
     return closeKeeping (fd, error);
 }
@@ -171,8 +171,8 @@ int FileTools::sync (const juce::File& file)
 
 int FileTools::renameWithoutReplacing (const juce::File& source, const juce::File& destination)
 {
-    const int error = errorOf (::renameat2 (AT_FDCWD, pathOf (source), AT_FDCWD, pathOf (destination),
-                                            RENAME_NOREPLACE));
+    const int error =
+        errorOf (::renameat2 (AT_FDCWD, pathOf (source), AT_FDCWD, pathOf (destination), RENAME_NOREPLACE));
     if (error != EINVAL)
         return error;
     // A file system that cannot promise this: a link cannot replace anything
@@ -205,7 +205,7 @@ int FileTools::copyWithoutReplacing (const juce::File& source, const juce::File&
             continue;
         if (n < 0)
             error = errno;
-        if (n <= 0 || (error = writeAll (out, buffer, (size_t) n)) != 0)
+        if (n <= 0 || (error = writeAll (out, buffer, (size_t)n)) != 0)
             break;
     }
     if (error == 0)

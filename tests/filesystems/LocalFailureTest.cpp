@@ -33,9 +33,12 @@ const char* reasonOf (Failing failing)
 {
     switch (failing)
     {
-        case Failing::kFull: return "No space left on device";
-        case Failing::kReadOnly: return "Read-only file system";
-        case Failing::kNotOurs: return "Permission denied";
+        case Failing::kFull:
+            return "No space left on device";
+        case Failing::kReadOnly:
+            return "Read-only file system";
+        case Failing::kNotOurs:
+            return "Permission denied";
     }
     return "";
 }
@@ -58,11 +61,11 @@ std::optional<ScopedMount> makeFailing (Failing failing, const juce::File& folde
     std::optional<ScopedMount> mount;
     if (failing == Failing::kFull)
         mount.emplace (ScopedMount::tmpfs (folder, room));
-    if (! keep.replaceWithData (bytes.data(), bytes.size()))
+    if (!keep.replaceWithData (bytes.data(), bytes.size()))
         ADD_FAILURE() << "cannot write " << keep.getFullPathName();
     if (failing == Failing::kReadOnly)
         mount.emplace (ScopedMount::readOnly (folder));
-    if (mount.has_value() && ! mount->ok())
+    if (mount.has_value() && !mount->ok())
         ADD_FAILURE() << mount->error();
     return mount;
 }
@@ -81,10 +84,10 @@ struct KorvaToolOnFailingDisks : KorvaDeviceTool
     // The tool, as root or as the other user (who owns its home and working folder).
     ProcessResult korvaAs (bool otherUser, const std::vector<std::string>& args) const
     {
-        if (! otherUser)
+        if (!otherUser)
             return korva (args);
-        std::vector<std::string> command { "--reuid=" + std::to_string (kUser), "--regid=" + std::to_string (kGroup),
-                                           "--clear-groups", "--", KORVA_TOOL_BINARY };
+        std::vector<std::string> command{"--reuid=" + std::to_string (kUser), "--regid=" + std::to_string (kGroup),
+                                         "--clear-groups", "--", KORVA_TOOL_BINARY};
         command.insert (command.end(), args.begin(), args.end());
         return runProcess ("/usr/bin/setpriv", command, work, 30000, environment());
     }
@@ -94,12 +97,13 @@ struct KorvaToolOnFailingDisks : KorvaDeviceTool
     void handOver() const
     {
         ASSERT_EQ (::chmod (root.get().getFullPathName().toRawUTF8(), 0755), 0);
-        for (const auto& folder : { home, work, devices })
+        for (const auto& folder : {home, work, devices})
         {
-            if (! folder.exists())
+            if (!folder.exists())
                 continue; // no virtual KORVA
             ASSERT_EQ (::chown (folder.getFullPathName().toRawUTF8(), kUser, kGroup), 0);
-            for (const auto& entry : juce::RangedDirectoryIterator (folder, true, "*", juce::File::findFilesAndDirectories))
+            for (const auto& entry :
+                 juce::RangedDirectoryIterator (folder, true, "*", juce::File::findFilesAndDirectories))
                 ASSERT_EQ (::lchown (entry.getFile().getFullPathName().toRawUTF8(), kUser, kGroup), 0);
         }
     }
@@ -110,7 +114,7 @@ struct KorvaToolOnFailingDisks : KorvaDeviceTool
 TEST_F (KorvaToolOnFailingDisks, APullTheDataFolderCannotTakeNamesItAndLeavesItAsItWas)
 {
     startSim();
-    for (const auto failing : { Failing::kFull, Failing::kReadOnly, Failing::kNotOurs })
+    for (const auto failing : {Failing::kFull, Failing::kReadOnly, Failing::kNotOurs})
     {
         SCOPED_TRACE (reasonOf (failing));
         ASSERT_TRUE (dataFolder().createDirectory());
@@ -126,12 +130,12 @@ TEST_F (KorvaToolOnFailingDisks, APullTheDataFolderCannotTakeNamesItAndLeavesItA
                 ASSERT_EQ (::chown (kept.getFullPathName().toRawUTF8(), 0, 0), 0);
             }
 
-            const ProcessResult r = korvaAs (failing == Failing::kNotOurs, { "pull", "2" });
+            const ProcessResult r = korvaAs (failing == Failing::kNotOurs, {"pull", "2"});
             EXPECT_EQ (r.exitCode, 1);
-            EXPECT_EQ (r.err, "korva: Could not save the project in " + dataFolder().getFullPathName().toStdString()
-                                  + ": " + reasonOf (failing) + ".\n");
+            EXPECT_EQ (r.err, "korva: Could not save the project in " + dataFolder().getFullPathName().toStdString() +
+                                  ": " + reasonOf (failing) + ".\n");
             EXPECT_EQ (r.out, "");
-            EXPECT_EQ (everythingIn (dataFolder()), juce::StringArray { kept.getFileName() });
+            EXPECT_EQ (everythingIn (dataFolder()), juce::StringArray{kept.getFileName()});
             EXPECT_EQ (bytesOfFile (kept), kKept);
         }
         EXPECT_TRUE (namesIn (tempFolder()).isEmpty()) << namesIn (tempFolder()).joinIntoString (" ");
@@ -139,7 +143,7 @@ TEST_F (KorvaToolOnFailingDisks, APullTheDataFolderCannotTakeNamesItAndLeavesItA
     }
 
     // The KORVA was left ready: the same pull, into a folder the user may write, works.
-    const ProcessResult again = korvaAs (true, { "pull", "2" });
+    const ProcessResult again = korvaAs (true, {"pull", "2"});
     EXPECT_EQ (again.exitCode, 0) << again.err;
     EXPECT_EQ (namesIn (dataFolder()).size(), 1) << again.out;
 }
@@ -153,7 +157,7 @@ TEST_F (KorvaToolOnFailingDisks, RenamingAFileThatCannotBeWrittenNamesItAndChang
     const auto image = projectFile ("Song", 1);
     const Bytes bytes (static_cast<const uint8_t*> (image.getData()),
                        static_cast<const uint8_t*> (image.getData()) + image.getSize());
-    for (const auto failing : { Failing::kReadOnly, Failing::kNotOurs })
+    for (const auto failing : {Failing::kReadOnly, Failing::kNotOurs})
     {
         SCOPED_TRACE (reasonOf (failing));
         ASSERT_TRUE (folder.createDirectory());
@@ -165,12 +169,13 @@ TEST_F (KorvaToolOnFailingDisks, RenamingAFileThatCannotBeWrittenNamesItAndChang
                 ASSERT_EQ (::chown (file.getFullPathName().toRawUTF8(), 0, 0), 0); // only the file is root's
             }
 
-            const ProcessResult r = korvaAs (failing == Failing::kNotOurs, { "rename-file", "projects/song.prj", "Tune" });
+            const ProcessResult r =
+                korvaAs (failing == Failing::kNotOurs, {"rename-file", "projects/song.prj", "Tune"});
             EXPECT_EQ (r.exitCode, 1);
-            EXPECT_EQ (r.err, "korva: Could not rename the project in " + file.getFullPathName().toStdString() + ": "
-                                  + reasonOf (failing) + ".\n");
+            EXPECT_EQ (r.err, "korva: Could not rename the project in " + file.getFullPathName().toStdString() + ": " +
+                                  reasonOf (failing) + ".\n");
             EXPECT_EQ (bytesOfFile (file), bytes);
-            EXPECT_EQ (everythingIn (folder), juce::StringArray { "song.prj" });
+            EXPECT_EQ (everythingIn (folder), juce::StringArray{"song.prj"});
         }
         ASSERT_TRUE (folder.deleteRecursively());
     }
@@ -193,7 +198,7 @@ TEST_F (PageOnFailingDisks, AnImportTheDataFolderCannotTakeNamesItAndLeavesItAsI
 {
     connectAndList();
     const auto kept = dataFolder().getChildFile ("Kept_20260101_120000.prj");
-    for (const auto failing : { Failing::kFull, Failing::kReadOnly })
+    for (const auto failing : {Failing::kFull, Failing::kReadOnly})
     {
         SCOPED_TRACE (reasonOf (failing));
         boxes.clear();
@@ -207,14 +212,13 @@ TEST_F (PageOnFailingDisks, AnImportTheDataFolderCannotTakeNamesItAndLeavesItAsI
         ASSERT_TRUE (runMessageLoopUntil ([&] { return page->getProgressWindow() == nullptr; }, 3000));
         ASSERT_TRUE (runMessageLoopUntil ([&] { return sequencer.getRequestor().isIdle(); }));
         runMessageLoopFor (100); // a second box would have come by now
-        EXPECT_EQ (boxes, (std::vector<std::pair<juce::String, juce::String>> {
-                              { "", "Could not save the project in " + dataFolder().getFullPathName() + ": "
-                                        + reasonOf (failing) + "." } }));
-        EXPECT_EQ (lastSent (HidSequenceManager::kImportProject), status ({ 4, 0x02 })); // the abort
+        EXPECT_EQ (boxes, (std::vector<std::pair<juce::String, juce::String>>{
+                              {"", "Could not save the project in " + dataFolder().getFullPathName() + ": " +
+                                       reasonOf (failing) + "."}}));
+        EXPECT_EQ (lastSent (HidSequenceManager::kImportProject), status ({4, 0x02})); // the abort
         // Full: the header went in, the first pattern did not. Read-only: not even the header.
-        EXPECT_EQ (korva.count (HidSequenceManager::kImportProject) - importsBefore,
-                   failing == Failing::kFull ? 3 : 2);
-        EXPECT_EQ (everythingIn (dataFolder()), juce::StringArray { kept.getFileName() });
+        EXPECT_EQ (korva.count (HidSequenceManager::kImportProject) - importsBefore, failing == Failing::kFull ? 3 : 2);
+        EXPECT_EQ (everythingIn (dataFolder()), juce::StringArray{kept.getFileName()});
         EXPECT_EQ (bytesOfFile (kept), kKept);
     }
 }
@@ -224,7 +228,7 @@ TEST_F (PageOnFailingDisks, AnImportTheDataFolderCannotTakeNamesItAndLeavesItAsI
 TEST_F (PageOnFailingDisks, RenamingOrDeletingOnAReadOnlyFolderNamesTheFileAndChangesNothing)
 {
     writeProject ("Verse_20260101_120000.prj", "Verse", 1);
-    ASSERT_TRUE (waitForPcRows ({ "Verse" }));
+    ASSERT_TRUE (waitForPcRows ({"Verse"}));
     const auto file = dataFolder().getChildFile ("Verse_20260101_120000.prj");
     const auto before = bytesOfFile (file);
     const auto mount = ScopedMount::readOnly (dataFolder());
@@ -237,11 +241,11 @@ TEST_F (PageOnFailingDisks, RenamingOrDeletingOnAReadOnlyFolderNamesTheFileAndCh
     click (page->getPcDeleteButton());
 
     const auto where = file.getFullPathName();
-    EXPECT_EQ (boxes, (std::vector<std::pair<juce::String, juce::String>> {
-                          { "Rename Project", "Could not rename the project in " + where + ": Read-only file system." },
-                          { "Delete Project",
-                            "Could not delete the project file " + where + ": Read-only file system." } }));
+    EXPECT_EQ (boxes,
+               (std::vector<std::pair<juce::String, juce::String>>{
+                   {"Rename Project", "Could not rename the project in " + where + ": Read-only file system."},
+                   {"Delete Project", "Could not delete the project file " + where + ": Read-only file system."}}));
     EXPECT_EQ (bytesOfFile (file), before);
-    EXPECT_EQ (everythingIn (dataFolder()), juce::StringArray { file.getFileName() });
+    EXPECT_EQ (everythingIn (dataFolder()), juce::StringArray{file.getFileName()});
 }
 } // namespace

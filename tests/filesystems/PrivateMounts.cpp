@@ -41,7 +41,8 @@ std::string privateMountsUnavailable()
     return g_unavailable;
 }
 
-ScopedMount::ScopedMount (juce::File folder, std::string error) : m_folder (std::move (folder)), m_error (std::move (error))
+ScopedMount::ScopedMount (juce::File folder, std::string error)
+    : m_folder (std::move (folder)), m_error (std::move (error))
 {
 }
 
@@ -60,21 +61,21 @@ ScopedMount ScopedMount::tmpfs (const juce::File& folder, int bytes)
 {
     const auto options = "size=" + std::to_string (bytes) + ",mode=0755";
     if (::mount ("tmpfs", pathOf (folder), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
-        return { folder, failure ("mounting a tmpfs") };
-    return { folder, {} };
+        return {folder, failure ("mounting a tmpfs")};
+    return {folder, {}};
 }
 
 ScopedMount ScopedMount::readOnly (const juce::File& folder)
 {
     if (::mount (pathOf (folder), pathOf (folder), nullptr, MS_BIND, nullptr) != 0)
-        return { folder, failure ("bind-mounting") };
+        return {folder, failure ("bind-mounting")};
     if (::mount (nullptr, pathOf (folder), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
     {
         const auto error = failure ("remounting read-only");
         ::umount2 (pathOf (folder), MNT_DETACH);
-        return { folder, error };
+        return {folder, error};
     }
-    return { folder, {} };
+    return {folder, {}};
 }
 
 } // namespace korvatest

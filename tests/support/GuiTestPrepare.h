@@ -9,7 +9,7 @@ namespace korvatest
 // program. It only does so for a standalone application.
 inline void prepareGuiTests()
 {
-    juce::JUCEApplicationBase::createInstance = [] () -> juce::JUCEApplicationBase* { return nullptr; };
-    (void) juce::Desktop::getInstance().getDisplays();
+    juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase* { return nullptr; };
+    (void)juce::Desktop::getInstance().getDisplays();
 }
 } // namespace korvatest
