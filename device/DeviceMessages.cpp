@@ -22,6 +22,26 @@ juce::String communicationError (int result)
     return "Communication Error (" + juce::String::formatted ("%04d", result) + ")";
 }
 
+juce::String cannotSaveProject (const infra::FileFailure& failure)
+{
+    return "Could not save the project in " + failure.file.getFullPathName() + ": " + failure.reason() + ".";
+}
+
+juce::String cannotReadProject (const infra::FileFailure& failure)
+{
+    return "Could not read the project file " + failure.file.getFullPathName() + ": " + failure.reason() + ".";
+}
+
+juce::String importFailure (int result, const infra::FileFailure& local)
+{
+    return local.failed() ? cannotSaveProject (local) : requestFailure (result);
+}
+
+juce::String exportFailure (int result, const infra::FileFailure& local)
+{
+    return local.failed() ? cannotReadProject (local) : communicationError (result);
+}
+
 juce::String requestFailure (int result)
 {
     return result == HidSequenceManager::kResultBusy ? juce::String (kBusy) : communicationError (result);

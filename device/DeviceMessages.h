@@ -4,6 +4,8 @@
 // pages show these texts in their boxes and status line; the korva tool
 // prints them. One place, so that both always say the same.
 
+#include "infra/FileTools.h"
+
 #include <juce_core/juce_core.h>
 
 namespace devicemessages
@@ -22,6 +24,19 @@ juce::String cannotOpenDevice (const juce::String& devicePath, int error);
 // "Communication Error (0009)": a result code or transfer result that has no
 // message of its own, as four digits.
 juce::String communicationError (int result);
+
+// A project transfer that failed on the computer's side, not the KORVA's:
+// "Could not save the project in <folder>: <reason>." for an import the
+// folder would not take, "Could not read the project file <file>:
+// <reason>." for an export whose file could not be read to its end.
+juce::String cannotSaveProject (const infra::FileFailure& failure);
+juce::String cannotReadProject (const infra::FileFailure& failure);
+
+// How a project import or export ended badly: the computer's failure when
+// there is one (HidSequenceManager::getLocalFailure), otherwise what the
+// result code says (requestFailure, communicationError).
+juce::String importFailure (int result, const infra::FileFailure& local);
+juce::String exportFailure (int result, const infra::FileFailure& local);
 
 // Project list, delete, rename and project import: "KORVA is busy." for the
 // busy code, otherwise a communication error.

@@ -132,6 +132,25 @@ void HidSequenceManager::sendImportCommand (juce::uint8 command)
     sendDirect (kImportProject, payload);
 }
 
+void HidSequenceManager::discardImportFile()
+{
+    if (m_importTempFile != juce::File())
+        infra::FileTools::remove (m_importTempFile);
+    m_importTempFile = juce::File();
+}
+
+void HidSequenceManager::setLocalFailure (const infra::FileFailure& failure)
+{
+    const juce::ScopedLock lock (m_localFailureLock);
+    m_localFailure = failure;
+}
+
+infra::FileFailure HidSequenceManager::getLocalFailure() const
+{
+    const juce::ScopedLock lock (m_localFailureLock);
+    return m_localFailure;
+}
+
 void HidSequenceManager::onImportProject (const juce::MemoryBlock& data)
 {
     constexpr juce::uint8 kNext = 0x01, kAbort = 0x02;
@@ -141,14 +160,26 @@ void HidSequenceManager::onImportProject (const juce::MemoryBlock& data)
     {
         if (m_importCancel)
         {
+            discardImportFile();
             sendImportCommand (kAbort);
             return;
         }
 
         const auto abortWith = [this] (int result) {
             m_importFailed = true;
+            discardImportFile();
             sendImportCommand (kAbort);
             notify ([&] (HidSequenceManagerListener& l) { l.importProjectDataResponsed (result); });
+        };
+        // A block the data folder would not take: the failure names the folder.
+        const auto writeBlock = [this, &abortWith] (const juce::MemoryBlock& block) {
+            if (m_importTempFile == juce::File())
+                return abortWith (kResultDataError); // a pattern before any header
+            int error = 0;
+            if (ProjectDataManager::writeBlockToFile (m_importTempFile, block, &error))
+                return sendImportCommand (kNext);
+            setLocalFailure ({ m_importTempFile.getParentDirectory(), error, {} });
+            abortWith (kResultDataError);
         };
 
         if (ProjectDataManager::isProjectHeader (data))
@@ -158,12 +189,15 @@ void HidSequenceManager::onImportProject (const juce::MemoryBlock& data)
 
             m_importPatternTotal = ProjectDataManager::countPatterns (data);
             m_importPatternCount = 0;
-            m_importTempFile = projects->prepareTempProjectFile();
-            if (ProjectDataManager::writeBlockToFile (m_importTempFile, data))
-                sendImportCommand (kNext);
-            else
-                abortWith (kResultDataError);
-            return;
+            discardImportFile();
+            infra::FileFailure failure;
+            m_importTempFile = projects->beginImport (failure);
+            if (failure.failed())
+            {
+                setLocalFailure (failure);
+                return abortWith (kResultDataError);
+            }
+            return writeBlock (data);
         }
 
         if (ProjectDataManager::isPatternBlock (data))
@@ -172,15 +206,18 @@ void HidSequenceManager::onImportProject (const juce::MemoryBlock& data)
                 return abortWith (kResultLengthError);
 
             ++m_importPatternCount;
-            if (ProjectDataManager::writeBlockToFile (m_importTempFile, data))
-                sendImportCommand (kNext);
-            else
-                abortWith (kResultDataError);
-            return;
+            return writeBlock (data);
         }
 
         finishRequest();
         notify ([] (HidSequenceManagerListener& l) { l.importProjectDataResponsed (kResultDataError); });
+        return;
+    }
+
+    if (m_importFailed)
+    {
+        // The device's answer to the abort of a failure already reported.
+        finishRequest();
         return;
     }
 
@@ -192,15 +229,21 @@ void HidSequenceManager::onImportProject (const juce::MemoryBlock& data)
             {
                 result = kResultOK; // cancelled by the user: nothing is saved, nothing went wrong
             }
-            else if (m_importFailed || m_importPatternCount.load() != m_importPatternTotal.load())
+            else if (m_importPatternCount.load() != m_importPatternTotal.load() || m_importTempFile == juce::File())
             {
                 // The device calls it complete, but the project did not arrive whole.
                 result = kResultDataError;
             }
             else
             {
-                const auto saved = projects->saveTempProjectToDataDirectory();
-                result = saved.existsAsFile() ? kResultOK : kResultDataError;
+                infra::FileFailure failure;
+                const auto folder = m_importTempFile.getParentDirectory();
+                const auto saved = projects->saveToFolder (m_importTempFile, folder, &failure);
+                if (saved == juce::File())
+                    setLocalFailure (failure);
+                else
+                    m_importTempFile = juce::File();
+                result = saved != juce::File() ? kResultOK : kResultDataError;
             }
             break;
         case 0: result = kResultRefused; break;
@@ -240,8 +283,10 @@ void HidSequenceManager::onExportProject (const juce::MemoryBlock& data)
         else if (m_exportPatternIndex.load() < m_exportPatternTotal.load())
         {
             juce::MemoryBlock block;
-            if (! ProjectDataManager::readPatternBlock (m_exportFile, block, m_exportPatternIndex.load()))
+            infra::FileFailure failure;
+            if (! ProjectDataManager::readPatternBlock (m_exportFile, block, m_exportPatternIndex.load(), &failure))
             {
+                setLocalFailure (failure);
                 sendDirect (kExportProject, oneByte (0x01));
                 m_exportFinished = true;
                 m_exportReadFailed = true;
@@ -354,6 +399,7 @@ void HidSequenceManager::onPushedProject (const juce::MemoryBlock& data)
                          && projects->saveToDataDirectory (temp).existsAsFile()
                      ? kResultOK
                      : kResultDataError;
+        temp.deleteFile();
     }
     notify ([&] (HidSequenceManagerListener& l) { l.receivedProjectDataResponsed (result); });
 }

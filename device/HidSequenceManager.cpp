@@ -187,6 +187,7 @@ void HidSequenceManager::finishRequest()
             stopTimer (kImportProgressTimer);
             m_requestFinished = true;
             m_importCancel = false;
+            discardImportFile(); // a finished import was moved to its name already
             break;
         case kExportProject:
             stopTimer (kExportProgressTimer);
@@ -277,6 +278,7 @@ void HidSequenceManager::requestImportProjectData (juce::uint8 projectIndex)
         infra::debugPrint ("Canceling ImportProjectData");
         return;
     }
+    setLocalFailure ({});
     m_importPending = true;
     m_importFailed = false;
     m_importProjectIndex = projectIndex;
@@ -295,6 +297,7 @@ void HidSequenceManager::requestQueryExportableProject (juce::File prjFile, int 
         infra::debugPrint ("Requested ExportProjectData");
         return;
     }
+    setLocalFailure ({});
     m_exportFile = prjFile;
     reserve (kQueryExportProject, bytes ({ (patternCount >> 8) & 0xFF, patternCount & 0xFF }), 1);
 }
@@ -310,9 +313,12 @@ void HidSequenceManager::requestExportProjectData()
         return;
     }
 
+    // The file may have changed or gone since it was listed.
     juce::MemoryBlock header;
-    if (! ProjectDataManager::readProjectHeader (m_exportFile, header))
+    infra::FileFailure failure;
+    if (! ProjectDataManager::readProjectHeader (m_exportFile, header, &failure))
     {
+        setLocalFailure (failure);
         notify ([] (HidSequenceManagerListener& l) { l.readProjectFileErrorOccurred(); });
         return;
     }

@@ -9,6 +9,7 @@
 #include "device/HidSequenceManagerListener.h"
 #include "device/HidSequenceRequestor.h"
 #include "infra/AsyncTask.h"
+#include "infra/FileTools.h"
 #include "patterns/PatternConversions.h"
 
 #include <atomic>
@@ -116,6 +117,14 @@ public:
 
     HidSequenceRequestor& getRequestor() noexcept { return *m_requestor; }
 
+    // What failed on the computer's side of the project import or export
+    // under way or ended last: the folder the project could not be saved in,
+    // or the project file that could not be read, and why. Empty when that
+    // side did not fail (the result code then tells what the KORVA did). Set
+    // before the listeners hear of the failure; a listener reads it in its
+    // call, before the next transfer can replace it.
+    infra::FileFailure getLocalFailure() const;
+
     bool isConnected() const noexcept { return m_connected.load(); }
 
     // Progress of the current request (0 .. 1) and its end signal, read by the
@@ -166,6 +175,9 @@ private:
     void onPushedProject (const juce::MemoryBlock& data);
     void onVersionInfo();
     void sendImportCommand (juce::uint8 command);
+    // Removes what an import assembled so far: nothing unfinished stays in the data folder.
+    void discardImportFile();
+    void setLocalFailure (const infra::FileFailure& failure);
 
     void notify (const std::function<void (HidSequenceManagerListener&)>& call);
 
@@ -199,6 +211,9 @@ private:
     std::atomic<int> m_exportPatternIndex { 0 };
 
     juce::File m_patternFile;
+
+    mutable juce::CriticalSection m_localFailureLock;
+    infra::FileFailure m_localFailure;
 
     // The request that went out and whose start the message thread still has to announce.
     std::atomic<juce::uint8> m_startedType { HidSequenceRequestor::kNone };

@@ -43,9 +43,12 @@ juce::String checkExport (const juce::String& projectName)
                                                                     : juce::String();
 }
 
-juce::String fileInUse (ProjectAction action)
+juce::String cannotChangeFile (ProjectAction action, const juce::File& file, int error)
 {
-    return couldNot (action, "The file is open in another program.");
+    const infra::FileFailure failure { file, error, {} };
+    return juce::String (action == ProjectAction::kRename ? "Could not rename the project in "
+                                                          : "Could not delete the project file ")
+           + file.getFullPathName() + ": " + failure.reason() + ".";
 }
 
 juce::String deleteQuestion (const juce::String& projectName)

@@ -39,8 +39,11 @@ juce::String checkDeviceAction (ProjectAction action, bool connected, int index)
 // carry exactly that name.
 juce::String checkExport (const juce::String& projectName);
 
-// Renaming or deleting a project file failed.
-juce::String fileInUse (ProjectAction action);
+// Renaming the project in a file, or deleting the file, failed for the
+// system's reason `error` (errno): "Could not rename the project in <file>:
+// Permission denied.", "Could not delete the project file <file>: Read-only
+// file system."
+juce::String cannotChangeFile (ProjectAction action, const juce::File& file, int error);
 
 // "Deleting project <name>. Are you sure?"
 juce::String deleteQuestion (const juce::String& projectName);

@@ -4,7 +4,7 @@
 #include "infra/FileTools.h"
 #include "projects/ProjectListModels.h"
 
-#include <cstdio>
+#include <cerrno>
 #include <mutex>
 
 ProjectDataManager* ProjectDataManager::s_instance = nullptr;
@@ -22,8 +22,7 @@ ProjectDataManager::ProjectDataManager() : TaskDrivenThread ("ProjectDataManager
 {
     dataDirectory = [] { return DirectorySettingManager::getInstance()->getDataDirectoryFile(); };
 
-    // A project left half-assembled by an interrupted import is of no use.
-    getTempProjectFile().deleteFile();
+    // A project left half-assembled by an interrupted push is of no use.
     getPushedProjectFile().deleteFile();
 
     startTaskThread (infra::limitPriority (0, "ProjectDataManager::ProjectDataManager"));
@@ -36,68 +35,85 @@ ProjectDataManager::~ProjectDataManager()
         s_instance = nullptr;
 }
 
-juce::File ProjectDataManager::getTempProjectFile() const
+juce::File ProjectDataManager::beginImport (infra::FileFailure& failure)
 {
-    const juce::ScopedLock lock (m_lock);
-    if (m_tempFile == juce::File())
+    const auto folder = dataDirectory ? dataDirectory() : juce::File();
+    failure = { folder, 0, {} };
+    if (folder == juce::File())
     {
-        auto* app = juce::JUCEApplicationBase::getInstance();
-        const juce::String appName = app != nullptr ? app->getApplicationName() : juce::String ("KORVA Manager");
-        m_tempFile = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
-                                                   .getChildFile ("MELDRA")
-                                                   .getChildFile (appName)
-                                                   .getChildFile ("Temp")
-                                                   .getChildFile ("tempProject.prj");
+        failure.ownReason = "No data folder is chosen";
+        return {};
     }
-    return m_tempFile;
-}
-
-juce::File ProjectDataManager::prepareTempProjectFile()
-{
-    const auto file = getTempProjectFile();
-    infra::FileTools::createAnyhow (file, false);
-    return file;
+    const auto file = folder.getChildFile (kImportFileName);
+    failure.error = infra::FileTools::makeFolders (folder);
+    if (failure.error == 0)
+        failure.error = infra::FileTools::truncate (file);
+    return failure.failed() ? juce::File() : file;
 }
 
 juce::File ProjectDataManager::getPushedProjectFile() const
 {
-    return getTempProjectFile().getSiblingFile ("tempPushedProject.prj");
+    const juce::ScopedLock lock (m_lock);
+    if (m_tempFolder == juce::File())
+    {
+        auto* app = juce::JUCEApplicationBase::getInstance();
+        const juce::String appName = app != nullptr ? app->getApplicationName() : juce::String ("KORVA Manager");
+        m_tempFolder = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
+                           .getChildFile ("MELDRA")
+                           .getChildFile (appName)
+                           .getChildFile ("Temp");
+    }
+    return m_tempFolder.getChildFile ("tempPushedProject.prj");
 }
 
-bool ProjectDataManager::writeBlockToFile (const juce::File& file, const juce::MemoryBlock& bytes)
+bool ProjectDataManager::writeBlockToFile (const juce::File& file, const juce::MemoryBlock& bytes, int* error)
 {
-    juce::FileOutputStream out (file, 16384);
-    if (! out.openedOk())
-        return false;
-    const bool written = out.write (bytes.getData(), bytes.getSize());
-    out.flush();
-    return written && ! out.getStatus().failed();
+    const int result = infra::FileTools::append (file, bytes.getData(), bytes.getSize());
+    if (error != nullptr)
+        *error = result;
+    return result == 0;
 }
 
 namespace
 {
-bool readBlockAt (const juce::File& file, juce::MemoryBlock& block, juce::int64 position)
+// Reads block `index` into a zeroed 4096-byte block. A short block counts
+// when `whole` is false and anything came; `failure` says why not.
+bool readBlockAt (const juce::File& file, juce::MemoryBlock& block, int index, bool whole, infra::FileFailure* failure)
 {
     block.setSize ((size_t) ProjectDataManager::kBlockSize, true);
     block.fillWith (0);
 
-    juce::FileInputStream in (file);
-    if (! in.openedOk() || ! in.setPosition (position))
-        return false;
-    return in.read (block.getData(), ProjectDataManager::kBlockSize) > 0;
+    size_t got = 0;
+    const int error = infra::FileTools::readAt (file, (juce::int64) ProjectDataManager::kBlockSize * index,
+                                                block.getData(), (size_t) ProjectDataManager::kBlockSize, got);
+    const bool enough = whole ? got == (size_t) ProjectDataManager::kBlockSize : got > 0;
+    if (failure != nullptr)
+        *failure = { file, error, error == 0 && ! enough ? ProjectDataManager::kEndedEarly : "" };
+    return error == 0 && enough;
+}
+
+bool notAProject (const juce::File& file, infra::FileFailure* failure)
+{
+    if (failure != nullptr)
+        *failure = { file, 0, ProjectDataManager::kNotAProject };
+    return false;
 }
 } // namespace
 
-bool ProjectDataManager::readProjectHeader (const juce::File& file, juce::MemoryBlock& block)
+bool ProjectDataManager::readProjectHeader (const juce::File& file, juce::MemoryBlock& block,
+                                            infra::FileFailure* failure)
 {
-    return readBlockAt (file, block, 0) && isProjectHeader (block);
+    if (! readBlockAt (file, block, 0, false, failure))
+        return false;
+    return isProjectHeader (block) || notAProject (file, failure);
 }
 
-bool ProjectDataManager::readPatternBlock (const juce::File& file, juce::MemoryBlock& block, int i)
+bool ProjectDataManager::readPatternBlock (const juce::File& file, juce::MemoryBlock& block, int i,
+                                           infra::FileFailure* failure)
 {
-    if (i < 0)
+    if (i < 0 || ! readBlockAt (file, block, i + 1, true, failure))
         return false;
-    return readBlockAt (file, block, (juce::int64) kBlockSize * (i + 1)) && isPatternBlock (block);
+    return isPatternBlock (block) || notAProject (file, failure);
 }
 
 int ProjectDataManager::countPatterns (const juce::MemoryBlock& block)
@@ -139,23 +155,17 @@ juce::String ProjectDataManager::readProjectName (const juce::MemoryBlock& block
     return name;
 }
 
-bool ProjectDataManager::writeProjectName (const juce::File& file, const juce::String& name)
+bool ProjectDataManager::writeProjectName (const juce::File& file, const juce::String& name, int* error)
 {
-    if (! file.existsAsFile())
-        return false;
-
     char field[kNameField] = {};
     const auto* utf8 = name.toRawUTF8();
     for (size_t i = 0; i < (size_t) kMaxNameLength && utf8[i] != 0; ++i)
         field[i] = utf8[i];
 
-    // The stream opens an existing file without truncating it.
-    juce::FileOutputStream out (file, 16384);
-    if (! out.openedOk() || ! out.setPosition (kNameOffset))
-        return false;
-    const bool written = out.write (field, sizeof (field));
-    out.flush();
-    return written && ! out.getStatus().failed();
+    const int result = infra::FileTools::writeAt (file, kNameOffset, field, sizeof (field));
+    if (error != nullptr)
+        *error = result;
+    return result == 0;
 }
 
 namespace
@@ -169,53 +179,59 @@ juce::String fileNameSafe (const juce::String& name)
     return safe;
 }
 
-// Renames where it can; across file systems it copies to a hidden file in
-// the destination folder first, so the folder never shows a partial project.
-bool moveInto (const juce::File& source, const juce::File& destination)
-{
-    if (std::rename (source.getFullPathName().toRawUTF8(), destination.getFullPathName().toRawUTF8()) == 0)
-        return true;
-
-    const auto part = destination.getSiblingFile ("." + destination.getFileName() + ".part");
-    if (! source.copyFileTo (part))
-    {
-        part.deleteFile();
-        return false;
-    }
-    if (std::rename (part.getFullPathName().toRawUTF8(), destination.getFullPathName().toRawUTF8()) != 0)
-    {
-        part.deleteFile();
-        return false;
-    }
-    source.deleteFile();
-    return true;
-}
 } // namespace
 
-juce::File ProjectDataManager::saveTempProjectToDataDirectory()
+juce::File ProjectDataManager::saveToDataDirectory (const juce::File& finished, infra::FileFailure* failure)
 {
-    return saveToDataDirectory (getTempProjectFile());
+    return saveToFolder (finished, dataDirectory ? dataDirectory() : juce::File(), failure);
 }
 
-juce::File ProjectDataManager::saveToDataDirectory (const juce::File& temp)
+juce::File ProjectDataManager::saveToFolder (const juce::File& finished, const juce::File& folder,
+                                             infra::FileFailure* failure)
 {
-    return saveToFolder (temp, dataDirectory ? dataDirectory() : juce::File());
-}
-
-juce::File ProjectDataManager::saveToFolder (const juce::File& temp, const juce::File& folder)
-{
-    if (folder == juce::File() || ! temp.existsAsFile())
+    infra::FileFailure ignored;
+    auto& why = failure != nullptr ? *failure : ignored;
+    why = { folder, 0, {} };
+    if (folder == juce::File())
+    {
+        why.ownReason = "No data folder is chosen";
+        return {};
+    }
+    if ((why.error = infra::FileTools::makeFolders (folder)) != 0)
+        return {};
+    if ((why.error = infra::FileTools::sync (finished)) != 0)
         return {};
 
-    if (! folder.isDirectory() && ! infra::FileTools::createParents (folder, false))
-        return {};
-
+    // By a rename where it can; across file systems through a hidden copy in
+    // the folder first, so that the folder never shows a partial project.
     const auto base = fileNameSafe (getProjectName()) + "_" + juce::Time::getCurrentTime().formatted ("%Y%m%d_%H%M%S");
-    auto destination = folder.getChildFile (base + ".prj");
-    for (int n = 2; destination.exists(); ++n)
-        destination = folder.getChildFile (base + "_" + juce::String (n) + ".prj");
-
-    return moveInto (temp, destination) ? destination : juce::File();
+    const auto copy = folder.getChildFile ("." + base + ".prj.part");
+    auto from = finished;
+    for (int n = 1; n <= 1000; ++n)
+    {
+        const auto destination =
+            folder.getChildFile (base + (n > 1 ? "_" + juce::String (n) : juce::String()) + ".prj");
+        why.error = infra::FileTools::renameWithoutReplacing (from, destination);
+        if (why.error == EXDEV && from == finished)
+        {
+            infra::FileTools::remove (copy);
+            why.error = infra::FileTools::copyWithoutReplacing (finished, copy);
+            if (why.error != 0)
+                return {};
+            from = copy;
+            why.error = infra::FileTools::renameWithoutReplacing (from, destination);
+        }
+        if (why.error == EEXIST)
+            continue;
+        if (why.error != 0)
+            break;
+        if (from != finished)
+            infra::FileTools::remove (finished);
+        return destination;
+    }
+    if (from != finished)
+        infra::FileTools::remove (from);
+    return {};
 }
 
 bool ProjectDataManager::isValidProjectName (const juce::String& name)

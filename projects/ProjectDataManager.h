@@ -2,10 +2,13 @@
 
 // Project files on the computer: the .prj format (the device's 4096-byte
 // blocks stored unchanged: a header block, then one block per pattern), the
-// temporary file an import is assembled in, the naming of finished projects,
+// hidden file an import is assembled in, the naming of finished projects,
 // the name checks, and the capacity figures of the last project-info answer.
+// The file operations say why they failed (the system's reason), for the
+// messages that name the file or folder.
 
 #include "infra/AsyncTask.h"
+#include "infra/FileTools.h"
 
 #include <atomic>
 
@@ -22,20 +25,30 @@ public:
     ProjectDataManager();
     ~ProjectDataManager() override;
 
-    // The file an import is assembled in, below the per-user application data.
-    juce::File getTempProjectFile() const;
-    // Creates the temporary file afresh (empty) and returns it.
-    juce::File prepareTempProjectFile();
-    // Where a project the device pushes unasked is assembled: beside the
-    // import's file, so that a push during an import leaves the import whole.
+    // An import is assembled in a hidden file of the data folder, so that a
+    // folder that cannot take the project shows so at the first block (the
+    // failure names the folder), and the finished project reaches its name
+    // by a rename. Creates the file afresh (empty); a null file and the
+    // failure when it cannot be.
+    juce::File beginImport (infra::FileFailure& failure);
+    static constexpr const char* kImportFileName = ".korva-import.prj.part";
+    // Where a project the device pushes unasked is assembled: in the
+    // temporary folder, so that a push during an import leaves the import whole.
     juce::File getPushedProjectFile() const;
 
-    // Appends the bytes to the file; false when anything could not be written.
-    static bool writeBlockToFile (const juce::File& file, const juce::MemoryBlock& bytes);
-    // Block 0 of a .prj file; true when something was read and it is a header.
-    static bool readProjectHeader (const juce::File& file, juce::MemoryBlock& block);
-    // Pattern block i of a .prj file; true when something was read and it is a pattern block.
-    static bool readPatternBlock (const juce::File& file, juce::MemoryBlock& block, int i);
+    // Appends the bytes to an existing file; false (and the errno) when
+    // anything could not be written.
+    static bool writeBlockToFile (const juce::File& file, const juce::MemoryBlock& bytes, int* error = nullptr);
+    // Block 0 of a .prj file; true when something was read and it is a
+    // header (a short one is padded with zeros).
+    static bool readProjectHeader (const juce::File& file, juce::MemoryBlock& block,
+                                   infra::FileFailure* failure = nullptr);
+    // Pattern block i of a .prj file; true when the whole block was read
+    // and it is a pattern block.
+    static bool readPatternBlock (const juce::File& file, juce::MemoryBlock& block, int i,
+                                  infra::FileFailure* failure = nullptr);
+    static constexpr const char* kEndedEarly = "The file ended early";
+    static constexpr const char* kNotAProject = "Not a project file";
 
     // Set bits of the sixteen 64-bit pattern bitmaps; -1 for a short block.
     static int countPatterns (const juce::MemoryBlock& block);
@@ -45,18 +58,21 @@ public:
     static juce::String readProjectName (const juce::MemoryBlock& block);
     // Rewrites the name field of a .prj file in place (the name, a NUL, zero
     // padding; at most 32 characters are kept). Nothing else in the file
-    // changes. False when the file could not be opened or written.
-    static bool writeProjectName (const juce::File& file, const juce::String& name);
+    // changes, and nothing at all when it cannot be opened for writing.
+    // False (and the errno) when the file could not be written; never
+    // creates one.
+    static bool writeProjectName (const juce::File& file, const juce::String& name, int* error = nullptr);
 
-    // Moves the finished import into the data folder as
+    // Moves a finished file into the data folder as
     // "<name>_<yyyymmdd_hhmmss>.prj". A file of that name is never replaced:
     // the new one gets a numbered suffix. Returns the file, or a null file
-    // when the project could not be stored.
-    juce::File saveTempProjectToDataDirectory();
-    // The same for another finished file (a pushed project).
-    juce::File saveToDataDirectory (const juce::File& finished);
-    // The same into another folder (the korva tool's backups).
-    juce::File saveToFolder (const juce::File& finished, const juce::File& folder);
+    // and the failure (about the folder) when the project could not be
+    // stored; the folder is then as it was.
+    juce::File saveToDataDirectory (const juce::File& finished, infra::FileFailure* failure = nullptr);
+    // The same into another folder (a finished import: the folder it was
+    // assembled in; the korva tool's copies).
+    juce::File saveToFolder (const juce::File& finished, const juce::File& folder,
+                             infra::FileFailure* failure = nullptr);
 
     // Every byte of the UTF-8 form in 1 .. 127 and none of \ / : * ? " < > | ~.
     static bool isValidProjectName (const juce::String& name);
@@ -78,7 +94,7 @@ public:
 private:
     mutable juce::CriticalSection m_lock;
     juce::String m_projectName;
-    mutable juce::File m_tempFile;
+    mutable juce::File m_tempFolder;
 
     static ProjectDataManager* s_instance;
 

@@ -328,9 +328,9 @@ void ProjectView::renamePcProject()
         return;
     }
 
-    if (! ProjectDataManager::writeProjectName (file, newName))
+    if (int error = 0; ! ProjectDataManager::writeProjectName (file, newName, &error))
     {
-        message (kRenameTitle, projectchecks::fileInUse (ProjectAction::kRename));
+        message (kRenameTitle, projectchecks::cannotChangeFile (ProjectAction::kRename, file, error));
         return;
     }
     m_pcList.refresh();
@@ -347,10 +347,10 @@ void ProjectView::deletePcProject()
     if (! confirm (kDeleteTitle, projectchecks::deleteQuestion (name)) || safe == nullptr)
         return;
 
-    if (file.deleteFile())
+    if (const int error = infra::FileTools::remove (file); error == 0)
         m_pcList.refresh();
     else
-        message (kDeleteTitle, projectchecks::fileInUse (ProjectAction::kDelete));
+        message (kDeleteTitle, projectchecks::cannotChangeFile (ProjectAction::kDelete, file, error));
 }
 
 //==============================================================================
@@ -430,15 +430,25 @@ void ProjectView::renameProjectResponsed (int result)
         message (kRenameTitle, devicemessages::requestFailure (result));
 }
 
+// A transfer's end. What failed on the computer's side is read on the
+// sequencer's thread, in its call, before another transfer can replace it.
 void ProjectView::importProjectDataResponsed (int result)
 {
-    if (infra::hop (m_taskBox, [this, result] { importProjectDataResponsed (result); }))
+    transferEnded (result == HidSequenceManager::kResultOK
+                       ? juce::String()
+                       : devicemessages::importFailure (result, m_sequencer.getLocalFailure()),
+                   true);
+}
+
+void ProjectView::transferEnded (const juce::String& failure, bool imported)
+{
+    if (infra::hop (m_taskBox, [this, failure, imported] { transferEnded (failure, imported); }))
         return;
 
-    if (result == HidSequenceManager::kResultOK)
+    if (failure.isNotEmpty())
+        message ({}, failure);
+    else if (imported)
         m_pcList.refresh();
-    else
-        message ({}, devicemessages::requestFailure (result));
 }
 
 void ProjectView::queryExportProjectResponsed (int result)
@@ -452,17 +462,16 @@ void ProjectView::queryExportProjectResponsed (int result)
 
 void ProjectView::exportProjectDataResponsed (int result)
 {
-    if (infra::hop (m_taskBox, [this, result] { exportProjectDataResponsed (result); }))
-        return;
-    if (result != HidSequenceManager::kResultOK)
-        message ({}, communicationError (result));
+    // A file that could not be read was told of as it happened.
+    if (result != HidSequenceManager::kResultOK && ! m_sequencer.getLocalFailure().failed())
+        transferEnded (communicationError (result), false);
 }
 
 void ProjectView::readProjectFileErrorOccurred()
 {
-    if (infra::hop (m_taskBox, [this] { readProjectFileErrorOccurred(); }))
-        return;
     infra::debugPrint ("readProjectFileErrorOccurred");
+    if (const auto local = m_sequencer.getLocalFailure(); local.failed())
+        transferEnded (devicemessages::cannotReadProject (local), false);
 }
 
 void ProjectView::deleteProjectRequestStarted()

@@ -93,6 +93,9 @@ private:
     void deletePcProject();
 
     static juce::String communicationError (int result);
+    // Any thread: on the message thread, shows the failure of a transfer,
+    // or lists the data folder afresh after an import.
+    void transferEnded (const juce::String& failure, bool imported);
 
     HidSequenceManager& m_sequencer;
     KorvaProjectListModel& m_korvaModel;

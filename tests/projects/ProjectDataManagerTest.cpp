@@ -83,11 +83,14 @@ TEST (ProjectDataManager, FinishedImportsAreNamedAndNeverReplaceAFile)
     std::vector<juce::File> saved;
     for (int i = 0; i < 2; ++i)
     {
-        const auto temp = manager.prepareTempProjectFile();
+        infra::FileFailure failure;
+        const auto temp = manager.beginImport (failure);
+        ASSERT_FALSE (failure.failed()) << failure.reason();
+        EXPECT_EQ (temp.getParentDirectory(), tmp / "data/MELDRA/KORVA"); // assembled where it is going
         ASSERT_TRUE (ProjectDataManager::writeBlockToFile (temp, projectHeader ("Live", 1)));
         ASSERT_TRUE (ProjectDataManager::writeBlockToFile (temp, patternBlock (i)));
-        saved.push_back (manager.saveTempProjectToDataDirectory());
-        ASSERT_TRUE (saved.back().existsAsFile());
+        saved.push_back (manager.saveToDataDirectory (temp, &failure));
+        ASSERT_TRUE (saved.back().existsAsFile()) << failure.reason();
         EXPECT_FALSE (temp.exists());
     }
 
@@ -106,22 +109,20 @@ TEST (ProjectDataManager, DeviceNamesNeverLeaveTheDataFolder)
     manager.dataDirectory = [&] { return tmp / "data"; };
     manager.setProjectName ("../../escape");
 
-    const auto temp = manager.prepareTempProjectFile();
+    infra::FileFailure failure;
+    const auto temp = manager.beginImport (failure);
     ASSERT_TRUE (ProjectDataManager::writeBlockToFile (temp, projectHeader ("x", 0)));
-    const auto saved = manager.saveTempProjectToDataDirectory();
+    const auto saved = manager.saveToDataDirectory (temp);
     ASSERT_TRUE (saved.existsAsFile());
     EXPECT_EQ (saved.getParentDirectory(), tmp / "data");
 }
 
 TEST (ProjectDataManager, ALeftOverTemporaryFileIsDeletedAtStart)
 {
-    const juce::File temp = ProjectDataManager().getTempProjectFile();
     const juce::File pushed = ProjectDataManager().getPushedProjectFile();
-    temp.getParentDirectory().createDirectory();
-    temp.replaceWithText ("interrupted import");
+    pushed.getParentDirectory().createDirectory();
     pushed.replaceWithText ("interrupted push");
     ProjectDataManager fresh;
-    EXPECT_FALSE (temp.exists());
     EXPECT_FALSE (pushed.exists());
 }
 

@@ -3,11 +3,13 @@
 #include "projects/ProjectDataManager.h"
 #include "projects/ProjectView.h"
 #include "tests/projects/ProjectFixtures.h"
+#include "tests/projects/ProjectPageFixture.h"
 #include "tests/support/MessageLevelKorva.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <linux/fs.h>
 #include <fcntl.h>
 #include <regex>
@@ -18,123 +20,6 @@ using namespace korvatest;
 
 namespace
 {
-juce::MemoryBlock status (std::initializer_list<int> values)
-{
-    return bytesOf (values);
-}
-
-// The KORVA as far as the project page needs it: a project list, delete and
-// rename, import of its projects block by block, and export into it. Answers
-// on the transport's thread.
-class FakeKorva
-{
-public:
-    struct Project
-    {
-        int index;
-        juce::String name;
-        int patterns;
-    };
-
-    void setProjects (std::vector<Project> projects, int current = 0, int projectRoom = 10, int patternRoom = 1000)
-    {
-        std::lock_guard<std::mutex> lock (m_mutex);
-        m_projects = std::move (projects);
-        m_current = current;
-        m_projectRoom = projectRoom;
-        m_patternRoom = patternRoom;
-    }
-
-    // The status byte that ends a delete or rename (3 done, 2 busy, 0 refused).
-    std::atomic<int> editStatus { 3 };
-    // The answer to "is there room for this project?" (1 yes, 0 no, 2 busy).
-    std::atomic<int> exportRoom { 1 };
-    // While closed, the device holds back its answer to the block after the header.
-    std::atomic<bool> gateOpen { true };
-    std::atomic<juce::uint32> editEndTime { 0 };
-    std::vector<juce::MemoryBlock> received; // export blocks, transport thread only until read after the end
-
-    std::optional<juce::MemoryBlock> answer (juce::uint8 type, const juce::MemoryBlock& payload)
-    {
-        const auto* p = static_cast<const juce::uint8*> (payload.getData());
-        switch (type)
-        {
-            case HidSequenceManager::kProjectInfo: return projectInfoPayload();
-            case HidSequenceManager::kDeleteProject:
-            case HidSequenceManager::kRenameProject:
-                editEndTime = juce::Time::getMillisecondCounter();
-                return status ({ editStatus.load() });
-            case HidSequenceManager::kImportProject: return importAnswer (p[0], p[1]);
-            case HidSequenceManager::kQueryExportProject: return status ({ exportRoom.load() });
-            case HidSequenceManager::kExportProject:
-                if (payload.getSize() == 4096 && ProjectDataManager::isPatternBlock (payload))
-                    waitForGate();
-                received.push_back (payload);
-                return status ({ 1 });
-            default: return std::nullopt;
-        }
-    }
-
-private:
-    juce::MemoryBlock projectInfoPayload()
-    {
-        std::lock_guard<std::mutex> lock (m_mutex);
-        juce::MemoryBlock payload;
-        const auto add = [&payload] (int v) {
-            const auto b = (juce::uint8) v;
-            payload.append (&b, 1);
-        };
-        add ((int) m_projects.size());
-        for (const auto& project : m_projects)
-        {
-            add (project.index);
-            add (project.patterns >> 8);
-            add (project.patterns & 0xFF);
-            juce::uint8 name[33] = {};
-            std::memcpy (name, project.name.toRawUTF8(), std::min<size_t> (project.name.getNumBytesAsUTF8(), 32));
-            payload.append (name, 33);
-        }
-        add (m_projectRoom);
-        add (m_patternRoom >> 8);
-        add (m_patternRoom & 0xFF);
-        add (m_current);
-        return payload;
-    }
-
-    std::optional<juce::MemoryBlock> importAnswer (int index, int command)
-    {
-        if (command == 0x02) // abort: the device confirms
-            return status ({ 1 });
-        if (command == 0x00)
-        {
-            std::lock_guard<std::mutex> lock (m_mutex);
-            m_sending.reset();
-            for (const auto& project : m_projects)
-                if (project.index == index)
-                    m_sending = projectFile (project.name, project.patterns);
-            m_nextBlock = 0;
-        }
-        if (command == 0x01 && m_nextBlock == 1)
-            waitForGate();
-
-        std::lock_guard<std::mutex> lock (m_mutex);
-        if (m_nextBlock < (int) m_sending.getSize() / 4096)
-            return juce::MemoryBlock (static_cast<const char*> (m_sending.getData()) + 4096 * m_nextBlock++, 4096);
-        return status ({ 1 });
-    }
-
-    void waitForGate()
-    {
-        waitUntil ([this] { return gateOpen.load(); }, 10000);
-    }
-
-    std::mutex m_mutex;
-    std::vector<Project> m_projects;
-    int m_current = 0, m_projectRoom = 10, m_patternRoom = 1000;
-    juce::MemoryBlock m_sending;
-    int m_nextBlock = 0;
-};
-
 // A file that not even root may change or delete, for as long as it lives.
 class ScopedImmutableFile
 {
@@ -163,180 +48,6 @@ private:
 
     juce::File m_file;
     bool m_ok = false;
-};
-
-std::vector<juce::String> rowNames (const ProjectList& list)
-{
-    std::vector<juce::String> names;
-    for (const auto& row : list.getRows())
-        names.push_back (row.name);
-    return names;
-}
-
-struct Page : ::testing::Test
-{
-    TempFolder tmp;
-    FakeKorva device; // answers on the transport's thread: outlives it
-    HidSequenceManager sequencer;
-    MessageLevelKorva korva { sequencer };
-    RecordingListener events;
-    std::unique_ptr<ProjectView> page;
-
-    std::vector<std::pair<juce::String, juce::String>> boxes;
-    std::vector<std::pair<juce::String, juce::String>> questions;
-    bool confirmAnswer = true;
-    std::function<juce::String (const juce::String&, bool)> renameAnswer;
-
-    KorvaProjectListModel& korvaModel = *KorvaProjectListModel::getInstance();
-    PcProjectListModel& pcModel = *PcProjectListModel::getInstance();
-    ProjectDataManager& projects = *ProjectDataManager::getInstance();
-
-    juce::File dataFolder() const { return tmp / "data"; }
-
-    void SetUp() override
-    {
-        dataFolder().createDirectory();
-        DirectorySettingManager::getInstance()->setDataDirectory (dataFolder().getFullPathName());
-        projects.dataDirectory = [] { return DirectorySettingManager::getInstance()->getDataDirectoryFile(); };
-        projects.currentProjectIndex = 0;
-        korvaModel.clear();
-        FlashingMessage::getInstance()->setMessage ({});
-
-        device.setProjects ({ { 4, "Live", 2 }, { 9, "Demo", 0 }, { 2, "Ballad", 1 } }, 2, 12, 900);
-        korva.answer = [this] (juce::uint8 type, const juce::MemoryBlock& payload) {
-            return device.answer (type, payload);
-        };
-        sequencer.setTransport (&korva);
-        sequencer.addListener (&events);
-
-        page = std::make_unique<ProjectView> (sequencer);
-        page->setBounds (0, 0, 815, 348);
-        page->showMessage = [this] (const juce::String& title, const juce::String& text) {
-            boxes.emplace_back (title, text);
-        };
-        page->confirm = [this] (const juce::String& title, const juce::String& text) {
-            questions.emplace_back (title, text);
-            return confirmAnswer;
-        };
-        page->askForName = [this] (const juce::String& name, bool checkDevice) {
-            return renameAnswer ? renameAnswer (name, checkDevice) : name;
-        };
-        page->onTransitioned (true);
-    }
-
-    void TearDown() override
-    {
-        device.gateOpen = true;
-        page.reset();
-        sequencer.removeListener (&events);
-        runMessageLoopFor (100); // a request still waiting goes out while the transport is there
-        FlashingMessage::deleteInstance(); // the main content's to delete in the program
-    }
-
-    // The last message of this type the KORVA received.
-    juce::MemoryBlock lastSent (juce::uint8 type) const
-    {
-        const auto sent = korva.sent();
-        for (auto it = sent.rbegin(); it != sent.rend(); ++it)
-            if (it->first == type)
-                return it->second;
-        return {};
-    }
-
-    void connect()
-    {
-        juce::StringArray ids { "KORVA" };
-        sequencer.onHidConnected (ids);
-        ASSERT_TRUE (runMessageLoopUntil ([&] { return page->getKorvaList().isEnabled(); }));
-    }
-
-    // Connects and waits for the page's poll to fill the device table.
-    void connectAndList()
-    {
-        connect();
-        ASSERT_TRUE (waitForKorvaList());
-    }
-
-    // The device's three projects, as the page shows them after its refresh (in name order).
-    bool waitForKorvaList()
-    {
-        return runMessageLoopUntil (
-            [&] {
-                return rowNames (korvaModel) == std::vector<juce::String> { "Ballad", "Demo", "Live" }
-                       && projects.currentProjectIndex.load() == 2;
-            },
-            4000);
-    }
-
-    void writeProject (const juce::String& fileName, const juce::String& name, int patterns)
-    {
-        const auto bytes = projectFile (name, patterns);
-        ASSERT_TRUE ((dataFolder().getChildFile (fileName)).replaceWithData (bytes.getData(), bytes.getSize()));
-    }
-
-    bool waitForPcRows (const std::vector<juce::String>& names, int timeoutMs = 4000)
-    {
-        return runMessageLoopUntil ([&] { return rowNames (pcModel) == names; }, timeoutMs);
-    }
-
-    void selectKorva (const juce::String& name)
-    {
-        const auto names = rowNames (korvaModel);
-        const auto it = std::find (names.begin(), names.end(), name);
-        ASSERT_NE (it, names.end()) << name;
-        page->getKorvaList().getTable().selectRow ((int) (it - names.begin()));
-    }
-
-    void selectPc (const juce::String& name)
-    {
-        const auto names = rowNames (pcModel);
-        const auto it = std::find (names.begin(), names.end(), name);
-        ASSERT_NE (it, names.end()) << name;
-        page->getPcList().getTable().selectRow ((int) (it - names.begin()));
-    }
-
-    void click (juce::Button& button)
-    {
-        button.triggerClick();
-        runMessageLoopFor (20);
-    }
-
-    bool waitForBox (int timeoutMs = 4000)
-    {
-        return runMessageLoopUntil ([&] { return ! boxes.empty(); }, timeoutMs);
-    }
-
-    bool waitForEvent (const std::string& event, int timeoutMs = 5000)
-    {
-        return runMessageLoopUntil ([&] { return events.has (event); }, timeoutMs);
-    }
-
-    juce::Array<juce::File> savedProjects() const
-    {
-        return dataFolder().findChildFiles (juce::File::findFiles, false, "*.prj");
-    }
-
-    // Counts the pixels of one colour in a part of the page.
-    int countPixels (juce::Rectangle<int> area, juce::Colour colour)
-    {
-        return countPixelsWhere (area, [&] (juce::Colour c) { return c.getARGB() == colour.getARGB(); });
-    }
-
-    // Counts the pixels of text drawn in black (anti-aliased edges included).
-    int countInk (juce::Rectangle<int> area)
-    {
-        return countPixelsWhere (area, [] (juce::Colour c) { return c.getBrightness() < 0.35f; });
-    }
-
-    int countPixelsWhere (juce::Rectangle<int> area, const std::function<bool (juce::Colour)>& test)
-    {
-        const auto image = page->createComponentSnapshot (area, false, 1.0f);
-        int n = 0;
-        for (int y = 0; y < image.getHeight(); ++y)
-            for (int x = 0; x < image.getWidth(); ++x)
-                n += test (image.getPixelAt (x, y));
-        return n;
-    }
 };
 } // namespace
 
@@ -572,6 +283,28 @@ TEST_F (Page, ImportFailuresAreReported)
     }
 }
 
+// A data folder that cannot be made (a file stands where it should be): the
+// import is abandoned at the first block, and the box names the folder and
+// the system's reason, not the KORVA.
+TEST_F (Page, AnImportTheDataFolderCannotTakeNamesTheFolder)
+{
+    (tmp / "blocker").replaceWithText ("a file, not a folder");
+    const auto folder = tmp / "blocker/data";
+    projects.dataDirectory = [folder] { return folder; };
+    connectAndList();
+    selectKorva ("Live");
+    click (page->getImportButton());
+
+    ASSERT_TRUE (waitForBox());
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return page->getProgressWindow() == nullptr; }, 3000));
+    runMessageLoopFor (100); // a second box would have come by now
+    EXPECT_EQ (boxes, (std::vector<std::pair<juce::String, juce::String>>{
+                          {"", "Could not save the project in " + folder.getFullPathName() + ": Not a directory."}}));
+    EXPECT_EQ (lastSent (HidSequenceManager::kImportProject), status ({4, 0x02})); // the abort
+    EXPECT_EQ (korva.count (HidSequenceManager::kImportProject), 2); // the start; the header is answered by the abort
+    EXPECT_EQ (tmp.get().getNumberOfChildFiles (juce::File::findFilesAndDirectories), 2); // blocker, data
+}
+
 TEST_F (Page, ExportSendsTheSelectedFileBlockByBlock)
 {
     writeProject ("Verse_20260101_120000.prj", "Verse", 2);
@@ -663,13 +396,68 @@ TEST_F (Page, CancellingAnExportEndsItWithTheAbortMessage)
     EXPECT_LT (korva.count (HidSequenceManager::kExportProject), 1 + 3 + 1);
 }
 
-TEST_F (Page, AnUnreadableFileIsOnlyTraced)
+// The file changes under an export: gone when the export starts or after
+// the header went, cut short after a pattern or inside one. The export ends
+// with the device's abort and one box that names the file and the reason.
+TEST_F (Page, AFileThatChangesDuringAnExportIsNamedWithTheReason)
 {
-    DebugOutputCapture traces;
-    std::thread sequencerThread ([&] { page->readProjectFileErrorOccurred(); });
-    sequencerThread.join();
-    EXPECT_TRUE (runMessageLoopUntil ([&] { return traces.contains ("readProjectFileErrorOccurred"); }));
-    EXPECT_TRUE (boxes.empty());
+    connectAndList();
+    const auto file = dataFolder().getChildFile ("a.prj");
+    const auto gone = [file] { ASSERT_TRUE (file.deleteFile()); };
+    const auto cutTo = [file] (int size)
+    { return [file, size] { ASSERT_EQ (::truncate (file.getFullPathName().toRawUTF8(), size), 0); }; };
+    struct Case
+    {
+        const char* name;
+        juce::uint8 at; // what the device sees just before the change
+        int block;      // of an export: 0 the header, n pattern n
+        std::function<void()> change;
+        const char* reason;
+        int exportMessages; // that reached the device, the abort included
+    };
+    const Case cases[] = {
+        {"gone at the room check", HidSequenceManager::kQueryExportProject, -1, gone, "No such file or directory", 0},
+        {"gone after the header", HidSequenceManager::kExportProject, 0, gone, "No such file or directory", 2},
+        {"cut after a pattern", HidSequenceManager::kExportProject, 1, cutTo (4096 * 2), "The file ended early", 3},
+        {"cut inside a pattern", HidSequenceManager::kExportProject, 1, cutTo (4096 * 2 + 100), "The file ended early",
+         3},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        boxes.clear();
+        events.clear();
+        writeProject ("a.prj", "Verse", 3);
+        ASSERT_TRUE (waitForPcRows ({"Verse"}));
+        selectPc ("Verse");
+        const int exportsBefore = korva.count (HidSequenceManager::kExportProject);
+        std::atomic<bool> changed{false};
+        device.onMessage = [&] (juce::uint8 type, const juce::MemoryBlock& payload)
+        {
+            const int block = type != HidSequenceManager::kExportProject      ? -1
+                              : ProjectDataManager::isProjectHeader (payload) ? 0
+                                                                              : 1;
+            if (type == c.at && block == c.block && payload.getSize() == (c.block < 0 ? 2u : 4096u) &&
+                !changed.exchange (true))
+                c.change();
+        };
+        click (page->getExportButton());
+
+        ASSERT_TRUE (waitForBox());
+        if (c.exportMessages > 0)
+            ASSERT_TRUE (waitForEvent ("export 1002")); // the device confirmed the abort
+        ASSERT_TRUE (runMessageLoopUntil ([&] { return sequencer.getRequestor().isIdle(); }));
+        runMessageLoopFor (100); // a second box would have come by now
+        device.onMessage = nullptr;
+        EXPECT_EQ (boxes,
+                   (std::vector<std::pair<juce::String, juce::String>>{
+                       {"", "Could not read the project file " + file.getFullPathName() + ": " + c.reason + "."}}));
+        EXPECT_EQ (korva.count (HidSequenceManager::kExportProject) - exportsBefore, c.exportMessages);
+        if (c.exportMessages > 0)
+            EXPECT_EQ (lastSent (HidSequenceManager::kExportProject), status ({1})); // the abort
+        EXPECT_FALSE (events.has ("export 1000"));
+        file.deleteFile();
+    }
 }
 
 //==============================================================================
@@ -898,19 +686,26 @@ TEST_F (Page, AFileThatCannotBeWrittenIsReported)
     if (! locked.ok())
         GTEST_SKIP() << "cannot make a file unchangeable here";
 
+    const auto file = dataFolder().getChildFile ("a.prj");
+    const auto before = projectFile ("Verse", 0);
+
     selectPc ("Verse");
     renameAnswer = [] (const juce::String&, bool) { return juce::String ("Chorus"); };
     click (page->getPcRenameButton());
     ASSERT_EQ (boxes.size(), 1u);
     EXPECT_EQ (boxes[0], (std::pair<juce::String, juce::String> (
-                             "Rename Project", "Could not rename this project. The file is open in another program.")));
+                             "Rename Project", "Could not rename the project in " + file.getFullPathName()
+                                                   + ": Operation not permitted.")));
 
     boxes.clear();
     click (page->getPcDeleteButton());
     ASSERT_EQ (boxes.size(), 1u);
     EXPECT_EQ (boxes[0], (std::pair<juce::String, juce::String> (
-                             "Delete Project", "Could not delete this project. The file is open in another program.")));
-    EXPECT_TRUE ((dataFolder().getChildFile ("a.prj")).existsAsFile());
+                             "Delete Project", "Could not delete the project file " + file.getFullPathName()
+                                                   + ": Operation not permitted.")));
+    juce::MemoryBlock after;
+    ASSERT_TRUE (file.loadFileAsData (after));
+    EXPECT_EQ (after, before);
 }
 
 TEST_F (Page, DeletingAFileAsksFirst)
@@ -1026,21 +821,27 @@ TEST_F (PageConcurrency, TransfersWhileTheListIsPolledRebuiltAndPainted)
     click (page->getImportButton());
     // The device's list changes under the transfer: the rows are rebuilt on
     // the sequencer's thread while the page paints them.
-    device.setProjects ({ { 4, "Live", 2 }, { 9, "Demo", 0 }, { 2, "Ballad", 1 }, { 11, "New", 0 } }, 2, 11, 898);
+    device.setProjects ({{4, "Live", 2}, {9, "Demo", 0}, {2, "Ballad", 1}, {11, "New", 0}}, 2, 11, 898);
     ASSERT_TRUE (paintUntil ("import 1000"));
-    ASSERT_TRUE (waitForPcRows ({ "Live" }));
+    ASSERT_TRUE (waitForPcRows ({"Live"}));
 
     // "Live" leaves the device, so that the file can go back.
-    device.setProjects ({ { 9, "Demo", 0 }, { 2, "Ballad", 1 } }, 2, 12, 900);
-    ASSERT_TRUE (runMessageLoopUntil ([&] { return rowNames (korvaModel) == std::vector<juce::String> { "Ballad", "Demo" }; },
-                                      4000));
+    device.setProjects ({{9, "Demo", 0}, {2, "Ballad", 1}}, 2, 12, 900);
+    ASSERT_TRUE (runMessageLoopUntil (
+        [&] {
+            return rowNames (korvaModel) == std::vector<juce::String>{"Ballad", "Demo"};
+        },
+        4000));
     selectPc ("Live");
     click (page->getExportButton());
-    device.setProjects ({ { 9, "Demo", 0 }, { 2, "Ballad", 1 }, { 12, "Live", 2 } }, 2, 11, 898);
+    device.setProjects ({{9, "Demo", 0}, {2, "Ballad", 1}, {12, "Live", 2}}, 2, 11, 898);
     ASSERT_TRUE (paintUntil ("export 1000"));
 
-    ASSERT_TRUE (runMessageLoopUntil ([&] { return rowNames (korvaModel) == std::vector<juce::String> { "Ballad", "Demo", "Live" }; },
-                                      4000));
+    ASSERT_TRUE (runMessageLoopUntil (
+        [&] {
+            return rowNames (korvaModel) == std::vector<juce::String>{"Ballad", "Demo", "Live"};
+        },
+        4000));
     selectKorva ("Demo");
     click (page->getKorvaDeleteButton());
     ASSERT_TRUE (paintUntil ("delete 1000"));

@@ -61,16 +61,21 @@ private:
 
 } // namespace korvatest
 
-// Skips the test, in one line, where the emulation cannot run; fails it under
-// CI=true, where it must. For SetUp or a test's body.
-#define KORVA_REQUIRE_HIDRAW_EMULATION()                                                                               \
+// Skips the test, in one line, when `reasonExpression` (why `what` the test
+// needs cannot be had here) is not empty; fails it under CI=true, where it
+// must be had. For SetUp or a test's body.
+#define KORVA_REQUIRE(what, reasonExpression)                                                                         \
     do                                                                                                                 \
     {                                                                                                                  \
-        const auto korvaHidrawReason = korvatest::hidrawEmulationUnavailable();                                         \
-        if (! korvaHidrawReason.empty())                                                                               \
+        const std::string korvaUnavailable = (reasonExpression);                                                       \
+        if (! korvaUnavailable.empty())                                                                                \
         {                                                                                                              \
             if (korvatest::runningUnderCi())                                                                           \
-                FAIL() << "the emulated hidraw KORVA must run under CI=true, but: " << korvaHidrawReason;              \
-            GTEST_SKIP() << "no emulated hidraw KORVA here: " << korvaHidrawReason;                                    \
+                FAIL() << what << " must be had under CI=true, but: " << korvaUnavailable;                             \
+            GTEST_SKIP() << "no " << what << " here: " << korvaUnavailable;                                            \
         }                                                                                                              \
     } while (false)
+
+// Where the emulation cannot run.
+#define KORVA_REQUIRE_HIDRAW_EMULATION()                                                                               \
+    KORVA_REQUIRE ("emulated hidraw KORVA", korvatest::hidrawEmulationUnavailable())

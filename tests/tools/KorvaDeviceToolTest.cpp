@@ -5,6 +5,7 @@
 #include "app/InstanceLock.h"
 #include "tests/patterns/MidiTestSupport.h"
 #include "tests/support/TestSupport.h"
+#include "tests/tools/KorvaToolFixture.h"
 #include "tests/tools/ToolProcess.h"
 #include "tools/korva-sim/DemoContent.h"
 
@@ -17,116 +18,6 @@ using namespace korvatest;
 
 namespace
 {
-
-// The tests never touch a real KORVA: with one plugged in, the tool would
-// take it before the virtual one.
-bool realKorvaPlugged()
-{
-    for (const auto& entry : juce::RangedDirectoryIterator (juce::File ("/sys/class/hidraw"), false, "*",
-                                                            juce::File::findDirectories | juce::File::findFiles))
-    {
-        const auto uevent = entry.getFile().getChildFile ("device/uevent").loadFileAsString().toUpperCase();
-        if (uevent.contains ("HID_ID=0003:00007C4E:00000A31"))
-            return true;
-    }
-    return false;
-}
-
-Bytes bytesOfFile (const juce::File& file)
-{
-    juce::MemoryBlock data;
-    EXPECT_TRUE (file.loadFileAsData (data)) << file.getFullPathName();
-    const auto* p = static_cast<const uint8_t*> (data.getData());
-    return Bytes (p, p + data.getSize());
-}
-
-juce::StringArray namesIn (const juce::File& folder)
-{
-    juce::StringArray names;
-    for (const auto& entry : juce::RangedDirectoryIterator (folder, false, "*", juce::File::findFilesAndDirectories
-                                                                                    | juce::File::ignoreHiddenFiles))
-        names.add (entry.getFile().getFileName());
-    names.sort (false);
-    return names;
-}
-
-struct KorvaDeviceTool : ::testing::Test
-{
-    TempFolder root;
-    const juce::File home = root / "home";
-    const juce::File devices = root / "devices";
-    const juce::File store = root / "store";
-    const juce::File work = root / "work";
-    std::unique_ptr<RunningProcess> sim;
-
-    void SetUp() override
-    {
-        if (realKorvaPlugged())
-            GTEST_SKIP() << "a real KORVA is plugged in";
-        ASSERT_TRUE (home.createDirectory() && work.createDirectory());
-    }
-
-    void TearDown() override { stopSim(); }
-
-    // The program's files: the data folder and the temporary folder.
-    juce::File dataFolder() const { return home.getChildFile ("MELDRA/KORVA"); }
-    juce::File tempFolder() const { return home.getChildFile (".config/MELDRA/KORVA Manager/Temp"); }
-
-    Environment environment() const
-    {
-        return {{"HOME", home.getFullPathName().toStdString()},
-                {"XDG_CONFIG_HOME", home.getChildFile (".config").getFullPathName().toStdString()},
-                {"KORVA_VIRTUAL_DIR", devices.getFullPathName().toStdString()}};
-    }
-
-    void startSim (std::vector<std::string> switches = {})
-    {
-        std::vector<std::string> args{"--dir",   devices.getFullPathName().toStdString(),
-                                      "--name",  "sim.sock",
-                                      "--store", store.getFullPathName().toStdString(),
-                                      "--response-delay", "5",
-                                      "--quiet"};
-        args.insert (args.end(), switches.begin(), switches.end());
-        sim = std::make_unique<RunningProcess> (KORVA_SIM_EXECUTABLE, args, work);
-        ASSERT_TRUE (sim->started());
-        ASSERT_TRUE (waitUntil ([this] { return devices.getChildFile ("sim.sock").exists() || ! sim->isRunning(); }))
-            << "korva-sim did not start";
-        ASSERT_TRUE (sim->isRunning());
-    }
-
-    void stopSim()
-    {
-        if (sim == nullptr)
-            return;
-        sim->signal (SIGTERM);
-        const ProcessResult r = sim->finish (10000);
-        EXPECT_EQ (r.exitCode, 0) << r.err;
-        sim.reset();
-    }
-
-    ProcessResult korva (const std::vector<std::string>& args, int timeoutMs = 30000) const
-    {
-        return runProcess (KORVA_TOOL_BINARY, args, work, timeoutMs, environment());
-    }
-
-    // A command that must succeed; its standard output.
-    std::string ok (const std::vector<std::string>& args) const
-    {
-        const ProcessResult r = korva (args);
-        EXPECT_EQ (r.exitCode, 0) << args[0] << ": " << r.err;
-        EXPECT_EQ (r.err, "") << args[0];
-        return r.out;
-    }
-
-    // A command that must fail with exactly this message.
-    void fails (const std::vector<std::string>& args, const std::string& message, int exitCode = 1) const
-    {
-        const ProcessResult r = korva (args);
-        EXPECT_EQ (r.exitCode, exitCode) << args[0] << ": " << r.err;
-        EXPECT_EQ (r.err, "korva: " + message + "\n") << args[0];
-    }
-};
-
 const korvasim::DemoContent& demo()
 {
     static const korvasim::DemoContent content = korvasim::makeDemoContent();
@@ -357,15 +248,15 @@ TEST_F (KorvaDeviceToolConcurrency, CtrlCDuringAPullCancelsItAndLeavesNoFile)
     RunningProcess pull (KORVA_TOOL_BINARY, {"pull", "0"}, work, environment());
     ASSERT_TRUE (pull.started());
 
-    // A couple of blocks in.
-    const juce::File partial = tempFolder().getChildFile ("tempProject.prj");
+    // A couple of blocks in (the copy is assembled hidden in the data folder).
+    const juce::File partial = dataFolder().getChildFile (".korva-pull/.korva-import.prj.part");
     ASSERT_TRUE (waitUntil ([&] { return partial.getSize() >= 2 * 4096 || ! pull.isRunning(); }, 20000));
     pull.signal (SIGINT);
     const ProcessResult r = pull.finish (20000);
     EXPECT_EQ (r.exitCode, 130) << r.err;
     EXPECT_EQ (r.err, "korva: cancelled\n");
     EXPECT_EQ (r.out, "");
-    EXPECT_TRUE (namesIn (dataFolder()).isEmpty()) << namesIn (dataFolder()).joinIntoString (" ");
+    EXPECT_EQ (dataFolder().getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0); // hidden ones too
     EXPECT_TRUE (namesIn (tempFolder()).isEmpty()) << namesIn (tempFolder()).joinIntoString (" ");
 
     // The KORVA was left ready for the next command.

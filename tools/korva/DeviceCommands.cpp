@@ -197,15 +197,18 @@ struct Destination
 };
 
 // The folder finished imports are assembled in before they are checked and
-// put in their place; removed with whatever is left when it goes.
+// put in their place: hidden in the folder they are for, so that a folder
+// that cannot take a project says so at its first block, and the checked
+// copy reaches its place by a rename. Removed with whatever is left when it
+// goes.
 class StagingFolder
 {
 public:
-    explicit StagingFolder (DeviceSession& session) : m_session (session)
+    StagingFolder (DeviceSession& session, const juce::File& destinationFolder)
+        : m_session (session), m_folder (destinationFolder.getChildFile (".korva-pull"))
     {
-        m_folder = ProjectDataManager::getInstance()->getTempProjectFile().getSiblingFile ("korva-pull");
         m_folder.deleteRecursively();
-        m_folder.createDirectory();
+        m_error = infra::FileTools::makeFolders (m_folder);
         m_session.setImportFolder (m_folder);
     }
 
@@ -214,6 +217,9 @@ public:
         m_session.setImportFolder ({});
         m_folder.deleteRecursively();
     }
+
+    // 0, or why the folder could not be made.
+    int error() const noexcept { return m_error; }
 
     // The projects in it, newest first.
     juce::Array<juce::File> projects() const
@@ -227,6 +233,7 @@ public:
 private:
     DeviceSession& m_session;
     juce::File m_folder;
+    int m_error = 0;
 
     JUCE_DECLARE_NON_COPYABLE (StagingFolder)
 };
@@ -235,25 +242,39 @@ Outcome pullProject (DeviceSession& session, const ProjectListRow& row, const De
                      const juce::String& progressLabel)
 {
     auto* projects = ProjectDataManager::getInstance();
-    StagingFolder staging (session);
+    // Failures of the computer's side name the folder the user gave (or the
+    // data folder), in which the staging folder hides.
+    const juce::File folder =
+        destination.file != juce::File() ? destination.file.getParentDirectory() : destination.folder;
+    const auto cannotSave = [&folder] (int error)
+    { return Outcome::failed (devicemessages::cannotSaveProject ({folder, error, {}})); };
+
+    StagingFolder staging (session, folder);
+    if (staging.error() != 0)
+        return cannotSave (staging.error());
 
     // The name becomes the start of the file's name, as on the project page.
     projects->setProjectName (row.name);
 
     DeviceSession::Exchange import;
-    import.issue = [&session, index = row.index] { session.sequencer().requestImportProjectData ((juce::uint8) index); };
-    import.interpret = DeviceSession::answeredBy (SequencerEvent::kImportProject, devicemessages::requestFailure);
+    import.issue = [&session, index = row.index ] { session.sequencer().requestImportProjectData ((juce::uint8)index);
+};
+import.interpret = [&cannotSave](const SequencerEvent& event)
+                       ->std::optional<Outcome> {
+                           if (event.kind != SequencerEvent::kImportProject) return std::nullopt;
+if (event.result == HidSequenceManager::kResultOK)
+    return Outcome::done();
+if (event.local.failed())
+    return cannotSave (event.local.error);
+return Outcome::failed (devicemessages::requestFailure (event.result));
+    };
     import.cancellable = true;
     import.progressLabel = progressLabel;
 
+    // What arrived before a failure or a cancel was removed by the sequencer.
     const Outcome outcome = session.run (import);
     if (! outcome.ok())
-    {
-        // What arrived before the end is of no use (the program would delete
-        // it at its next start).
-        projects->getTempProjectFile().deleteFile();
         return outcome;
-    }
 
     const auto arrived = staging.projects();
     if (arrived.isEmpty())
@@ -268,30 +289,28 @@ Outcome pullProject (DeviceSession& session, const ProjectListRow& row, const De
     juce::File placed;
     if (destination.file != juce::File())
     {
+        int error = 0;
         if (! writeThroughTemporary (
                 destination.file,
-                [&copy] (const juce::File& temporary, juce::String& why)
-                {
-                    if (copy.copyFileTo (temporary))
-                        return true;
-                    why = "cannot write the file";
-                    return false;
-                },
+                [&copy, &error] (const juce::File& temporary, juce::String&)
+                { return (error = infra::FileTools::copyWithoutReplacing (copy, temporary)) == 0; },
                 reason))
-            return Outcome::failed (displayName (destination.file) + ": " + reason);
+            return error != 0 ? cannotSave (error) : Outcome::failed (displayName (destination.file) + ": " + reason);
         placed = destination.file;
     }
     else
     {
-        placed = projects->saveToFolder (copy, destination.folder);
+        infra::FileFailure failure;
+        placed = projects->saveToFolder (copy, destination.folder, &failure);
         if (placed == juce::File())
-            return Outcome::failed (displayName (destination.folder) + ": cannot store the project there");
+            return Outcome::failed (devicemessages::cannotSaveProject (failure));
     }
     printLine (displayName (placed));
 
     // Projects the KORVA's user sent meanwhile go where the program puts them.
+    const auto dataFolder = DirectorySettingManager::getInstance()->getDataDirectoryFile();
     for (int i = 1; i < arrived.size(); ++i)
-        projects->saveToDataDirectory (arrived.getReference (i));
+        projects->saveToFolder (arrived.getReference (i), dataFolder);
     return outcome;
 }
 
@@ -459,11 +478,12 @@ int runPush (const Arguments& args)
             case SequencerEvent::kQueryExportProject:
                 return Outcome::failed (devicemessages::roomCheckFailure (event.result));
             case SequencerEvent::kReadProjectFileError:
-                return Outcome::failed (path + ": cannot read the project file");
+                return Outcome::failed (event.local.failed() ? devicemessages::cannotReadProject (event.local)
+                                                             : path + ": cannot read the project file");
             case SequencerEvent::kExportProject:
                 return event.result == HidSequenceManager::kResultOK
                            ? Outcome::done()
-                           : Outcome::failed (devicemessages::communicationError (event.result));
+                           : Outcome::failed (devicemessages::exportFailure (event.result, event.local));
             default: return std::nullopt;
         }
     };
@@ -594,8 +614,9 @@ int runRenameFile (const Arguments& args)
         return fail (path, refusal, kExitFailure);
     if (newName == oldName)
         return kExitOk;
-    if (! ProjectDataManager::writeProjectName (file, newName))
-        return fail (path, projectchecks::fileInUse (ProjectAction::kRename), kExitFailure);
+    if (int error = 0; ! ProjectDataManager::writeProjectName (file, newName, &error))
+        return failLine ("korva: " + projectchecks::cannotChangeFile (ProjectAction::kRename, file, error),
+                         kExitFailure);
     return kExitOk;
 }
 

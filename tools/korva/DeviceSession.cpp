@@ -435,7 +435,14 @@ Outcome DeviceSession::fetchPatternInfo()
 void DeviceSession::record (SequencerEvent::Kind kind, int result, const juce::File& file)
 {
     const std::lock_guard<std::mutex> lock (m_eventLock);
-    m_events.push_back ({kind, result, file});
+    m_events.push_back ({kind, result, file, {}});
+}
+
+void DeviceSession::recordTransfer (SequencerEvent::Kind kind, int result)
+{
+    const auto local = m_sequencer->getLocalFailure();
+    const std::lock_guard<std::mutex> lock (m_eventLock);
+    m_events.push_back ({kind, result, {}, local});
 }
 
 std::vector<SequencerEvent> DeviceSession::eventsFrom (size_t first) const
@@ -479,7 +486,7 @@ void DeviceSession::renameProjectResponsed (int result)
 
 void DeviceSession::importProjectDataResponsed (int result)
 {
-    record (SequencerEvent::kImportProject, result);
+    recordTransfer (SequencerEvent::kImportProject, result);
 }
 
 void DeviceSession::queryExportProjectResponsed (int result)
@@ -489,7 +496,7 @@ void DeviceSession::queryExportProjectResponsed (int result)
 
 void DeviceSession::exportProjectDataResponsed (int result)
 {
-    record (SequencerEvent::kExportProject, result);
+    recordTransfer (SequencerEvent::kExportProject, result);
 }
 
 void DeviceSession::getPatternInfoResponsed (int result)
@@ -519,7 +526,7 @@ void DeviceSession::getVersionInfoResponsed (int result)
 
 void DeviceSession::readProjectFileErrorOccurred()
 {
-    record (SequencerEvent::kReadProjectFileError, 0);
+    recordTransfer (SequencerEvent::kReadProjectFileError, 0);
 }
 
 void DeviceSession::readSmfErrorOccurred()

@@ -72,6 +72,8 @@ struct SequencerEvent
     Kind kind;
     int result = 0;
     juce::File file;
+    // A project transfer's failure on the computer's side, read in the call.
+    infra::FileFailure local;
 };
 
 class DeviceSession final : private HidSequenceManagerListener
@@ -150,6 +152,8 @@ private:
     juce::String openFailure() const;
 
     void record (SequencerEvent::Kind kind, int result, const juce::File& file = {});
+    // The same for a project transfer, with what failed on the computer's side.
+    void recordTransfer (SequencerEvent::Kind kind, int result);
     std::vector<SequencerEvent> eventsFrom (size_t first) const;
     size_t eventCount() const;
 
