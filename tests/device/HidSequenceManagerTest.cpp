@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 using namespace korvatest;
 
 namespace
@@ -125,7 +127,7 @@ TEST_F (Sequencer, AnIncompleteImportIsAFailureNotASuccess)
 
 TEST_F (Sequencer, AShortBlockAbortsTheImport)
 {
-    int step = 0;
+    std::atomic<int> step { 0 };
     korva.answer = [&] (juce::uint8, const juce::MemoryBlock&) -> std::optional<juce::MemoryBlock> {
         if (step++ == 0)
             return projectHeader ("X", 1);
@@ -135,7 +137,10 @@ TEST_F (Sequencer, AShortBlockAbortsTheImport)
     };
     manager.requestImportProjectData (0);
     ASSERT_TRUE (waitFor ("import 1001"));
-    ASSERT_TRUE (waitFor ("import 1002")); // the device's status that follows
+    // The device's status that confirms the abort ends the request: the
+    // failure was told once, and is not told again.
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return step == 3 && manager.getRequestor().isIdle(); }));
+    EXPECT_FALSE (listener.has ("import 1002"));
     EXPECT_EQ (korva.sent().back().second, status ({ 0, 0x02 }));
     EXPECT_TRUE (savedProjects().isEmpty());
 }

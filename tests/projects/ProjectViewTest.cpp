@@ -445,7 +445,9 @@ TEST_F (Page, AFileThatChangesDuringAnExportIsNamedWithTheReason)
 
         ASSERT_TRUE (waitForBox());
         if (c.exportMessages > 0)
+        {
             ASSERT_TRUE (waitForEvent ("export 1002")); // the device confirmed the abort
+        }
         ASSERT_TRUE (runMessageLoopUntil ([&] { return sequencer.getRequestor().isIdle(); }));
         runMessageLoopFor (100); // a second box would have come by now
         device.onMessage = nullptr;
@@ -454,7 +456,9 @@ TEST_F (Page, AFileThatChangesDuringAnExportIsNamedWithTheReason)
                        {"", "Could not read the project file " + file.getFullPathName() + ": " + c.reason + "."}}));
         EXPECT_EQ (korva.count (HidSequenceManager::kExportProject) - exportsBefore, c.exportMessages);
         if (c.exportMessages > 0)
+        {
             EXPECT_EQ (lastSent (HidSequenceManager::kExportProject), status ({1})); // the abort
+        }
         EXPECT_FALSE (events.has ("export 1000"));
         file.deleteFile();
     }
