@@ -76,9 +76,8 @@ bool ProjectDataManager::writeBlockToFile (const juce::File& file, const juce::M
 
 namespace
 {
-// Reads block `index` into a zeroed 4096-byte block. A short block counts
-// when `whole` is false and anything came; `failure` says why not.
-bool readBlockAt (const juce::File& file, juce::MemoryBlock& block, int index, bool whole, infra::FileFailure* failure)
+// Reads block `index`, whole, into a 4096-byte block; `failure` says why not.
+bool readBlockAt (const juce::File& file, juce::MemoryBlock& block, int index, infra::FileFailure* failure)
 {
     block.setSize ((size_t) ProjectDataManager::kBlockSize, true);
     block.fillWith (0);
@@ -86,10 +85,10 @@ bool readBlockAt (const juce::File& file, juce::MemoryBlock& block, int index, b
     size_t got = 0;
     const int error = infra::FileTools::readAt (file, (juce::int64) ProjectDataManager::kBlockSize * index,
                                                 block.getData(), (size_t) ProjectDataManager::kBlockSize, got);
-    const bool enough = whole ? got == (size_t) ProjectDataManager::kBlockSize : got > 0;
+    const bool whole = got == (size_t) ProjectDataManager::kBlockSize;
     if (failure != nullptr)
-        *failure = { file, error, error == 0 && ! enough ? ProjectDataManager::kEndedEarly : "" };
-    return error == 0 && enough;
+        *failure = { file, error, error == 0 && ! whole ? ProjectDataManager::kEndedEarly : "" };
+    return error == 0 && whole;
 }
 
 bool notAProject (const juce::File& file, infra::FileFailure* failure)
@@ -103,7 +102,7 @@ bool notAProject (const juce::File& file, infra::FileFailure* failure)
 bool ProjectDataManager::readProjectHeader (const juce::File& file, juce::MemoryBlock& block,
                                             infra::FileFailure* failure)
 {
-    if (! readBlockAt (file, block, 0, false, failure))
+    if (! readBlockAt (file, block, 0, failure))
         return false;
     return isProjectHeader (block) || notAProject (file, failure);
 }
@@ -111,7 +110,7 @@ bool ProjectDataManager::readProjectHeader (const juce::File& file, juce::Memory
 bool ProjectDataManager::readPatternBlock (const juce::File& file, juce::MemoryBlock& block, int i,
                                            infra::FileFailure* failure)
 {
-    if (i < 0 || ! readBlockAt (file, block, i + 1, true, failure))
+    if (i < 0 || ! readBlockAt (file, block, i + 1, failure))
         return false;
     return isPatternBlock (block) || notAProject (file, failure);
 }

@@ -39,8 +39,8 @@ public:
     // Appends the bytes to an existing file; false (and the errno) when
     // anything could not be written.
     static bool writeBlockToFile (const juce::File& file, const juce::MemoryBlock& bytes, int* error = nullptr);
-    // Block 0 of a .prj file; true when something was read and it is a
-    // header (a short one is padded with zeros).
+    // Block 0 of a .prj file; true when the whole block was read and it is a
+    // header. A file cut short inside its header is no project to send.
     static bool readProjectHeader (const juce::File& file, juce::MemoryBlock& block,
                                    infra::FileFailure* failure = nullptr);
     // Pattern block i of a .prj file; true when the whole block was read

@@ -43,16 +43,6 @@ const char* reasonOf (Failing failing)
     return "";
 }
 
-// Every name in a folder, hidden ones included.
-juce::StringArray everythingIn (const juce::File& folder)
-{
-    juce::StringArray names;
-    for (const auto& entry : juce::RangedDirectoryIterator (folder, false, "*", juce::File::findFilesAndDirectories))
-        names.add (entry.getFile().getFileName());
-    names.sort (false);
-    return names;
-}
-
 // Makes `folder` fail as asked, holding `keep` (a file that must stay as it
 // is) with `bytes`. The returned mount undoes it.
 std::optional<ScopedMount> makeFailing (Failing failing, const juce::File& folder, const juce::File& keep,
@@ -135,7 +125,7 @@ TEST_F (KorvaToolOnFailingDisks, APullTheDataFolderCannotTakeNamesItAndLeavesItA
             EXPECT_EQ (r.err, "korva: Could not save the project in " + dataFolder().getFullPathName().toStdString() +
                                   ": " + reasonOf (failing) + ".\n");
             EXPECT_EQ (r.out, "");
-            EXPECT_EQ (everythingIn (dataFolder()), juce::StringArray{kept.getFileName()});
+            EXPECT_EQ (namesIn (dataFolder()), juce::StringArray{kept.getFileName()});
             EXPECT_EQ (bytesOfFile (kept), kKept);
         }
         EXPECT_TRUE (namesIn (tempFolder()).isEmpty()) << namesIn (tempFolder()).joinIntoString (" ");
@@ -175,7 +165,7 @@ TEST_F (KorvaToolOnFailingDisks, RenamingAFileThatCannotBeWrittenNamesItAndChang
             EXPECT_EQ (r.err, "korva: Could not rename the project in " + file.getFullPathName().toStdString() + ": " +
                                   reasonOf (failing) + ".\n");
             EXPECT_EQ (bytesOfFile (file), bytes);
-            EXPECT_EQ (everythingIn (folder), juce::StringArray{"song.prj"});
+            EXPECT_EQ (namesIn (folder), juce::StringArray{"song.prj"});
         }
         ASSERT_TRUE (folder.deleteRecursively());
     }
@@ -218,7 +208,7 @@ TEST_F (PageOnFailingDisks, AnImportTheDataFolderCannotTakeNamesItAndLeavesItAsI
         EXPECT_EQ (lastSent (HidSequenceManager::kImportProject), status ({4, 0x02})); // the abort
         // Full: the header went in, the first pattern did not. Read-only: not even the header.
         EXPECT_EQ (korva.count (HidSequenceManager::kImportProject) - importsBefore, failing == Failing::kFull ? 3 : 2);
-        EXPECT_EQ (everythingIn (dataFolder()), juce::StringArray{kept.getFileName()});
+        EXPECT_EQ (namesIn (dataFolder()), juce::StringArray{kept.getFileName()});
         EXPECT_EQ (bytesOfFile (kept), kKept);
     }
 }
@@ -246,6 +236,6 @@ TEST_F (PageOnFailingDisks, RenamingOrDeletingOnAReadOnlyFolderNamesTheFileAndCh
                    {"Rename Project", "Could not rename the project in " + where + ": Read-only file system."},
                    {"Delete Project", "Could not delete the project file " + where + ": Read-only file system."}}));
     EXPECT_EQ (bytesOfFile (file), before);
-    EXPECT_EQ (everythingIn (dataFolder()), juce::StringArray{file.getFileName()});
+    EXPECT_EQ (namesIn (dataFolder()), juce::StringArray{file.getFileName()});
 }
 } // namespace

@@ -60,12 +60,13 @@ TEST (ProjectDataManager, ReadsHeadersAndPatternBlocksOfAFile)
     EXPECT_EQ (static_cast<const juce::uint8*> (block.getData())[100], 2);
     EXPECT_FALSE (ProjectDataManager::readPatternBlock (file, block, 2)); // missing
 
-    // A short file with the magic still passes, padded with zeros.
+    // A file cut short inside its header is no project, magic or not: it
+    // would reach the KORVA padded with zeros.
     const auto shortFile = tmp / "short.prj";
     shortFile.replaceWithData (projectHeader ("S", 0).getData(), 100);
-    ASSERT_TRUE (ProjectDataManager::readProjectHeader (shortFile, block));
-    EXPECT_EQ (block.getSize(), 4096u);
-    EXPECT_EQ (static_cast<const juce::uint8*> (block.getData())[4095], 0);
+    infra::FileFailure failure;
+    EXPECT_FALSE (ProjectDataManager::readProjectHeader (shortFile, block, &failure));
+    EXPECT_EQ (failure.reason(), ProjectDataManager::kEndedEarly);
 
     const auto empty = tmp / "empty.prj";
     empty.create();

@@ -41,7 +41,7 @@ juce::MemoryBlock projectFile (const juce::String& name, int patterns)
     return file;
 }
 
-juce::MemoryBlock projectInfo (std::initializer_list<DeviceProject> projects, int projectRoom, int patternRoom,
+juce::MemoryBlock projectInfo (const std::vector<DeviceProject>& projects, int projectRoom, int patternRoom,
                                int current)
 {
     juce::MemoryBlock payload;
@@ -56,7 +56,7 @@ juce::MemoryBlock projectInfo (std::initializer_list<DeviceProject> projects, in
         add (p.patterns >> 8);
         add (p.patterns & 0xFF);
         juce::uint8 name[33] = {};
-        std::memcpy (name, p.name, std::min<size_t> (std::strlen (p.name), 33));
+        std::memcpy (name, p.name, std::min<size_t> (std::strlen (p.name), 32)); // NUL-terminated
         payload.append (name, 33);
     }
     add (projectRoom);

@@ -2,6 +2,8 @@
 
 #include <juce_core/juce_core.h>
 
+#include <vector>
+
 namespace korvatest
 {
 // A project header block: magic, name at offset 4, `patterns` bits set in the bitmaps.
@@ -17,6 +19,6 @@ struct DeviceProject
     int patterns;
     const char* name;
 };
-juce::MemoryBlock projectInfo (std::initializer_list<DeviceProject> projects, int projectRoom, int patternRoom,
+juce::MemoryBlock projectInfo (const std::vector<DeviceProject>& projects, int projectRoom, int patternRoom,
                                int current);
 } // namespace korvatest

@@ -87,26 +87,10 @@ private:
     juce::MemoryBlock projectInfoPayload()
     {
         std::lock_guard<std::mutex> lock (m_mutex);
-        juce::MemoryBlock payload;
-        const auto add = [&payload] (int v) {
-            const auto b = (juce::uint8) v;
-            payload.append (&b, 1);
-        };
-        add ((int) m_projects.size());
+        std::vector<DeviceProject> listed;
         for (const auto& project : m_projects)
-        {
-            add (project.index);
-            add (project.patterns >> 8);
-            add (project.patterns & 0xFF);
-            juce::uint8 name[33] = {};
-            std::memcpy (name, project.name.toRawUTF8(), std::min<size_t> (project.name.getNumBytesAsUTF8(), 32));
-            payload.append (name, 33);
-        }
-        add (m_projectRoom);
-        add (m_patternRoom >> 8);
-        add (m_patternRoom & 0xFF);
-        add (m_current);
-        return payload;
+            listed.push_back ({ project.index, project.patterns, project.name.toRawUTF8() });
+        return projectInfo (listed, m_projectRoom, m_patternRoom, m_current);
     }
 
     std::optional<juce::MemoryBlock> importAnswer (int index, int command)

@@ -396,8 +396,9 @@ TEST_F (Page, CancellingAnExportEndsItWithTheAbortMessage)
     EXPECT_LT (korva.count (HidSequenceManager::kExportProject), 1 + 3 + 1);
 }
 
-// The file changes under an export: gone when the export starts or after
-// the header went, cut short after a pattern or inside one. The export ends
+// The file changes under an export: gone or cut inside its header when the
+// export starts, gone after the header went, cut short after a pattern or
+// inside one. The export ends
 // with the device's abort and one box that names the file and the reason.
 TEST_F (Page, AFileThatChangesDuringAnExportIsNamedWithTheReason)
 {
@@ -417,6 +418,8 @@ TEST_F (Page, AFileThatChangesDuringAnExportIsNamedWithTheReason)
     };
     const Case cases[] = {
         {"gone at the room check", HidSequenceManager::kQueryExportProject, -1, gone, "No such file or directory", 0},
+        {"cut inside the header at the room check", HidSequenceManager::kQueryExportProject, -1, cutTo (2000),
+         "The file ended early", 0},
         {"gone after the header", HidSequenceManager::kExportProject, 0, gone, "No such file or directory", 2},
         {"cut after a pattern", HidSequenceManager::kExportProject, 1, cutTo (4096 * 2), "The file ended early", 3},
         {"cut inside a pattern", HidSequenceManager::kExportProject, 1, cutTo (4096 * 2 + 100), "The file ended early",

@@ -46,6 +46,15 @@ int occurrences (const juce::String& text, const juce::String& what)
     return count;
 }
 
+juce::StringArray namesIn (const juce::File& folder, int what)
+{
+    juce::StringArray names;
+    for (const auto& entry : juce::RangedDirectoryIterator (folder, false, "*", what))
+        names.add (entry.getFile().getFileName());
+    names.sort (false);
+    return names;
+}
+
 TempFolder::TempFolder()
 {
     // mkdtemp: a folder of our own even while other test processes make theirs.

@@ -68,4 +68,8 @@ juce::MemoryBlock bytesOf (std::initializer_list<int> values);
 // How often `what` stands in `text` (a log, a trace), without overlaps.
 int occurrences (const juce::String& text, const juce::String& what);
 
+// The names in a folder, sorted; `what` takes juce::File's flags (findFiles,
+// findFilesAndDirectories, ignoreHiddenFiles). Hidden names count unless told.
+juce::StringArray namesIn (const juce::File& folder, int what = juce::File::findFilesAndDirectories);
+
 } // namespace korvatest

@@ -38,16 +38,6 @@ inline Bytes bytesOfFile (const juce::File& file)
     return Bytes (p, p + data.getSize());
 }
 
-inline juce::StringArray namesIn (const juce::File& folder)
-{
-    juce::StringArray names;
-    for (const auto& entry : juce::RangedDirectoryIterator (folder, false, "*", juce::File::findFilesAndDirectories
-                                                                                    | juce::File::ignoreHiddenFiles))
-        names.add (entry.getFile().getFileName());
-    names.sort (false);
-    return names;
-}
-
 struct KorvaDeviceTool : ::testing::Test
 {
     TempFolder root;

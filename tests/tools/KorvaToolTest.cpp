@@ -60,16 +60,6 @@ int lineCount (const std::string& text)
     return (int)std::count (text.begin(), text.end(), '\n');
 }
 
-// Every file in a folder: a failed command leaves no temporary file behind.
-juce::StringArray filesIn (const juce::File& folder)
-{
-    juce::StringArray names;
-    for (const auto& entry : juce::RangedDirectoryIterator (folder, false, "*", juce::File::findFiles))
-        names.add (entry.getFile().getFileName());
-    names.sort (false);
-    return names;
-}
-
 } // namespace
 
 TEST (KorvaTool, HelpForTheToolAndEachCommand)
@@ -116,7 +106,7 @@ TEST (KorvaTool, HelpForTheToolAndEachCommand)
         EXPECT_EQ (r.err, c.error);
         EXPECT_TRUE (r.out.empty());
     }
-    EXPECT_TRUE (filesIn (folder.get()).isEmpty());
+    EXPECT_TRUE (namesIn (folder.get()).isEmpty());
 }
 
 TEST (KorvaTool, RenderWritesTheMidiFileOfThePattern)
@@ -159,7 +149,7 @@ TEST (KorvaTool, RenderWritesTheMidiFileOfThePattern)
     r = korvaTool ({"render", "pattern.bin", "-o", "one.mid", "-b", "32"}, folder.get());
     ASSERT_EQ (r.exitCode, 0) << r.err;
     EXPECT_EQ (parseWrittenFile (bytesOf (folder / "one.mid")).size(), 8u * 5);
-    EXPECT_EQ (filesIn (folder.get()), juce::StringArray ({"info.bin", "one.mid", "pattern.bin", "plain.mid"}));
+    EXPECT_EQ (namesIn (folder.get()), juce::StringArray ({"info.bin", "one.mid", "pattern.bin", "plain.mid"}));
 }
 
 TEST (KorvaTool, RenderedFilesAreReadByAnIndependentMidiParser)
@@ -414,7 +404,7 @@ TEST (KorvaTool, FailuresNameTheFileAndTheReasonAndLeaveNothingHalfWritten)
     ASSERT_TRUE ((folder / "keep.bin").replaceWithText ("earlier output"));
     ASSERT_TRUE ((folder / "plain").replaceWithText ("not a folder"));
     ASSERT_TRUE ((folder / "sub").createDirectory().wasOk());
-    const juce::StringArray before = filesIn (folder.get());
+    const juce::StringArray before = namesIn (folder.get());
 
     struct Case
     {
@@ -452,6 +442,6 @@ TEST (KorvaTool, FailuresNameTheFileAndTheReasonAndLeaveNothingHalfWritten)
 
     EXPECT_EQ ((folder / "keep.mid").loadFileAsString(), "earlier output");
     EXPECT_EQ ((folder / "keep.bin").loadFileAsString(), "earlier output");
-    EXPECT_EQ (filesIn (folder.get()), before);
+    EXPECT_EQ (namesIn (folder.get()), before);
     EXPECT_FALSE ((folder / "sub").getChildFile ("out.mid").exists());
 }
