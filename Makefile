@@ -24,7 +24,7 @@ package: build
 	@cd build && cpack -G DEB
 
 format:
-	@find infra app device projects patterns tools tests benchmarks -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	@find core gui tools tests benchmarks -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
 	rm -rf build build-asan build-tsan

@@ -15,7 +15,10 @@
 #include <unistd.h>
 #include <vector>
 
-namespace korvabench
+namespace korva
+{
+
+namespace bench
 {
 class BareKorvaClient
 {
@@ -71,7 +74,7 @@ public:
     void send (std::uint8_t type, const std::vector<std::uint8_t>& data)
     {
         write (0xA0, type, 0, nullptr, 0, static_cast<std::uint32_t> (data.size()),
-               korvasim::crc16 (data.data(), data.size()));
+               korva::sim::crc16 (data.data(), data.size()));
         m_ok = m_ok && read() == 0xA8;
         if (data.empty())
         {
@@ -116,4 +119,6 @@ private:
     int m_fd = -1;
     bool m_ok = false;
 };
-} // namespace korvabench
+} // namespace bench
+
+} // namespace korva

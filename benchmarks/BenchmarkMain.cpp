@@ -1,12 +1,15 @@
 // Keeps a JUCE initialiser alive, so timers and the message loop work while
 // the benchmarks run on the message thread.
 
-#include "infra/Diagnostics.h"
+#include "core/infra/Diagnostics.h"
 
 #include <benchmark/benchmark.h>
 #include <juce_events/juce_events.h>
 
-int main (int argc, char** argv)
+namespace korva
+{
+
+int runProgram (int argc, char** argv)
 {
     juce::ScopedJuceInitialiser_GUI juce;
     // Traces (a refused request, say) would be timed along with the work.
@@ -17,4 +20,11 @@ int main (int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
+}
+
+} // namespace korva
+
+int main (int argc, char** argv)
+{
+    return korva::runProgram (argc, argv);
 }

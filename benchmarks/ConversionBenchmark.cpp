@@ -1,14 +1,17 @@
 // The two conversions as the application runs them, files included:
 // payload -> decode, render, MIDI file; MIDI file -> read, pattern payload.
 
-#include "patterns/MidiFileReader.h"
-#include "patterns/MidiFileWriter.h"
-#include "patterns/PatternConverter.h"
+#include "core/midi/MidiFileReader.h"
+#include "core/midi/MidiFileWriter.h"
+#include "core/conversion/PatternConverter.h"
 
 #include <benchmark/benchmark.h>
 
 #include <memory>
 #include <vector>
+
+namespace korva
+{
 
 using namespace korva;
 
@@ -160,3 +163,5 @@ BENCHMARK (BM_PatternToMidiFile)->Arg (1)->Arg (4)->Arg (32)->Unit (benchmark::k
 BENCHMARK (BM_WriteMidiFileFull32Bars)->Unit (benchmark::kMillisecond);
 BENCHMARK (BM_MidiFileToPatternLarge)->Unit (benchmark::kMillisecond);
 BENCHMARK (BM_ReadMidiLarge)->Unit (benchmark::kMillisecond);
+
+} // namespace korva

@@ -5,8 +5,8 @@
 // threads, locks and the access layer's reader.
 
 #include "benchmarks/BareKorvaClient.h"
-#include "device/HidDeviceManager.h"
-#include "device/hidlink/HidBackend.h"
+#include "core/device/HidDeviceManager.h"
+#include "core/hidlink/HidBackend.h"
 #include "tools/korva-sim/VirtualKorva.h"
 
 #include <benchmark/benchmark.h>
@@ -14,6 +14,9 @@
 #include <condition_variable>
 #include <stdlib.h>
 #include <thread>
+
+namespace korva
+{
 
 namespace
 {
@@ -36,13 +39,13 @@ std::string makeFolder()
     return folder != nullptr ? folder : "";
 }
 
-std::unique_ptr<korvasim::VirtualKorva> startDevice (const std::string& folder)
+std::unique_ptr<korva::sim::VirtualKorva> startDevice (const std::string& folder)
 {
-    korvasim::Options options;
+    korva::sim::Options options;
     options.folder = folder;
     options.name = "korva.sock";
-    auto device = std::make_unique<korvasim::VirtualKorva> (options);
-    device->setDefaultHandler (korvasim::silentHandler());
+    auto device = std::make_unique<korva::sim::VirtualKorva> (options);
+    device->setDefaultHandler (korva::sim::silentHandler());
     std::string error;
     if (! device->start (error))
         return nullptr;
@@ -114,7 +117,7 @@ struct ManagerSetup
     }
 
     std::string folder;
-    std::unique_ptr<korvasim::VirtualKorva> device;
+    std::unique_ptr<korva::sim::VirtualKorva> device;
     Listener listener;
     std::unique_ptr<HidDeviceManager> manager;
 };
@@ -135,8 +138,8 @@ struct FloorSetup
     }
 
     std::string folder;
-    std::unique_ptr<korvasim::VirtualKorva> device;
-    korvabench::BareKorvaClient client;
+    std::unique_ptr<korva::sim::VirtualKorva> device;
+    korva::bench::BareKorvaClient client;
 };
 
 FloorSetup& floorSetup()
@@ -159,7 +162,7 @@ void BM_FloorSend4096 (benchmark::State& state)
 void BM_FloorReceive4096 (benchmark::State& state)
 {
     auto& setup = floorSetup();
-    const korvasim::Message message{kReceiveType, payload()};
+    const korva::sim::Message message{kReceiveType, payload()};
     bool whole = true;
     for (auto _ : state)
     {
@@ -207,7 +210,7 @@ void BM_ManagerSend4096 (benchmark::State& state)
 void BM_ManagerReceive4096 (benchmark::State& state)
 {
     auto& setup = managerSetup();
-    const korvasim::Message message{kReceiveType, payload()};
+    const korva::sim::Message message{kReceiveType, payload()};
     int received = setup.listener.m_received;
     for (auto _ : state)
     {
@@ -227,3 +230,5 @@ BENCHMARK (BM_FloorSend4096)->Unit (benchmark::kMillisecond)->UseRealTime()->Rep
 BENCHMARK (BM_ManagerSend4096)->Unit (benchmark::kMillisecond)->UseRealTime()->Repetitions (10);
 BENCHMARK (BM_FloorReceive4096)->Unit (benchmark::kMillisecond)->UseRealTime()->Repetitions (10);
 BENCHMARK (BM_ManagerReceive4096)->Unit (benchmark::kMillisecond)->UseRealTime()->Repetitions (10);
+
+} // namespace korva

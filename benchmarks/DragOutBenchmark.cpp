@@ -10,12 +10,12 @@
 // as counters (milliseconds), and the benchmark's own time is the median wait.
 
 #include "benchmarks/BareKorvaClient.h"
-#include "device/HidDeviceManager.h"
-#include "device/HidSequenceRequestor.h"
-#include "device/hidlink/HidBackend.h"
-#include "device/hidlink/HidLink.h"
-#include "patterns/PatternRecord.h"
-#include "patterns/PatternView.h"
+#include "core/device/HidDeviceManager.h"
+#include "core/device/HidSequenceRequestor.h"
+#include "core/hidlink/HidBackend.h"
+#include "core/hidlink/HidLink.h"
+#include "core/patterns/PatternRecord.h"
+#include "gui/pages/PatternView.h"
 #include "tools/korva-sim/VirtualKorva.h"
 
 #include <benchmark/benchmark.h>
@@ -31,6 +31,9 @@ namespace juce
 // be counted as part of the wait.
 bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
 } // namespace juce
+
+namespace korva
+{
 
 namespace
 {
@@ -83,14 +86,14 @@ std::string makeFolder()
     return folder != nullptr ? folder : "";
 }
 
-std::unique_ptr<korvasim::VirtualKorva> startDevice (const std::string& folder)
+std::unique_ptr<korva::sim::VirtualKorva> startDevice (const std::string& folder)
 {
-    korvasim::Options options;
+    korva::sim::Options options;
     options.folder = folder;
     options.name = "korva.sock";
-    auto device = std::make_unique<korvasim::VirtualKorva> (options);
-    device->setHandler (kImportPatternType, korvasim::fixedAnswer ({kImportPatternType, densePattern()}));
-    device->setHandler (kPatternInfoType, korvasim::fixedAnswer ({kPatternInfoType, patternInfo()}));
+    auto device = std::make_unique<korva::sim::VirtualKorva> (options);
+    device->setHandler (kImportPatternType, korva::sim::fixedAnswer ({kImportPatternType, densePattern()}));
+    device->setHandler (kPatternInfoType, korva::sim::fixedAnswer ({kPatternInfoType, patternInfo()}));
     std::string error;
     if (!device->start (error))
         return nullptr;
@@ -171,7 +174,7 @@ struct Program
                 [this] (const std::vector<std::uint8_t>& report)
                 {
                     double unseen = -1.0;
-                    if (report.size() > 2 && report[1] == korvasim::kStart && report[2] == kImportPatternType)
+                    if (report.size() > 2 && report[1] == korva::sim::kStart && report[2] == kImportPatternType)
                         requestSeen.compare_exchange_strong (unseen, nowMs());
                 });
         sequencer->addListener (&clock);
@@ -218,7 +221,7 @@ struct Program
     }
 
     std::string folder = makeFolder();
-    std::unique_ptr<korvasim::VirtualKorva> device;
+    std::unique_ptr<korva::sim::VirtualKorva> device;
     std::unique_ptr<korva::PatternDataManager> patterns;
     std::unique_ptr<HidSequenceManager> sequencer;
     std::unique_ptr<HidDeviceManager> deviceManager;
@@ -237,7 +240,7 @@ struct Floor
     explicit Floor (int bars)
     {
         device = startDevice (folder);
-        client = std::make_unique<korvabench::BareKorvaClient> (folder + "/korva.sock");
+        client = std::make_unique<korva::bench::BareKorvaClient> (folder + "/korva.sock");
         patterns = std::make_unique<korva::PatternDataManager> (juce::File (folder).getChildFile ("Temp"));
         patterns->renderBarCount = bars;
     }
@@ -268,8 +271,8 @@ struct Floor
     }
 
     std::string folder = makeFolder();
-    std::unique_ptr<korvasim::VirtualKorva> device;
-    std::unique_ptr<korvabench::BareKorvaClient> client;
+    std::unique_ptr<korva::sim::VirtualKorva> device;
+    std::unique_ptr<korva::bench::BareKorvaClient> client;
     std::unique_ptr<korva::PatternDataManager> patterns;
     const std::vector<std::uint8_t> bytes = densePattern();
     const juce::MemoryBlock payload{bytes.data(), bytes.size()};
@@ -341,3 +344,5 @@ void BM_DragOutWait (benchmark::State& state)
 } // namespace
 
 BENCHMARK (BM_DragOutWait)->Arg (4)->Arg (32)->Iterations (1)->UseManualTime()->Unit (benchmark::kMillisecond);
+
+} // namespace korva

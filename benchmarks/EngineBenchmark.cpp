@@ -1,11 +1,14 @@
 // Renders through the sequencer engine, timed as a conversion does them:
 // initialise, render, release.
 
-#include "patterns/engine/Engine.h"
+#include "core/engine/Engine.h"
 
 #include <benchmark/benchmark.h>
 
 #include <memory>
+
+namespace korva
+{
 
 using namespace korva;
 
@@ -101,3 +104,5 @@ void BM_RenderEffects32Bars (benchmark::State& state)
 BENCHMARK (BM_RenderDense32Bars)->Unit (benchmark::kMillisecond);
 BENCHMARK (BM_RenderSparse32Bars)->Unit (benchmark::kMillisecond);
 BENCHMARK (BM_RenderEffects32Bars)->Unit (benchmark::kMillisecond);
+
+} // namespace korva

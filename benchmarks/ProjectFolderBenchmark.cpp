@@ -1,12 +1,15 @@
 // Listing a data folder: the time from pointing the computer table at a folder
 // of project files to the table showing all of them.
 
-#include "projects/ProjectListComponents.h"
+#include "gui/pages/ProjectListComponents.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <unistd.h>
+
+namespace korva
+{
 
 namespace
 {
@@ -38,7 +41,7 @@ juce::File makeFolder (const juce::String& name)
     return folder;
 }
 
-void waitForRows (PcProjectListModel& model, int rows)
+void waitForRows (PcProjectList& model, int rows)
 {
     auto* mm = juce::MessageManager::getInstance();
     while (model.getNumRows() != rows)
@@ -53,7 +56,7 @@ void BM_ListDataFolder (benchmark::State& state)
     empty.createDirectory();
 
     {
-        PcProjectListModel model;
+        PcProjectList model;
         PcProjectListComponent list (model, empty);
         waitForRows (model, 0);
 
@@ -74,3 +77,5 @@ void BM_ListDataFolder (benchmark::State& state)
 }
 BENCHMARK (BM_ListDataFolder)->UseManualTime()->Unit (benchmark::kMillisecond)->Iterations (1)->Repetitions (7);
 } // namespace
+
+} // namespace korva

@@ -9,10 +9,10 @@
 // each message it sends. Counters: floor_ms and ratio (program / floor).
 
 #include "benchmarks/BareKorvaClient.h"
-#include "device/HidDeviceManager.h"
-#include "device/HidSequenceManager.h"
-#include "device/hidlink/HidBackend.h"
-#include "projects/ProjectDataManager.h"
+#include "core/device/HidDeviceManager.h"
+#include "core/device/HidSequenceManager.h"
+#include "core/hidlink/HidBackend.h"
+#include "core/projects/ProjectDataManager.h"
 #include "tools/korva-sim/DemoContent.h"
 #include "tools/korva-sim/DeviceModel.h"
 #include "tools/korva-sim/VirtualKorva.h"
@@ -27,6 +27,9 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+namespace korva
+{
 
 namespace
 {
@@ -55,18 +58,18 @@ struct SimulatedKorva
 {
     SimulatedKorva (const std::string& deviceFolder, const std::string& storeFolder, const std::string& name)
     {
-        korvasim::DeviceModel::Settings settings;
+        korva::sim::DeviceModel::Settings settings;
         settings.storeFolder = storeFolder;
-        model = std::make_unique<korvasim::DeviceModel> (settings);
+        model = std::make_unique<korva::sim::DeviceModel> (settings);
         std::string error;
         ok = model->open (error) && model->putProject (kProjectIndex, project);
 
-        korvasim::Options options;
+        korva::sim::Options options;
         options.folder = deviceFolder;
         options.name = name;
         options.timing.responseDelayMs = 0; // the device's own thinking time is not the protocol's
-        device = std::make_unique<korvasim::VirtualKorva> (options);
-        device->setDefaultHandler ([this] (const korvasim::Message& request) { return model->answer (request); });
+        device = std::make_unique<korva::sim::VirtualKorva> (options);
+        device->setDefaultHandler ([this] (const korva::sim::Message& request) { return model->answer (request); });
         ok = ok && device->start (error);
     }
 
@@ -78,14 +81,14 @@ struct SimulatedKorva
                 model->removeProject (project.index);
     }
 
-    const korvasim::Bytes project = korvasim::makeDemoProject ("Sixty-Four", kPatterns);
-    std::unique_ptr<korvasim::DeviceModel> model;
-    std::unique_ptr<korvasim::VirtualKorva> device;
+    const korva::sim::Bytes project = korva::sim::makeDemoProject ("Sixty-Four", kPatterns);
+    std::unique_ptr<korva::sim::DeviceModel> model;
+    std::unique_ptr<korva::sim::VirtualKorva> device;
     bool ok = false;
 };
 
 // The import as the bare client does it: the number of messages it sent.
-int bareImport (korvabench::BareKorvaClient& client)
+int bareImport (korva::bench::BareKorvaClient& client)
 {
     int sent = 0;
     client.send (0x03, {kProjectIndex, 0x00});
@@ -100,17 +103,17 @@ int bareImport (korvabench::BareKorvaClient& client)
     return sent;
 }
 
-int bareExport (korvabench::BareKorvaClient& client, const korvasim::Bytes& project)
+int bareExport (korva::bench::BareKorvaClient& client, const korva::sim::Bytes& project)
 {
     int sent = 0;
-    const auto exchange = [&] (std::uint8_t type, korvasim::Bytes data) {
+    const auto exchange = [&] (std::uint8_t type, korva::sim::Bytes data) {
         client.send (type, data);
         ++sent;
-        return client.receive() == korvasim::Bytes {1};
+        return client.receive() == korva::sim::Bytes {1};
     };
     bool ok = exchange (0x04, {0, kPatterns});
     for (std::size_t i = 0; ok && i * kBlockSize < project.size(); ++i)
-        ok = exchange (0x05, korvasim::Bytes (project.begin() + static_cast<long> (i * kBlockSize),
+        ok = exchange (0x05, korva::sim::Bytes (project.begin() + static_cast<long> (i * kBlockSize),
                                                project.begin() + static_cast<long> ((i + 1) * kBlockSize)));
     if (ok)
         exchange (0x05, {0x00});
@@ -164,7 +167,7 @@ struct Stack
         stackKorva = std::make_unique<SimulatedKorva> (deviceFolder, home + "/store-a", "korva.sock");
         floorFolder = makeFolder ("korva-bench-floor");
         floorKorva = std::make_unique<SimulatedKorva> (floorFolder, home + "/store-b", "floor.sock");
-        client = std::make_unique<korvabench::BareKorvaClient> (floorKorva->device->getSocketPath());
+        client = std::make_unique<korva::bench::BareKorvaClient> (floorKorva->device->getSocketPath());
 
         hidlink::HidManager::createInstance ({hidlink::makeVirtualBackend (deviceFolder)});
         transport = std::make_unique<HidDeviceManager>();
@@ -202,7 +205,7 @@ struct Stack
 
     std::string previousHome, home, deviceFolder, floorFolder;
     std::unique_ptr<SimulatedKorva> stackKorva, floorKorva;
-    std::unique_ptr<korvabench::BareKorvaClient> client;
+    std::unique_ptr<korva::bench::BareKorvaClient> client;
     Results results;
     std::unique_ptr<HidDeviceManager> transport;
     std::unique_ptr<HidSequenceManager> sequencer;
@@ -300,3 +303,5 @@ BENCHMARK (BM_ExportProject64)
     ->UseManualTime()
     ->Iterations (1)
     ->Repetitions (5);
+
+} // namespace korva

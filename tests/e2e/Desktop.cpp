@@ -11,7 +11,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace korvatest::e2e
+namespace korva::test::e2e
 {
 namespace
 {
@@ -22,9 +22,9 @@ void pause (int ms)
     std::this_thread::sleep_for (std::chrono::milliseconds (ms));
 }
 
-korvasim::ProjectStore openStore (const juce::File& folder)
+korva::sim::ProjectStore openStore (const juce::File& folder)
 {
-    korvasim::ProjectStore store (folder.getFullPathName().toStdString(), {});
+    korva::sim::ProjectStore store (folder.getFullPathName().toStdString(), {});
     std::string error;
     store.open (error);
     return store;
@@ -162,7 +162,7 @@ std::map<int, VirtualKorva::Project> VirtualKorva::projects() const
     std::map<int, Project> result;
     const auto store = openStore (m_places.store);
     for (const auto& [index, image] : store.projects())
-        result[index] = { korvasim::block::name (image.data()), image };
+        result[index] = { korva::sim::block::name (image.data()), image };
     return result;
 }
 
@@ -188,7 +188,7 @@ bool VirtualKorva::seed (const std::vector<Seed>& projects)
 {
     if (m_process != nullptr || projects.empty())
         return false;
-    korvasim::ProjectStore store (m_places.store.getFullPathName().toStdString(), {});
+    korva::sim::ProjectStore store (m_places.store.getFullPathName().toStdString(), {});
     std::string error;
     if (! store.open (error))
         return false;
@@ -199,7 +199,7 @@ bool VirtualKorva::seed (const std::vector<Seed>& projects)
         if (! store.removeProject (index))
             return false;
     for (const auto& project : projects)
-        if (! store.putProject (project.index, korvasim::makeDemoProject (project.name, project.patterns)))
+        if (! store.putProject (project.index, korva::sim::makeDemoProject (project.name, project.patterns)))
             return false;
     return store.setCurrentProject (projects.front().index);
 }
@@ -444,4 +444,4 @@ Bytes bytesOf (const juce::File& file)
     const auto* p = static_cast<const std::uint8_t*> (data.getData());
     return Bytes (p, p + data.getSize());
 }
-} // namespace korvatest::e2e
+} // namespace korva::test::e2e

@@ -6,7 +6,7 @@
 // shows (its windows, its screen, the boxes it traced) and what reached the
 // device (korva-sim's store on disk).
 
-#include "tests/app/X11Probe.h"
+#include "tests/gui/shell/X11Probe.h"
 #include "tests/e2e/Screen.h"
 #include "tests/support/HidrawKorva.h"
 #include "tests/support/ProgramProcess.h"
@@ -23,7 +23,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace korvatest::e2e
+namespace korva::test::e2e
 {
 using Bytes = std::vector<std::uint8_t>;
 
@@ -201,4 +201,4 @@ int runTool (const std::string& executable, const std::vector<std::string>& argu
              juce::String& standardError, int timeoutMs = 30000);
 
 Bytes bytesOf (const juce::File& file);
-} // namespace korvatest::e2e
+} // namespace korva::test::e2e

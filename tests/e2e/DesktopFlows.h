@@ -13,7 +13,7 @@
 #include <functional>
 #include <optional>
 
-namespace korvatest::e2e
+namespace korva::test::e2e
 {
 
 class DesktopFlows : public ::testing::Test
@@ -178,4 +178,4 @@ protected:
     juce::Image lastShot;
 };
 
-} // namespace korvatest::e2e
+} // namespace korva::test::e2e

@@ -4,11 +4,11 @@
 // reaches the device is read from korva-sim's store, what reaches the
 // computer from the data folder.
 
-#include "infra/ValueTreeTools.h"
+#include "core/infra/ValueTreeTools.h"
 #include "tests/e2e/Desktop.h"
 #include "tests/e2e/DesktopFlows.h"
 #include "tests/e2e/Ui.h"
-#include "tests/patterns/MidiTestSupport.h"
+#include "tests/core/midi/MidiTestSupport.h"
 
 #include <X11/keysym.h>
 
@@ -16,8 +16,11 @@
 
 #include <functional>
 
-using namespace korvatest;
-using namespace korvatest::e2e;
+namespace korva
+{
+
+using namespace korva::test;
+using namespace korva::test::e2e;
 
 namespace
 {
@@ -609,3 +612,5 @@ TEST_F (EndToEndOnTheDesktop, OldFirmwareAsksForAnUpgradeOnce)
     ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
     ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::korvaRows (s) == 2; })) << seen();
 }
+
+} // namespace korva

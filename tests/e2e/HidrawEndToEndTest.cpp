@@ -3,7 +3,7 @@
 // answers behind an emulated hidraw node (korva-hidraw-emu); the test and
 // the programs it starts run in the emulation's mount namespace.
 
-#include "device/DeviceMessages.h"
+#include "core/device/DeviceMessages.h"
 #include "tests/e2e/DesktopFlows.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +11,11 @@
 #include <cerrno>
 #include <pwd.h>
 
-using namespace korvatest;
-using namespace korvatest::e2e;
+namespace korva
+{
+
+using namespace korva::test;
+using namespace korva::test::e2e;
 
 namespace
 {
@@ -133,3 +136,5 @@ TEST_F (HidrawOnTheDesktop, AKorvaThisUserMayNotOpenIsExplainedOncePerPlugIn)
         << seen();
     EXPECT_EQ (manager.messageBoxes(), (juce::StringArray { box, box }));
 }
+
+} // namespace korva

@@ -9,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
-using namespace korvatest;
-using namespace korvatest::e2e;
+namespace korva
+{
+
+using namespace korva::test;
+using namespace korva::test::e2e;
 
 TEST (ManualScreenshotsOnTheDesktop, EachPageAsTheManualShowsIt)
 {
@@ -92,3 +95,5 @@ TEST (ManualScreenshotsOnTheDesktop, EachPageAsTheManualShowsIt)
     EXPECT_EQ (manager.close(), 0);
     EXPECT_EQ (manager.problemsInTrace(), "");
 }
+
+} // namespace korva

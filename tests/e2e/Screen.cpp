@@ -1,6 +1,6 @@
 #include "tests/e2e/Screen.h"
 
-#include "app/AppLookAndFeel.h"
+#include "gui/widgets/AppLookAndFeel.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -9,7 +9,7 @@
 #include <cmath>
 #include <map>
 
-namespace korvatest::e2e
+namespace korva::test::e2e
 {
 namespace
 {
@@ -256,4 +256,4 @@ bool saveAsPng (const juce::Image& image, const juce::File& file)
     juce::PNGImageFormat png;
     return out.openedOk() && png.writeImageToStream (image, out);
 }
-} // namespace korvatest::e2e
+} // namespace korva::test::e2e

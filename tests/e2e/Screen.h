@@ -13,7 +13,7 @@
 #include <initializer_list>
 #include <vector>
 
-namespace korvatest::e2e
+namespace korva::test::e2e
 {
 // The screen's pixels in an area of the root window, windows on top included
 // (a bare X server has no compositor: this is what is on the glass). A null
@@ -62,4 +62,4 @@ std::vector<juce::Point<int>> alertButtons (const juce::Image& dialog);
 std::optional<juce::Point<int>> alertTextEditor (const juce::Image& dialog);
 
 bool saveAsPng (const juce::Image& image, const juce::File& file);
-} // namespace korvatest::e2e
+} // namespace korva::test::e2e

@@ -5,12 +5,12 @@
 // at (10, 10), 100 pixels each; the page below them at (10, 42)); each one is
 // taken from the page's layout as a user would point at it.
 
-#include "projects/ProjectTableModels.h"
+#include "gui/pages/ProjectTableModels.h"
 #include "tests/e2e/Desktop.h"
 
 #include <cstdlib>
 
-namespace korvatest::e2e::ui
+namespace korva::test::e2e::ui
 {
 const juce::Point<int> projectTab { 60, 26 }, patternTab { 160, 26 }, aboutTab { 260, 26 };
 
@@ -104,4 +104,4 @@ inline int pcRows (const juce::Image& shot)
 {
     return rowsShown (shot, pcRowName);
 }
-} // namespace korvatest::e2e::ui
+} // namespace korva::test::e2e::ui

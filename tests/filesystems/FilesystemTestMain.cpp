@@ -2,9 +2,19 @@
 #include "tests/support/GuiTestPrepare.h"
 #include "tests/support/TestMain.h"
 
-int main (int argc, char** argv)
+namespace korva
+{
+
+int runProgram (int argc, char** argv)
 {
     // Before anything starts a thread: unshare() moves only a single-threaded process.
-    korvatest::enterPrivateMounts();
-    return korvatest::runAllTests (argc, argv, korvatest::prepareGuiTests);
+    korva::test::enterPrivateMounts();
+    return korva::test::runAllTests (argc, argv, korva::test::prepareGuiTests);
+}
+
+} // namespace korva
+
+int main (int argc, char** argv)
+{
+    return korva::runProgram (argc, argv);
 }

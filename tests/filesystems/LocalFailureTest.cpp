@@ -6,7 +6,7 @@
 // left, and the files that were there are untouched.
 
 #include "tests/filesystems/PrivateMounts.h"
-#include "tests/projects/ProjectPageFixture.h"
+#include "tests/gui/pages/ProjectPageFixture.h"
 #include "tests/tools/KorvaToolFixture.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +14,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace korvatest;
+namespace korva
+{
+
+using namespace korva::test;
 
 namespace
 {
@@ -239,3 +242,5 @@ TEST_F (PageOnFailingDisks, RenamingOrDeletingOnAReadOnlyFolderNamesTheFileAndCh
     EXPECT_EQ (namesIn (dataFolder()), juce::StringArray{file.getFileName()});
 }
 } // namespace
+
+} // namespace korva

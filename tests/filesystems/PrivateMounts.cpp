@@ -6,7 +6,10 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 
 namespace
@@ -78,4 +81,6 @@ ScopedMount ScopedMount::readOnly (const juce::File& folder)
     return {folder, {}};
 }
 
-} // namespace korvatest
+} // namespace test
+
+} // namespace korva

@@ -12,7 +12,10 @@
 
 #include <string>
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 
 // Called first thing in main: moves the process into a mount namespace of
@@ -45,7 +48,9 @@ private:
     std::string m_error;
 };
 
-} // namespace korvatest
+} // namespace test
 
 // Where the mounts cannot be made (or files handed to another user).
-#define KORVA_REQUIRE_PRIVATE_MOUNTS() KORVA_REQUIRE ("failing file systems", korvatest::privateMountsUnavailable())
+#define KORVA_REQUIRE_PRIVATE_MOUNTS() KORVA_REQUIRE ("failing file systems", korva::test::privateMountsUnavailable())
+
+} // namespace korva

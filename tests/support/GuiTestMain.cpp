@@ -1,7 +1,17 @@
 #include "tests/support/GuiTestPrepare.h"
 #include "tests/support/TestMain.h"
 
+namespace korva
+{
+
+int runProgram (int argc, char** argv)
+{
+    return korva::test::runAllTests (argc, argv, korva::test::prepareGuiTests);
+}
+
+} // namespace korva
+
 int main (int argc, char** argv)
 {
-    return korvatest::runAllTests (argc, argv, korvatest::prepareGuiTests);
+    return korva::runProgram (argc, argv);
 }

@@ -2,7 +2,10 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 // Behave like the application towards X11: JUCE then enables Xlib's thread
 // support and installs its own X error handlers, as it does in the real
@@ -12,4 +15,6 @@ inline void prepareGuiTests()
     juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase* { return nullptr; };
     (void)juce::Desktop::getInstance().getDisplays();
 }
-} // namespace korvatest
+} // namespace test
+
+} // namespace korva

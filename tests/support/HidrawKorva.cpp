@@ -7,7 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 
 std::string hidrawEmulationUnavailable()
@@ -113,4 +116,6 @@ int HidrawKorva::countInLog (const juce::String& text) const
     return occurrences (log(), text);
 }
 
-} // namespace korvatest
+} // namespace test
+
+} // namespace korva

@@ -13,7 +13,10 @@
 #include <string>
 #include <vector>
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 
 // Empty when this process runs inside the emulation; otherwise the reason it
@@ -59,7 +62,7 @@ private:
     std::string m_node;
 };
 
-} // namespace korvatest
+} // namespace test
 
 // Skips the test, in one line, when `reasonExpression` (why `what` the test
 // needs cannot be had here) is not empty; fails it under CI=true, where it
@@ -70,7 +73,7 @@ private:
         const std::string korvaUnavailable = (reasonExpression);                                                       \
         if (! korvaUnavailable.empty())                                                                                \
         {                                                                                                              \
-            if (korvatest::runningUnderCi())                                                                           \
+            if (korva::test::runningUnderCi())                                                                           \
                 FAIL() << what << " must be had under CI=true, but: " << korvaUnavailable;                             \
             GTEST_SKIP() << "no " << what << " here: " << korvaUnavailable;                                            \
         }                                                                                                              \
@@ -78,4 +81,6 @@ private:
 
 // Where the emulation cannot run.
 #define KORVA_REQUIRE_HIDRAW_EMULATION()                                                                               \
-    KORVA_REQUIRE ("emulated hidraw KORVA", korvatest::hidrawEmulationUnavailable())
+    KORVA_REQUIRE ("emulated hidraw KORVA", korva::test::hidrawEmulationUnavailable())
+
+} // namespace korva

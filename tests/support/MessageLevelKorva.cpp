@@ -1,6 +1,9 @@
 #include "tests/support/MessageLevelKorva.h"
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 MessageLevelKorva::MessageLevelKorva (HidSequenceManager& manager) : m_manager (manager)
 {
@@ -102,4 +105,6 @@ void RecordingListener::add (const std::string& event)
     std::lock_guard<std::mutex> lock (m_mutex);
     m_events.push_back (event);
 }
-} // namespace korvatest
+} // namespace test
+
+} // namespace korva

@@ -4,7 +4,7 @@
 // the transport: every message the sequencer sends is acknowledged, and the
 // test's `answer` function decides the device's reply (or none).
 
-#include "device/HidSequenceManager.h"
+#include "core/device/HidSequenceManager.h"
 
 #include <deque>
 #include <mutex>
@@ -12,7 +12,10 @@
 #include <thread>
 #include <vector>
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 class MessageLevelKorva final : public HidSequenceManager::Transport
 {
@@ -97,4 +100,6 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_events;
 };
-} // namespace korvatest
+} // namespace test
+
+} // namespace korva

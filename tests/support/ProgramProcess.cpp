@@ -6,10 +6,12 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 extern char** environ;
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 ProgramProcess::ProgramProcess (const std::string& executable, const juce::File& home, const juce::File& standardError,
                                 const Environment& extraEnvironment, const std::vector<std::string>& arguments)
@@ -89,4 +91,6 @@ int ProgramProcess::waitForExit (int timeoutMs)
         juce::Thread::sleep (20);
     }
 }
-} // namespace korvatest
+} // namespace test
+
+} // namespace korva

@@ -14,7 +14,10 @@
 #include <utility>
 #include <vector>
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 class ProgramProcess
 {
@@ -42,4 +45,6 @@ private:
 
     JUCE_DECLARE_NON_COPYABLE (ProgramProcess)
 };
-} // namespace korvatest
+} // namespace test
+
+} // namespace korva

@@ -4,7 +4,7 @@
 
 #include "tests/support/TestMain.h"
 
-#include "infra/Diagnostics.h"
+#include "core/infra/Diagnostics.h"
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
@@ -12,7 +12,10 @@
 #include <cstdlib>
 #include <stdlib.h>
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 int runAllTests (int argc, char** argv, const std::function<void()>& prepare)
 {
@@ -45,4 +48,6 @@ int runAllTests (int argc, char** argv, const std::function<void()>& prepare)
         juce::File (home).deleteRecursively();
     return result;
 }
-} // namespace korvatest
+} // namespace test
+
+} // namespace korva

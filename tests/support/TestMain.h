@@ -2,8 +2,13 @@
 
 #include <functional>
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 // Runs every test inside a JUCE initialiser; `prepare` runs once before them.
 int runAllTests (int argc, char** argv, const std::function<void()>& prepare);
-} // namespace korvatest
+} // namespace test
+
+} // namespace korva

@@ -1,10 +1,13 @@
 #include "tests/support/TestSupport.h"
 
-#include "infra/Diagnostics.h"
+#include "core/infra/Diagnostics.h"
 
 #include <stdlib.h>
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 
 bool runMessageLoopUntil (const std::function<bool()>& condition, int timeoutMs)
@@ -145,4 +148,6 @@ juce::MemoryBlock bytesOf (std::initializer_list<int> values)
     return block;
 }
 
-} // namespace korvatest
+} // namespace test
+
+} // namespace korva

@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 
 // Runs the message loop until the condition holds or the time is up.
@@ -72,4 +75,6 @@ int occurrences (const juce::String& text, const juce::String& what);
 // findFilesAndDirectories, ignoreHiddenFiles). Hidden names count unless told.
 juce::StringArray namesIn (const juce::File& folder, int what = juce::File::findFilesAndDirectories);
 
-} // namespace korvatest
+} // namespace test
+
+} // namespace korva

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-namespace korvatest::x11
+namespace korva::test::x11
 {
 namespace
 {
@@ -150,4 +150,4 @@ bool XTestKeyboard::hasFocus (unsigned long window) const
     }
     return false;
 }
-} // namespace korvatest::x11
+} // namespace korva::test::x11

@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string>
 
-namespace korvatest::x11
+namespace korva::test::x11
 {
 class XTestKeyboard
 {
@@ -37,4 +37,4 @@ private:
 
     void* m_display = nullptr;
 };
-} // namespace korvatest::x11
+} // namespace korva::test::x11

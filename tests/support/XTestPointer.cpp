@@ -5,7 +5,7 @@
 
 #include <thread>
 
-namespace korvatest::x11
+namespace korva::test::x11
 {
 namespace
 {
@@ -99,4 +99,4 @@ std::optional<Bounds> rootBoundsOf (unsigned long window)
     XCloseDisplay (d);
     return bounds;
 }
-} // namespace korvatest::x11
+} // namespace korva::test::x11

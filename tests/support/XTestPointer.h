@@ -9,7 +9,7 @@
 
 #include <optional>
 
-namespace korvatest::x11
+namespace korva::test::x11
 {
 class XTestPointer
 {
@@ -43,4 +43,4 @@ std::optional<Bounds> rootBoundsOf (unsigned long window);
 // to end the process. From this call on, X protocol errors are ignored
 // (the request that failed just yields nothing), for every connection of the process.
 void ignoreXErrors();
-} // namespace korvatest::x11
+} // namespace korva::test::x11

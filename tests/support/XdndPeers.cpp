@@ -11,7 +11,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-namespace korvatest::x11
+namespace korva::test::x11
 {
 namespace
 {
@@ -569,4 +569,4 @@ void XdndDragSource::handleEvent (void* p, void* e)
         notifyChanged();
     }
 }
-} // namespace korvatest::x11
+} // namespace korva::test::x11

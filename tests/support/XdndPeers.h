@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-namespace korvatest::x11
+namespace korva::test::x11
 {
 // A local file as a "file://" URI: every byte but the unreserved ones and "/"
 // percent-encoded (UTF-8). Written apart from the program's own encoder.
@@ -162,4 +162,4 @@ private:
     bool m_dropSent = false;
     Outcome m_outcome;
 };
-} // namespace korvatest::x11
+} // namespace korva::test::x11

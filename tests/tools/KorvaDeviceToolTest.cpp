@@ -2,8 +2,8 @@
 // program against korva-sim run as a program, each test with a home, a
 // folder of virtual devices and a device store of its own.
 
-#include "app/InstanceLock.h"
-#include "tests/patterns/MidiTestSupport.h"
+#include "core/settings/InstanceLock.h"
+#include "tests/core/midi/MidiTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "tests/tools/KorvaToolFixture.h"
 #include "tests/tools/ToolProcess.h"
@@ -14,13 +14,16 @@
 #include <algorithm>
 #include <csignal>
 
-using namespace korvatest;
+namespace korva
+{
+
+using namespace korva::test;
 
 namespace
 {
-const korvasim::DemoContent& demo()
+const korva::sim::DemoContent& demo()
 {
-    static const korvasim::DemoContent content = korvasim::makeDemoContent();
+    static const korva::sim::DemoContent content = korva::sim::makeDemoContent();
     return content;
 }
 
@@ -262,3 +265,5 @@ TEST_F (KorvaDeviceToolConcurrency, CtrlCDuringAPullCancelsItAndLeavesNoFile)
     // The KORVA was left ready for the next command.
     EXPECT_EQ (ok ({"projects"}), kDemoList);
 }
+
+} // namespace korva

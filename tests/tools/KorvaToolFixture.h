@@ -4,7 +4,7 @@
 // as a program against korva-sim as a program, each test with a home, a
 // folder of virtual devices and a device store of its own.
 
-#include "tests/patterns/MidiTestSupport.h"
+#include "tests/core/midi/MidiTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "tests/tools/ToolProcess.h"
 
@@ -13,7 +13,10 @@
 #include <csignal>
 #include <memory>
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 
 // The tests never touch a real KORVA: with one plugged in, the tool would
@@ -114,4 +117,6 @@ struct KorvaDeviceTool : ::testing::Test
         EXPECT_EQ (r.err, "korva: " + message + "\n") << args[0];
     }
 };
-} // namespace korvatest
+} // namespace test
+
+} // namespace korva

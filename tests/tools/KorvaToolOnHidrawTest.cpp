@@ -2,8 +2,8 @@
 // sysfs and /dev/hidrawN. korva-sim answers behind an emulated hidraw node
 // (korva-hidraw-emu); the test runs in the emulation's mount namespace.
 
-#include "device/DeviceMessages.h"
-#include "tests/patterns/MidiTestSupport.h"
+#include "core/device/DeviceMessages.h"
+#include "tests/core/midi/MidiTestSupport.h"
 #include "tests/support/HidrawKorva.h"
 #include "tests/support/TestSupport.h"
 #include "tests/tools/ToolProcess.h"
@@ -18,7 +18,10 @@
 #include <tuple>
 #include <unistd.h>
 
-using namespace korvatest;
+namespace korva
+{
+
+using namespace korva::test;
 
 namespace
 {
@@ -67,7 +70,7 @@ struct KorvaToolOnHidraw : ::testing::Test
 
     Bytes onDevice (int index) const
     {
-        korvasim::ProjectStore projects (store.getFullPathName().toStdString(), {});
+        korva::sim::ProjectStore projects (store.getFullPathName().toStdString(), {});
         std::string error;
         if (! projects.open (error) || projects.project (index) == nullptr)
             return {};
@@ -79,7 +82,7 @@ struct KorvaToolOnHidraw : ::testing::Test
 TEST_F (KorvaToolOnHidraw, ListsPullsPushesAndRoundTripsAPatternThroughTheNode)
 {
     ASSERT_TRUE (plugIn()) << korva.log();
-    const auto demo = korvasim::makeDemoContent();
+    const auto demo = korva::sim::makeDemoContent();
 
     EXPECT_EQ (ok ({"devices"}), "KORVA," + korva.node() + ",1  MELDRA KORVA  release 0100  (used)\n");
     EXPECT_EQ (ok ({"projects"}), "ID   NAME                              PATTERNS\n"
@@ -135,3 +138,5 @@ TEST_F (KorvaToolOnHidraw, AUserWithoutTheUdevRuleIsToldWhyAndWhatToDo)
     EXPECT_EQ (r.out, "");
     EXPECT_EQ (korva.countInLog ("request start"), 0) << korva.log();
 }
+
+} // namespace korva

@@ -1,9 +1,9 @@
 // The korva tool run as a script runs it: the built executable, its exit
 // status, its standard output and its one-line errors.
 
-#include "patterns/PatternConverter.h"
-#include "tests/patterns/MidiTestSupport.h"
-#include "tests/patterns/engine/EngineTestSupport.h"
+#include "core/conversion/PatternConverter.h"
+#include "tests/core/midi/MidiTestSupport.h"
+#include "tests/core/engine/EngineTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "tests/tools/ToolProcess.h"
 
@@ -11,8 +11,11 @@
 
 #include <algorithm>
 
+namespace korva
+{
+
 using namespace korva;
-using namespace korvatest;
+using namespace korva::test;
 
 namespace
 {
@@ -445,3 +448,5 @@ TEST (KorvaTool, FailuresNameTheFileAndTheReasonAndLeaveNothingHalfWritten)
     EXPECT_EQ (namesIn (folder.get()), before);
     EXPECT_FALSE ((folder / "sub").getChildFile ("out.mid").exists());
 }
+
+} // namespace korva

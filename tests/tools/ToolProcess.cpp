@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <cstring>
-
 extern char** environ;
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 
 namespace
@@ -130,4 +132,6 @@ ProcessResult RunningProcess::finish (int timeoutMs)
     return result;
 }
 
-} // namespace korvatest
+} // namespace test
+
+} // namespace korva

@@ -12,7 +12,10 @@
 #include <utility>
 #include <vector>
 
-namespace korvatest
+namespace korva
+{
+
+namespace test
 {
 
 struct ProcessResult
@@ -50,4 +53,6 @@ private:
     std::unique_ptr<juce::TemporaryFile> m_out, m_err;
 };
 
-} // namespace korvatest
+} // namespace test
+
+} // namespace korva

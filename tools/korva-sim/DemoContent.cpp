@@ -1,11 +1,14 @@
 #include "tools/korva-sim/DemoContent.h"
 
-#include "patterns/PatternRecord.h"
+#include "core/patterns/PatternRecord.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace korvasim
+namespace korva
+{
+
+namespace sim
 {
 
 namespace
@@ -193,4 +196,6 @@ DemoContent makeDemoContent()
     return content;
 }
 
-} // namespace korvasim
+} // namespace sim
+
+} // namespace korva

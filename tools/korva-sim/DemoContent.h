@@ -11,7 +11,10 @@
 #include <map>
 #include <string>
 
-namespace korvasim
+namespace korva
+{
+
+namespace sim
 {
 
 struct DemoContent
@@ -32,4 +35,6 @@ Bytes makeDemoPattern (int style, int variant);
 // with 64 patterns each.
 Bytes makeDemoProject (const std::string& name, int patternCount);
 
-} // namespace korvasim
+} // namespace sim
+
+} // namespace korva

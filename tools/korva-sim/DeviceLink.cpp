@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace korvasim
+namespace korva
+{
+
+namespace sim
 {
 
 namespace
@@ -405,4 +408,6 @@ void DeviceLink::finishOutgoing()
     m_tx = {};
 }
 
-} // namespace korvasim
+} // namespace sim
+
+} // namespace korva

@@ -17,7 +17,10 @@
 #include <string>
 #include <vector>
 
-namespace korvasim
+namespace korva
+{
+
+namespace sim
 {
 
 constexpr std::size_t kMessageSize = 64;       // a report without its report-ID byte
@@ -169,4 +172,6 @@ private:
 // Text forms for logs and tests.
 std::string toHex (const std::uint8_t* data, std::size_t size, std::size_t maxBytes = 16);
 
-} // namespace korvasim
+} // namespace sim
+
+} // namespace korva

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace korvasim
+namespace korva
+{
+
+namespace sim
 {
 
 namespace
@@ -576,4 +579,6 @@ std::string DeviceModel::getStoreFolder() const
     return m_store.getFolder();
 }
 
-} // namespace korvasim
+} // namespace sim
+
+} // namespace korva

@@ -33,7 +33,10 @@
 #include <string>
 #include <vector>
 
-namespace korvasim
+namespace korva
+{
+
+namespace sim
 {
 
 // Answers spoiled on purpose, to see that the computer copes.
@@ -155,4 +158,6 @@ private:
     std::optional<Incoming> m_incoming;
 };
 
-} // namespace korvasim
+} // namespace sim
+
+} // namespace korva

@@ -5,7 +5,10 @@
 #include <ctime>
 #include <mutex>
 
-namespace korvasim
+namespace korva
+{
+
+namespace sim
 {
 void writeLogLine (const char* program, const std::string& text)
 {
@@ -22,4 +25,6 @@ void writeLogLine (const char* program, const std::string& text)
     const std::lock_guard<std::mutex> guard (lock);
     std::fprintf (stderr, "%s %s.%03d %s\n", program, stamp, static_cast<int> (millis), text.c_str());
 }
-} // namespace korvasim
+} // namespace sim
+
+} // namespace korva

@@ -6,7 +6,12 @@
 
 #include <string>
 
-namespace korvasim
+namespace korva
+{
+
+namespace sim
 {
 void writeLogLine (const char* program, const std::string& text);
-} // namespace korvasim
+} // namespace sim
+
+} // namespace korva

@@ -14,6 +14,9 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+namespace korva
+{
+
 namespace
 {
 const char* const kUsage = R"(Usage: korva-sim [OPTION]...
@@ -109,7 +112,7 @@ bool parseHexBytes (const std::string& text, std::vector<std::uint8_t>& bytes)
 
 void logLine (const std::string& text)
 {
-    korvasim::writeLogLine ("korva-sim", text);
+    korva::sim::writeLogLine ("korva-sim", text);
 }
 
 int usageError (const std::string& message)
@@ -119,14 +122,14 @@ int usageError (const std::string& message)
 }
 } // namespace
 
-int main (int argc, char** argv)
+int runProgram (int argc, char** argv)
 {
-    korvasim::Options options;
+    korva::sim::Options options;
     options.log = logLine;
-    std::vector<std::pair<std::uint8_t, korvasim::Handler>> handlers;
-    korvasim::Handler others; // empty: the device model
-    korvasim::DeviceModel::Settings modelSettings;
-    korvasim::ModelSwitches switches;
+    std::vector<std::pair<std::uint8_t, korva::sim::Handler>> handlers;
+    korva::sim::Handler others; // empty: the device model
+    korva::sim::DeviceModel::Settings modelSettings;
+    korva::sim::ModelSwitches switches;
 
     for (int i = 1; i < argc; ++i)
     {
@@ -217,11 +220,11 @@ int main (int argc, char** argv)
             long type = -1;
             if (colon != std::string::npos && ! parseNumber (text.substr (colon + 1).c_str(), 0, 255, type))
                 return usageError ("bad type in --garble " + text);
-            switches.garble = mode == "short"   ? korvasim::Garble::kShort
-                              : mode == "long"  ? korvasim::Garble::kLong
-                              : mode == "value" ? korvasim::Garble::kBadValue
-                                                : korvasim::Garble::kNone;
-            if (switches.garble == korvasim::Garble::kNone)
+            switches.garble = mode == "short"   ? korva::sim::Garble::kShort
+                              : mode == "long"  ? korva::sim::Garble::kLong
+                              : mode == "value" ? korva::sim::Garble::kBadValue
+                                                : korva::sim::Garble::kNone;
+            if (switches.garble == korva::sim::Garble::kNone)
                 return usageError ("--garble takes short, long or value, then :TYPE if wanted");
             switches.garbleType = static_cast<int> (type);
         }
@@ -270,13 +273,13 @@ int main (int argc, char** argv)
                 || ! parseHexBytes (answerText.substr (equals + 1), payload))
                 return usageError ("bad value for --answer: " + answerText);
             const auto answerType = static_cast<std::uint8_t> (type);
-            handlers.emplace_back (answerType, korvasim::fixedAnswer ({answerType, payload}));
+            handlers.emplace_back (answerType, korva::sim::fixedAnswer ({answerType, payload}));
         }
         else if (option == "--silent")
         {
             if (! needNumber (0, 255))
                 return usageError ("bad value for --silent");
-            handlers.emplace_back (static_cast<std::uint8_t> (number), korvasim::silentHandler());
+            handlers.emplace_back (static_cast<std::uint8_t> (number), korva::sim::silentHandler());
         }
         else if (option == "--others")
         {
@@ -284,9 +287,9 @@ int main (int argc, char** argv)
             if (kind == "model")
                 others = nullptr;
             else if (kind == "echo")
-                others = korvasim::echoHandler();
+                others = korva::sim::echoHandler();
             else if (kind == "silent")
-                others = korvasim::silentHandler();
+                others = korva::sim::silentHandler();
             else
                 return usageError ("--others takes model, echo or silent");
         }
@@ -322,7 +325,7 @@ int main (int argc, char** argv)
     }
 
     modelSettings.log = options.log;
-    korvasim::DeviceModel model (modelSettings);
+    korva::sim::DeviceModel model (modelSettings);
     model.setSwitches (switches);
     std::string error;
     if (! others && ! model.open (error))
@@ -331,13 +334,13 @@ int main (int argc, char** argv)
         return 1;
     }
 
-    korvasim::VirtualKorva device (options);
+    korva::sim::VirtualKorva device (options);
     for (auto& entry : handlers)
         device.setHandler (entry.first, entry.second);
     if (others)
         device.setDefaultHandler (others);
     else
-        device.setDefaultHandler ([&model] (const korvasim::Message& request) { return model.answer (request); });
+        device.setDefaultHandler ([&model] (const korva::sim::Message& request) { return model.answer (request); });
 
     if (! device.start (error))
     {
@@ -365,4 +368,11 @@ int main (int argc, char** argv)
     device.stop();
     ::close (signalFd);
     return 0;
+}
+
+} // namespace korva
+
+int main (int argc, char** argv)
+{
+    return korva::runProgram (argc, argv);
 }

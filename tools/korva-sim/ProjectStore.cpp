@@ -10,7 +10,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace korvasim
+namespace korva
+{
+
+namespace sim
 {
 
 //==============================================================================
@@ -366,4 +369,6 @@ bool ProjectStore::setCurrentPattern (const std::array<std::uint8_t, kPatternInf
     return true;
 }
 
-} // namespace korvasim
+} // namespace sim
+
+} // namespace korva

@@ -14,6 +14,8 @@
 // the old one, so a crash never leaves half a project behind. Files that do
 // not hold a well-formed project are skipped (and left alone) when loading.
 
+#include "core/patterns/PatternInfo.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +24,10 @@
 #include <string>
 #include <vector>
 
-namespace korvasim
+namespace korva
+{
+
+namespace sim
 {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -32,7 +37,6 @@ constexpr int kProjectSlots = 128;
 constexpr int kMaxPatternsPerProject = 1024; // 16 tracks of 64 patterns
 constexpr int kTracks = 16;
 constexpr int kPatternsPerTrack = 64;
-constexpr std::size_t kPatternInfoSize = 20;
 constexpr std::size_t kNameLength = 32; // characters before the NUL
 
 // The device's reading of its own project blocks.
@@ -108,4 +112,6 @@ private:
     Bytes m_currentPattern;
 };
 
-} // namespace korvasim
+} // namespace sim
+
+} // namespace korva

@@ -1,6 +1,6 @@
 #include "tools/korva-sim/VirtualKorva.h"
 
-#include "device/hidlink/VirtualDevice.h"
+#include "core/hidlink/VirtualDevice.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,7 +13,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace korvasim
+namespace korva
+{
+
+namespace sim
 {
 
 namespace
@@ -529,4 +532,6 @@ void VirtualKorva::shutDown (bool vanished)
     log (vanished ? "vanished" : "unplugged");
 }
 
-} // namespace korvasim
+} // namespace sim
+
+} // namespace korva

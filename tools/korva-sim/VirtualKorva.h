@@ -21,7 +21,10 @@
 #include <thread>
 #include <vector>
 
-namespace korvasim
+namespace korva
+{
+
+namespace sim
 {
 
 // What the device answers to a request of one data type.
@@ -144,4 +147,6 @@ private:
     std::vector<std::vector<std::uint8_t>> m_held;
 };
 
-} // namespace korvasim
+} // namespace sim
+
+} // namespace korva

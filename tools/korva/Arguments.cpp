@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
-namespace korvatool
+namespace korva
+{
+
+namespace tool
 {
 
 namespace
@@ -180,4 +183,6 @@ bool readBarCount (const Arguments& args, const char* option, const std::vector<
     return false;
 }
 
-} // namespace korvatool
+} // namespace tool
+
+} // namespace korva

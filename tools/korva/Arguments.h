@@ -4,7 +4,10 @@
 
 #include "tools/korva/Command.h"
 
-namespace korvatool
+namespace korva
+{
+
+namespace tool
 {
 
 struct Arguments
@@ -39,4 +42,6 @@ juce::String toolHelp();
 bool readBarCount (const Arguments& args, const char* option, const std::vector<int>& allowed, int fallback, int& bars,
                    juce::String& error);
 
-} // namespace korvatool
+} // namespace tool
+
+} // namespace korva

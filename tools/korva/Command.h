@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
-namespace korvatool
+namespace korva
+{
+
+namespace tool
 {
 
 enum ExitCode
@@ -46,4 +49,6 @@ struct Command
 // Every command, in the order --help lists them.
 const std::vector<Command>& commandTable();
 
-} // namespace korvatool
+} // namespace tool
+
+} // namespace korva

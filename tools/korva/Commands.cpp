@@ -5,7 +5,10 @@
 #include "tools/korva/DeviceCommands.h"
 #include "tools/korva/PatternCommands.h"
 
-namespace korvatool
+namespace korva
+{
+
+namespace tool
 {
 
 namespace
@@ -145,4 +148,6 @@ const std::vector<Command>& commandTable()
     return table;
 }
 
-} // namespace korvatool
+} // namespace tool
+
+} // namespace korva

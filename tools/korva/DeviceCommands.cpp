@@ -1,12 +1,12 @@
 #include "tools/korva/DeviceCommands.h"
 
-#include "app/DirectorySetting.h"
-#include "device/DeviceMessages.h"
-#include "device/hidlink/HidLink.h"
-#include "patterns/PatternDataManager.h"
-#include "projects/ProjectChecks.h"
-#include "projects/ProjectDataManager.h"
-#include "projects/ProjectListModels.h"
+#include "core/settings/DirectorySetting.h"
+#include "core/device/DeviceMessages.h"
+#include "core/hidlink/HidLink.h"
+#include "core/conversion/PatternDataManager.h"
+#include "core/projects/ProjectChecks.h"
+#include "core/projects/ProjectDataManager.h"
+#include "core/projects/ProjectLists.h"
 #include "tools/korva/DeviceSession.h"
 #include "tools/korva/ToolFiles.h"
 
@@ -16,7 +16,10 @@
 #include <poll.h>
 #include <unistd.h>
 
-namespace korvatool
+namespace korva
+{
+
+namespace tool
 {
 
 namespace
@@ -50,7 +53,7 @@ bool parseIndex (const Arguments& args, const juce::String& text, int& index, ju
 
 std::vector<ProjectListRow> deviceRows()
 {
-    auto rows = KorvaProjectListModel::getInstance()->getRows();
+    auto rows = KorvaProjectList::getInstance()->getRows();
     std::sort (rows.begin(), rows.end(), [] (const auto& a, const auto& b) { return a.index < b.index; });
     return rows;
 }
@@ -782,4 +785,6 @@ int runPushMidi (const Arguments& args)
     return DeviceSession::interruptRequested() ? DeviceSession::report ({Outcome::kInterrupted, {}, {}}) : kExitOk;
 }
 
-} // namespace korvatool
+} // namespace tool
+
+} // namespace korva

@@ -5,7 +5,10 @@
 
 #include "tools/korva/Arguments.h"
 
-namespace korvatool
+namespace korva
+{
+
+namespace tool
 {
 
 int runDevices (const Arguments& args);
@@ -19,4 +22,6 @@ int runPatternInfo (const Arguments& args);
 int runPullPattern (const Arguments& args);
 int runPushMidi (const Arguments& args);
 
-} // namespace korvatool
+} // namespace tool
+
+} // namespace korva

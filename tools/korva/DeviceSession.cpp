@@ -1,11 +1,11 @@
 #include "tools/korva/DeviceSession.h"
 
-#include "app/DirectorySetting.h"
-#include "app/InstanceLock.h"
-#include "device/DeviceMessages.h"
-#include "patterns/PatternDataManager.h"
-#include "projects/ProjectDataManager.h"
-#include "projects/ProjectListModels.h"
+#include "core/settings/DirectorySetting.h"
+#include "core/settings/InstanceLock.h"
+#include "core/device/DeviceMessages.h"
+#include "core/conversion/PatternDataManager.h"
+#include "core/projects/ProjectDataManager.h"
+#include "core/projects/ProjectLists.h"
 #include "tools/korva/ToolFiles.h"
 
 #include <atomic>
@@ -14,7 +14,10 @@
 #include <iostream>
 #include <unistd.h>
 
-namespace korvatool
+namespace korva
+{
+
+namespace tool
 {
 
 namespace
@@ -413,7 +416,7 @@ DeviceSession::Interpreter DeviceSession::answeredBy (SequencerEvent::Kind kind,
 Outcome DeviceSession::fetchProjectList()
 {
     // Forgetting the previous answer makes the capacity figures follow this one.
-    KorvaProjectListModel::getInstance()->clear();
+    KorvaProjectList::getInstance()->clear();
     Exchange list;
     list.issue = [this] { m_sequencer->requestGetProjectInfo(); };
     list.interpret = answeredBy (SequencerEvent::kProjectInfo, devicemessages::projectInfoFailure);
@@ -534,4 +537,6 @@ void DeviceSession::readSmfErrorOccurred()
     record (SequencerEvent::kReadSmfError, 0);
 }
 
-} // namespace korvatool
+} // namespace tool
+
+} // namespace korva

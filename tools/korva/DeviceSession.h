@@ -13,7 +13,7 @@
 // are left to finish. A second Ctrl+C ends the command at once. A progress
 // bar goes to standard error when it is a terminal.
 
-#include "device/HidSequenceManager.h"
+#include "core/device/HidSequenceManager.h"
 #include "tools/korva/Command.h"
 
 #include <functional>
@@ -22,9 +22,12 @@
 #include <optional>
 #include <vector>
 
+namespace korva
+{
+
 class InstanceLock;
 
-namespace korvatool
+namespace tool
 {
 
 // What became of one exchange.
@@ -111,7 +114,7 @@ public:
     // in progress any more (so that the next request is never dropped).
     Outcome run (const Exchange& exchange);
 
-    // The project list, fresh from the device (KorvaProjectListModel and the
+    // The project list, fresh from the device (KorvaProjectList and the
     // capacity figures of ProjectDataManager).
     Outcome fetchProjectList();
     // The pattern information (PatternDataManager).
@@ -186,4 +189,6 @@ private:
     JUCE_DECLARE_NON_COPYABLE (DeviceSession)
 };
 
-} // namespace korvatool
+} // namespace tool
+
+} // namespace korva

@@ -1,6 +1,6 @@
 // korva: the KORVA, its patterns and Standard MIDI Files from the command line.
 
-#include "infra/Diagnostics.h"
+#include "core/infra/Diagnostics.h"
 #include "tools/korva/Arguments.h"
 #include "tools/korva/ToolFiles.h"
 
@@ -9,7 +9,10 @@
 #include <cstdlib>
 #include <iostream>
 
-using namespace korvatool;
+namespace korva
+{
+
+using namespace tool;
 
 namespace
 {
@@ -18,7 +21,7 @@ int runCommand (const std::vector<juce::String>& args);
 
 } // namespace
 
-int main (int argc, char** argv)
+int runProgram (int argc, char** argv)
 {
     // The program's traces stay off the tool's standard error unless asked for.
     const bool traces = infra::diagnostics::tracesRequestedByEnvironment();
@@ -81,3 +84,10 @@ int runCommand (const std::vector<juce::String>& args)
 }
 
 } // namespace
+
+} // namespace korva
+
+int main (int argc, char** argv)
+{
+    return korva::runProgram (argc, argv);
+}

@@ -1,14 +1,17 @@
 #include "tools/korva/PatternCommands.h"
 
-#include "device/DeviceMessages.h"
-#include "patterns/PatternConverter.h"
+#include "core/device/DeviceMessages.h"
+#include "core/conversion/PatternConverter.h"
 #include "tools/korva/PatternJson.h"
 #include "tools/korva/ToolFiles.h"
 
 #include <iostream>
 #include <memory>
 
-namespace korvatool
+namespace korva
+{
+
+namespace tool
 {
 
 namespace
@@ -147,4 +150,6 @@ int runDump (const Arguments& args)
     return std::cout.good() ? kExitOk : fail ("standard output", "cannot write", kExitFailure);
 }
 
-} // namespace korvatool
+} // namespace tool
+
+} // namespace korva

@@ -4,11 +4,16 @@
 
 #include "tools/korva/Arguments.h"
 
-namespace korvatool
+namespace korva
+{
+
+namespace tool
 {
 
 int runRender (const Arguments& args);
 int runMidiToPattern (const Arguments& args);
 int runDump (const Arguments& args);
 
-} // namespace korvatool
+} // namespace tool
+
+} // namespace korva

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
-namespace korvatool
+namespace korva
+{
+
+namespace tool
 {
 
 namespace
@@ -180,4 +183,6 @@ juce::var patternToJson (const PatternRecord& record)
         .set ("settings", settingsToJson (record.settings));
 }
 
-} // namespace korvatool
+} // namespace tool
+
+} // namespace korva

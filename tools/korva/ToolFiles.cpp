@@ -4,7 +4,10 @@
 #include <cstring>
 #include <iostream>
 
-namespace korvatool
+namespace korva
+{
+
+namespace tool
 {
 
 namespace
@@ -118,4 +121,6 @@ bool writeBytes (const juce::File& target, const void* data, std::size_t size, j
         reason);
 }
 
-} // namespace korvatool
+} // namespace tool
+
+} // namespace korva

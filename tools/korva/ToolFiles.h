@@ -10,7 +10,10 @@
 #include <cstddef>
 #include <functional>
 
-namespace korvatool
+namespace korva
+{
+
+namespace tool
 {
 
 // A command-line path, relative to the working folder unless absolute.
@@ -39,4 +42,6 @@ bool writeThroughTemporary (const juce::File& target, const FileWriter& write, j
 // writeThroughTemporary for bytes already in memory.
 bool writeBytes (const juce::File& target, const void* data, std::size_t size, juce::String& reason);
 
-} // namespace korvatool
+} // namespace tool
+
+} // namespace korva

@@ -8,6 +8,9 @@
 
 #include <iostream>
 
+namespace korva
+{
+
 namespace
 {
 bool save (const juce::Image& image, const juce::File& file)
@@ -163,7 +166,7 @@ juce::Image applicationIcon (int size)
 }
 } // namespace
 
-int main (int argc, char** argv)
+int runProgram (int argc, char** argv)
 {
     const bool icons = argc == 3 && juce::String (argv[1]) == "--icons";
     if (argc != 2 && ! icons)
@@ -200,4 +203,11 @@ int main (int argc, char** argv)
     if (! ok)
         std::cerr << "korva-resource-art: cannot write the images in " << folder.getFullPathName() << "\n";
     return ok ? 0 : 1;
+}
+
+} // namespace korva
+
+int main (int argc, char** argv)
+{
+    return korva::runProgram (argc, argv);
 }

@@ -16,7 +16,7 @@
 #define SYSFS_MAGIC 0x62656572
 #endif
 
-namespace korvatest::hidraw
+namespace korva::test::hidraw
 {
 
 namespace
@@ -181,4 +181,4 @@ bool insideEmulation()
            && ::access (kRuntimeFolder, F_OK) == 0;
 }
 
-} // namespace korvatest::hidraw
+} // namespace korva::test::hidraw

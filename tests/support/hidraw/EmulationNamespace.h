@@ -13,7 +13,7 @@
 
 #include <string>
 
-namespace korvatest::hidraw
+namespace korva::test::hidraw
 {
 
 // Where the emulation keeps its node files and the sockets of its virtual
@@ -32,4 +32,4 @@ bool enterEmulationNamespace (std::string& error);
 // True in a process inside the namespace.
 bool insideEmulation();
 
-} // namespace korvatest::hidraw
+} // namespace korva::test::hidraw

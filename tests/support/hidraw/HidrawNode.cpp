@@ -2,7 +2,7 @@
 
 #include "tests/support/hidraw/HidrawNode.h"
 
-#include "device/hidlink/VirtualDevice.h"
+#include "core/hidlink/VirtualDevice.h"
 
 #include <fuse_lowlevel.h>
 #include <linux/hidraw.h>
@@ -18,7 +18,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace korvatest::hidraw
+namespace korva::test::hidraw
 {
 
 namespace
@@ -527,4 +527,4 @@ void HidrawNode::ioctl (fuse_req* request, unsigned int command, fuse_file_info*
     fuse_reply_err (request, ENOTTY);
 }
 
-} // namespace korvatest::hidraw
+} // namespace korva::test::hidraw

@@ -35,7 +35,7 @@ namespace hidlink::virtualdevice
 struct Hello;
 }
 
-namespace korvatest::hidraw
+namespace korva::test::hidraw
 {
 
 // Connects to a virtual KORVA's socket and reads its hello: the connected
@@ -142,4 +142,4 @@ private:
     std::map<std::uint64_t, std::unique_ptr<OpenFile>> m_files;
 };
 
-} // namespace korvatest::hidraw
+} // namespace korva::test::hidraw

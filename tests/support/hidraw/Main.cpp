@@ -4,8 +4,8 @@
 // the face of a USB HID device: a hidraw node (served through FUSE) and the
 // device's sysfs entries, inside the emulation's mount namespace.
 
-#include "device/hidlink/InotifyEvents.h"
-#include "device/hidlink/VirtualDevice.h"
+#include "core/hidlink/InotifyEvents.h"
+#include "core/hidlink/VirtualDevice.h"
 #include "tests/support/hidraw/EmulationNamespace.h"
 #include "tests/support/hidraw/HidrawNode.h"
 #include "tests/support/hidraw/SysfsTree.h"
@@ -30,7 +30,10 @@
 #include <unistd.h>
 #include <vector>
 
-using namespace korvatest::hidraw;
+namespace korva
+{
+
+using namespace korva::test::hidraw;
 
 namespace
 {
@@ -65,7 +68,7 @@ constexpr int kStartTimeoutMs = 10000;
 
 void log (const std::string& text)
 {
-    korvasim::writeLogLine ("korva-hidraw-emu", text);
+    korva::sim::writeLogLine ("korva-hidraw-emu", text);
 }
 
 int fail (const std::string& text, int code = 1)
@@ -530,7 +533,7 @@ int runPlug (int argc, char** argv)
 }
 } // namespace
 
-int main (int argc, char** argv)
+int runProgram (int argc, char** argv)
 {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "env")
@@ -544,4 +547,11 @@ int main (int argc, char** argv)
     }
     std::fputs (kUsage, stderr);
     return 2;
+}
+
+} // namespace korva
+
+int main (int argc, char** argv)
+{
+    return korva::runProgram (argc, argv);
 }

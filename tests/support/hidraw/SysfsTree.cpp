@@ -10,7 +10,7 @@
 
 namespace fs = std::filesystem;
 
-namespace korvatest::hidraw
+namespace korva::test::hidraw
 {
 
 namespace
@@ -271,4 +271,4 @@ std::vector<std::uint8_t> makeReportDescriptor (int inputReportLength, int outpu
     return d;
 }
 
-} // namespace korvatest::hidraw
+} // namespace korva::test::hidraw

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace korvatest::hidraw
+namespace korva::test::hidraw
 {
 
 // The major number of the emulated hidraw nodes (the kernel picks one at boot).
@@ -53,4 +53,4 @@ void removeSysfsDevice (const SysfsDevice& device);
 // included, as the lengths are counted everywhere else).
 std::vector<std::uint8_t> makeReportDescriptor (int inputReportLength, int outputReportLength);
 
-} // namespace korvatest::hidraw
+} // namespace korva::test::hidraw

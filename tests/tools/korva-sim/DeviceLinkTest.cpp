@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
-using namespace korvasim;
+namespace korva
+{
+
+using namespace korva::sim;
 
 namespace
 {
@@ -325,3 +328,5 @@ TEST (DeviceLink, FaultSwitches)
     EXPECT_EQ (sent (last), std::vector<Bytes>{packets[0]});
     EXPECT_TRUE (vanished (last));
 }
+
+} // namespace korva

@@ -2,8 +2,8 @@
 // memory on disk, its demo content, the exchanges of every data type, and
 // what it does with messages that make no sense.
 
-#include "patterns/PatternRecord.h"
-#include "patterns/engine/Engine.h"
+#include "core/patterns/PatternRecord.h"
+#include "core/engine/Engine.h"
 #include "tests/support/TestSupport.h"
 #include "tools/korva-sim/DemoContent.h"
 #include "tools/korva-sim/DeviceModel.h"
@@ -13,8 +13,11 @@
 #include <fstream>
 #include <random>
 
-using namespace korvasim;
-using korvatest::TempFolder;
+namespace korva
+{
+
+using namespace korva::sim;
+using korva::test::TempFolder;
 
 namespace
 {
@@ -445,3 +448,5 @@ TEST_F (VirtualKorvaModel, FilesThatAreNotProjectsAreSkipped)
     EXPECT_TRUE (logged ("012.prj"));
     EXPECT_EQ (model->getCurrentPattern().size(), kBlockSize); // the demo pattern stands in
 }
+
+} // namespace korva

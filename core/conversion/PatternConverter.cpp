@@ -1,0 +1,95 @@
+#include "core/conversion/PatternConverter.h"
+
+#include "core/midi/MidiFileReader.h"
+#include "core/midi/MidiFileWriter.h"
+#include "core/engine/Engine.h"
+
+#include <memory>
+#include <mutex>
+
+namespace korva
+{
+
+namespace
+{
+
+// The engine is one process-wide machine: one conversion uses it at a time,
+// from initialisation to release.
+class EngineSession
+{
+public:
+    EngineSession() : m_lock (mutex()) { engine::engineInit(); }
+    ~EngineSession() { engine::engineRelease(); }
+
+private:
+    static std::mutex& mutex()
+    {
+        static std::mutex m;
+        return m;
+    }
+
+    std::lock_guard<std::mutex> m_lock;
+};
+
+} // namespace
+
+juce::String describePatternToMidiResult (int result)
+{
+    switch (result)
+    {
+        case kMidiFileWritten:
+            return {};
+        case kPatternFormatOlder:
+            return "The pattern data of KORVA is old. Please upgrade the firmware of KORVA.";
+        case kPatternFormatNewer:
+            return "The pattern data of KORVA Manager is old. Please upgrade KORVA Manager.";
+        case kRenderNotFinished:
+            return "Failed to convert pattern into MIDI file (2002)";
+        case kMidiFileNotWritten:
+            return "Failed to convert pattern into MIDI file (2003)";
+        default:
+            return "Failed to convert pattern into MIDI file (" + juce::String (result) + ")";
+    }
+}
+
+int convertPatternToMidiFile (const uint8_t* payload, std::size_t size, const PatternInfo& info, int barCount,
+                              const juce::File& file)
+{
+    auto record = std::make_unique<PatternRecord>();
+    switch (decodePattern (payload, size, *record))
+    {
+        case kDecodeOk:
+            break;
+        case kDecodeDeviceDataOld:
+            return kPatternFormatOlder;
+        case kDecodeAppDataOld:
+            return kPatternFormatNewer;
+        case kDecodeTooShort:
+        default:
+            return kRenderNotFinished;
+    }
+
+    auto rendered = std::make_unique<engine::RenderedSteps>();
+    {
+        EngineSession session;
+        if (!engine::renderPattern (*record, info.chordSlots, barCount, *rendered))
+            return kRenderNotFinished;
+    }
+    return writeMidiFile (*rendered, barCount, info.ccNumbers, file) ? kMidiFileWritten : kMidiFileNotWritten;
+}
+
+bool convertMidiFileToPattern (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers,
+                               PatternPayload& payload)
+{
+    auto record = std::make_unique<PatternRecord>();
+    {
+        EngineSession session;
+        *record = engine::defaultPattern();
+    }
+    if (!readMidiFile (file, dropBarCount, ccNumbers, *record))
+        return false;
+    encodePattern (*record, payload);
+    return true;
+}
+
+} // namespace korva

@@ -1,0 +1,72 @@
+#pragma once
+
+// The application's one owner of pattern conversions: it keeps what the device
+// last said about its current pattern, turns the pattern imported from the
+// device into a MIDI file for dragging out, and a dropped MIDI file into the
+// pattern payload that is exported to the device.
+//
+// The conversions run on the caller's thread (the request sequencer's); the
+// manager's own thread carries no conversion work. The conversions themselves
+// live in PatternConverter.h.
+
+#include "core/infra/AsyncTask.h"
+#include "core/conversion/PatternConversions.h"
+#include "core/patterns/PatternInfo.h"
+#include "core/engine/Engine.h"
+
+#include <juce_events/juce_events.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace korva
+{
+
+class PatternDataManager final : public infra::TaskDrivenThread,
+                                 public juce::DeletedAtShutdown,
+                                 public PatternConversions
+{
+public:
+    // Every MIDI file lives below `temporaryFolder`, which is emptied now:
+    // files of an earlier run disappear at the first use of the manager.
+    explicit PatternDataManager (const juce::File& temporaryFolder = getDefaultTemporaryFolder());
+    ~PatternDataManager() override;
+
+    JUCE_DECLARE_SINGLETON (PatternDataManager, false)
+
+    // userApplicationDataDirectory/MELDRA/<application name>/Temp, the name being
+    // "KORVA Manager" where no application object exists (tools, tests).
+    static juce::File getDefaultTemporaryFolder();
+    const juce::File& getTemporaryFolder() const noexcept { return m_temporaryFolder; }
+
+    void setPatternInfo (const juce::MemoryBlock& payload) override;
+    PatternInfo getPatternInfo() const;
+
+    // A fresh, empty "TRK<track>_PTN<pattern>_<time>.mid" in a new randomly
+    // numbered subfolder of the temporary folder.
+    juce::File makeMidiFile() override;
+
+    int convertPatternToMidiFile (const juce::MemoryBlock& payload, const juce::File& file) override;
+    bool convertMidiFileToPattern (const juce::File& file, juce::MemoryBlock& payload) override;
+
+    bool writeMidiFile (const engine::RenderedSteps& renderedSteps, const juce::File& file);
+
+    // Shared with the message thread: the pattern page reads the two numbers and
+    // writes a bar count before it asks for the conversion that reads it.
+    std::atomic<int> trackNumber{-1};
+    std::atomic<int> patternNumber{-1};
+    std::atomic<int> renderBarCount{0}; // 1, 2, 4, 8, 16 or 32 bars into the next MIDI file
+    std::atomic<int> dropBarCount{0};   // 1, 2 or 4 bars from the next dropped file
+
+private:
+    const juce::File m_temporaryFolder;
+
+    mutable std::mutex m_infoLock;
+    CcNumbers ccNumbers{};
+    int patternInfoExtra = 0;
+    engine::ChordSlots chordSlots{};
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (PatternDataManager)
+};
+
+} // namespace korva

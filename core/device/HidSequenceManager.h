@@ -1,0 +1,235 @@
+#pragma once
+
+// Turns the pages' requests into exchanges with the KORVA: one request at a
+// time through the transport, multi-message exchanges followed to their end,
+// received projects and patterns handed to the data managers, and every
+// outcome reported to the listeners as a result code.
+
+#include "core/device/HidDeviceManager.h"
+#include "core/device/HidSequenceManagerListener.h"
+#include "core/device/HidSequenceRequestor.h"
+#include "core/infra/AsyncTask.h"
+#include "core/infra/FileTools.h"
+#include "core/conversion/PatternConversions.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+namespace korva
+{
+
+class HidSequenceManager final : public juce::DeletedAtShutdown,
+                                 public infra::TaskDrivenThread,
+                                 public juce::MultiTimer,
+                                 public juce::ActionListener,
+                                 public HidDeviceManager::IHidDeviceManagerListener
+{
+public:
+    using eResult = HidDeviceManager::eResult;
+
+    enum ResultCode
+    {
+        kResultOK = 1000,
+        kResultLengthError = 1001,
+        kResultDataError = 1002,
+        kResultRefused = 1003,
+        kResultNoSpace = 2001,
+        kResultRenderError = 2002,
+        kResultMidiWriteError = 2003,
+        kResultNoVersionReply = 2004,
+        kResultBusy = 2005,
+        kResultDeviceDataOld = 2006,
+        kResultAppDataOld = 2007
+    };
+
+    enum DataType : juce::uint8
+    {
+        kProjectInfo = 0x00,
+        kDeleteProject = 0x01,
+        kRenameProject = 0x02,
+        kImportProject = 0x03,
+        kQueryExportProject = 0x04,
+        kExportProject = 0x05,
+        kPatternInfo = 0x30,
+        kImportPattern = 0x31,
+        kQueryExportPattern = 0x32,
+        kExportPattern = 0x33,
+        kPushedProject = 0x80,
+        kVersionInfo = 0x81
+    };
+
+    enum TimerId
+    {
+        kImportProgressTimer = 0,
+        kExportProgressTimer = 1,
+        kVersionTimer = 2,
+        kReplyTimer = 3
+    };
+
+    static constexpr int kProgressPeriodMs = 100;
+    static constexpr int kVersionTimeoutMs = 3000;
+    // No normal exchange waits this long for the device to start an answer;
+    // it runs from the last sign of life, so slow deletes that poll are fine.
+    static constexpr int kReplyTimeoutMs = 15000;
+
+    // What the sequencer needs of the transport.
+    class Transport
+    {
+    public:
+        virtual ~Transport() = default;
+        virtual bool sendRequest (juce::uint8 dataType, const juce::MemoryBlock& payload) = 0;
+        virtual double getSendProgress() = 0;
+        virtual double getRecvProgress() = 0;
+    };
+
+    // What the sequencer needs of the pattern conversions (PatternDataManager).
+    using PatternConversions = korva::PatternConversions;
+
+    static HidSequenceManager* getInstance();
+
+    HidSequenceManager();
+    ~HidSequenceManager() override;
+
+    // The transport the requests go through. Changing it waits for a call in
+    // progress to end, so the old transport may be deleted right after.
+    void setTransport (Transport* transport);
+    // Sends through the process's HidDeviceManager (null: no transport).
+    void useDeviceManager (HidDeviceManager* deviceManager);
+    void setPatternConversions (PatternConversions* conversions) noexcept { m_patterns = conversions; }
+    // The reply time-out; tests shorten it.
+    void setReplyTimeout (int milliseconds) noexcept { m_replyTimeoutMs = milliseconds; }
+
+    void addListener (HidSequenceManagerListener* new_listener);
+    // Waits for a notification in progress to end: afterwards no call reaches the listener.
+    void removeListener (HidSequenceManagerListener* listener);
+
+    // Requests: any thread; they hop onto the manager's thread.
+    void requestGetProjectInfo();
+    void requestDeleteProject (juce::uint8 projectIndex);
+    void requestRenameProject (juce::uint8 projectIndex, juce::String name);
+    void requestImportProjectData (juce::uint8 projectIndex);
+    void requestQueryExportableProject (juce::File prjFile, int patternCount);
+    void requestExportProjectData();
+    void requestGetPatternInfo();
+    void requestImportPatternData();
+    void requestQueryExportablePattern (juce::File midiFile);
+    void requestExportPatternData();
+    void requestGetVersionInfo();
+    void requestCancel();
+
+    HidSequenceRequestor& getRequestor() noexcept { return *m_requestor; }
+
+    // What failed on the computer's side of the project import or export
+    // under way or ended last: the folder the project could not be saved in,
+    // or the project file that could not be read, and why. Empty when that
+    // side did not fail (the result code then tells what the KORVA did). Set
+    // before the listeners hear of the failure; a listener reads it in its
+    // call, before the next transfer can replace it.
+    infra::FileFailure getLocalFailure() const;
+
+    bool isConnected() const noexcept { return m_connected.load(); }
+
+    // Progress of the current request (0 .. 1) and its end signal, read by the
+    // progress window.
+    std::atomic<double> m_requestProgress { 0.0 };
+    std::atomic<bool> m_requestFinished { false };
+
+    // The transport's events (IHidDeviceManagerListener).
+    void onHidConnected (juce::StringArray& identifiers) override;
+    void onHidDisconnected (juce::StringArray& identifiers) override;
+    void onHidOpenFailed (const hidlink::HidOpenFailure& failure) override;
+    void onHidSendCompleted (eResult result) override;
+    void onHidRecvStarted() override;
+    void onHidRecvCompleted (eResult result, juce::uint8 dataType, juce::MemoryBlock& data) override;
+
+private:
+    void onHidRecvCompletedInternal (eResult result, juce::uint8 dataType, juce::MemoryBlock data);
+    void onSendRefused (juce::uint8 dataType);
+    void onRequestStarting (juce::uint8 dataType);
+    void onReplyTimeout (juce::uint32 generation);
+    // Ends the request in flight that the device's going cut off.
+    void endCutOffRequest (const char* trace);
+
+    void timerCallback (int timerId) override;
+    void actionListenerCallback (const juce::String& message) override;
+
+    void reserve (juce::uint8 dataType, const juce::MemoryBlock& payload, int priority);
+    void sendDirect (juce::uint8 dataType, const juce::MemoryBlock& payload);
+    void release();
+    void finishRequest();
+    void resetRequestor();
+    void traceRequest (const char* what, juce::uint8 dataType);
+
+    // The reply watch: armed while the device owes an answer.
+    void armReplyWatch();
+    void disarmReplyWatch();
+
+    // Response interpretation, one per data type.
+    void onProjectInfo (const juce::MemoryBlock& data);
+    void onDeleteOrRename (juce::uint8 dataType, const juce::MemoryBlock& data);
+    void onImportProject (const juce::MemoryBlock& data);
+    void onQueryExportProject (const juce::MemoryBlock& data);
+    void onExportProject (const juce::MemoryBlock& data);
+    void onPatternInfo (const juce::MemoryBlock& data);
+    void onImportPattern (const juce::MemoryBlock& data);
+    void onQueryExportPattern (const juce::MemoryBlock& data);
+    void onExportPattern (const juce::MemoryBlock& data);
+    void onPushedProject (const juce::MemoryBlock& data);
+    void onVersionInfo();
+    void sendImportCommand (juce::uint8 command);
+    // Removes what an import assembled so far: nothing unfinished stays in the data folder.
+    void discardImportFile();
+    void setLocalFailure (const infra::FileFailure& failure);
+
+    void notify (const std::function<void (HidSequenceManagerListener&)>& call);
+
+    bool transportSend (juce::uint8 dataType, const juce::MemoryBlock& payload);
+    double transportProgress (bool sending);
+
+    juce::CriticalSection m_transportLock;
+    Transport* m_transport = nullptr;
+    std::unique_ptr<Transport> m_deviceManagerTransport;
+    PatternConversions* m_patterns = nullptr;
+
+    juce::CriticalSection m_listenerLock;
+    juce::Array<HidSequenceManagerListener*> m_listeners;
+
+    std::atomic<bool> m_connected { false };
+
+    std::atomic<bool> m_importPending { false };
+    std::atomic<bool> m_importCancel { false };
+    juce::File m_importTempFile;
+    juce::uint8 m_importProjectIndex = 0;
+    std::atomic<int> m_importPatternTotal { 0 };
+    std::atomic<int> m_importPatternCount { 0 };
+    bool m_importFailed = false;
+
+    std::atomic<bool> m_exportPending { false };
+    bool m_exportFinished = false;
+    bool m_exportReadFailed = false;
+    std::atomic<bool> m_exportCancel { false };
+    juce::File m_exportFile;
+    std::atomic<int> m_exportPatternTotal { 0 };
+    std::atomic<int> m_exportPatternIndex { 0 };
+
+    juce::File m_patternFile;
+
+    mutable juce::CriticalSection m_localFailureLock;
+    infra::FileFailure m_localFailure;
+
+    // The request that went out and whose start the message thread still has to announce.
+    std::atomic<juce::uint8> m_startedType { HidSequenceRequestor::kNone };
+
+    std::atomic<int> m_replyTimeoutMs { kReplyTimeoutMs };
+    std::atomic<juce::uint32> m_replyGeneration { 0 };
+    bool m_receiving = false;
+
+    std::unique_ptr<HidSequenceRequestor> m_requestor;
+
+    static HidSequenceManager* s_instance;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (HidSequenceManager)
+};
+
+} // namespace korva

@@ -1,0 +1,328 @@
+#include "core/midi/MidiFileReader.h"
+
+#include <array>
+
+namespace korva
+{
+
+namespace
+{
+
+constexpr std::size_t kMinimumFileSize = 26; // a header and one empty track
+constexpr std::size_t kFirstChunk = 14;      // the header is taken to be 6 bytes long
+constexpr std::size_t kChunkHeaderSize = 8;
+constexpr int kMaxNotesPerStep = 8;
+constexpr int64_t kIdle = -1;
+
+uint32_t readU16 (const uint8_t* p)
+{
+    return (uint32_t)((p[0] << 8) | p[1]);
+}
+
+uint32_t readU32 (const uint8_t* p)
+{
+    return ((uint32_t)p[0] << 24) | ((uint32_t)p[1] << 16) | ((uint32_t)p[2] << 8) | p[3];
+}
+
+struct PendingNote
+{
+    int64_t startTick = kIdle;
+    int64_t step = 0;
+    int slot = -1; // -1 when the step had no room for it
+};
+
+class Reader
+{
+public:
+    Reader (const uint8_t* data, std::size_t size, int dropBarCount, const CcNumbers& ccNumbers, PatternRecord& record)
+        : m_data (data), m_size (size), m_ccNumbers (ccNumbers), m_record (record),
+          m_maxSteps ((int64_t)dropBarCount * kStepsPerBar)
+    {
+    }
+
+    bool read()
+    {
+        if (m_size < kMinimumFileSize)
+            return false;
+
+        const uint32_t trackCount = readU16 (m_data + 10);
+        const uint32_t division = readU16 (m_data + 12);
+        // SMPTE timing (top bit set) is not in beats, and a division below 4 has no
+        // whole tick per step.
+        if ((division & 0x8000) != 0 || division < 4)
+            return false;
+        m_ticksPerStep = division / 4;
+        m_ticksPerEighth = (float)m_ticksPerStep * 0.125f;
+
+        std::size_t chunk = kFirstChunk;
+        for (uint32_t track = 0; track < trackCount && !m_stopAfterTrack; ++track)
+        {
+            if (m_size - chunk < kChunkHeaderSize)
+                return false;
+            const uint32_t length = readU32 (m_data + chunk + 4);
+            const std::size_t events = chunk + kChunkHeaderSize;
+            if ((length & 0x80000000u) != 0 || length > m_size - events)
+                return false;
+            if (!readTrack (events, events + length))
+                return false;
+            chunk = events + length;
+        }
+
+        m_record.block.barCount = (uint8_t)(m_maxSteps / kStepsPerBar);
+        return true;
+    }
+
+private:
+    bool readTrack (std::size_t begin, std::size_t end)
+    {
+        m_pos = begin;
+        m_end = end;
+        m_tick = 0;
+        m_beyondEnd = false;
+        m_runningStatus = 0;
+
+        while (m_pos < m_end && !m_stopAfterTrack)
+        {
+            if (!readEvent())
+                return false;
+        }
+
+        // Notes still sounding end with the bar that holds the current step.
+        const int64_t bars = m_currentStep < 16 ? 1 : m_currentStep < 32 ? 2 : m_currentStep < 48 ? 3 : 4;
+        const int64_t endTick = (int64_t)m_ticksPerStep * kStepsPerBar * bars;
+        for (int note = 0; note < 128; ++note)
+            finishNote (note, endTick);
+        return true;
+    }
+
+    bool readEvent()
+    {
+        uint32_t delta = 0;
+        if (!readVariableLength (delta))
+            return false;
+        m_tick += delta;
+
+        if (m_pos >= m_end)
+            return false;
+        uint8_t status = m_data[m_pos];
+        if ((status & 0x80) != 0)
+        {
+            // Meta and system statuses become the running status too.
+            m_runningStatus = status;
+            ++m_pos;
+        }
+        else if (m_runningStatus == 0)
+        {
+            return false;
+        }
+        else
+        {
+            status = m_runningStatus;
+        }
+
+        if (!m_beyondEnd && !placeInTime())
+            return false;
+
+        switch (status >> 4)
+        {
+            case 0x9:
+            case 0x8:
+            {
+                uint8_t note = 0;
+                uint8_t velocity = 0;
+                if (!readDataByte (note) || !readDataByte (velocity))
+                    return false;
+                if (!m_beyondEnd)
+                {
+                    m_noteSeen = true;
+                    finishNote (note, m_tick);
+                    if ((status >> 4) == 0x9 && velocity > 0)
+                        startNote (note, velocity);
+                }
+                return true;
+            }
+            case 0xB:
+            {
+                uint8_t controller = 0;
+                uint8_t value = 0;
+                if (!readDataByte (controller) || !readDataByte (value))
+                    return false;
+                if (!m_beyondEnd)
+                    setController (controller, value);
+                return true;
+            }
+            case 0xA:
+            case 0xE:
+                return skip (2);
+            case 0xC:
+            case 0xD:
+                return skip (1);
+            default:
+                break;
+        }
+
+        if (status == 0xF0 || status == 0xF7)
+        {
+            uint32_t length = 0;
+            return readVariableLength (length) && skip (length);
+        }
+        if (status == 0xFF)
+        {
+            if (m_pos >= m_end)
+                return false;
+            const uint8_t type = m_data[m_pos++];
+            if (type == 0x2F)
+            {
+                if (!skip (1))
+                    return false;
+                if (m_noteSeen)
+                    m_stopAfterTrack = true;
+                return true;
+            }
+            uint32_t length = 0;
+            return readVariableLength (length) && skip (length);
+        }
+        return false;
+    }
+
+    // Quantises the event's tick onto a step and a sub-position.
+    bool placeInTime()
+    {
+        const int64_t q = m_tick / m_ticksPerStep;
+        const int64_t r = m_tick % m_ticksPerStep;
+        // The current step carries over from the track before, so an event at
+        // that very step beyond the end must still count as beyond the end.
+        if (q != m_currentStep || q >= m_maxSteps)
+        {
+            m_currentStep = q;
+            if (q >= m_maxSteps)
+            {
+                m_beyondEnd = true;
+                if (m_noteSeen)
+                    m_currentStep = m_maxSteps - 1;
+            }
+            m_notesInStep = 0;
+        }
+        const int subPosition = (int)(6.0f * (float)r / (float)m_ticksPerStep);
+        if (subPosition >= kSubPositionCount)
+            return false;
+        m_currentSubPosition = subPosition;
+        return true;
+    }
+
+    void startNote (uint8_t note, uint8_t velocity)
+    {
+        if (m_notesInStep >= kMaxNotesPerStep || m_currentStep < 0 || m_currentStep >= m_maxSteps)
+            return;
+        const int slot = addNoteToStep (m_record.block, (int)m_currentStep, m_currentSubPosition, note, velocity);
+        m_pending[note] = {m_tick, m_currentStep, slot};
+        ++m_notesInStep;
+    }
+
+    void finishNote (int note, int64_t endTick)
+    {
+        PendingNote& pending = m_pending[(std::size_t)note];
+        if (pending.startTick == kIdle)
+            return;
+
+        const float eighths = (float)(endTick - pending.startTick) / m_ticksPerEighth;
+        if (pending.step >= 0 && pending.step < kStepCount && pending.slot >= 0 && pending.slot < kSlotCount &&
+            eighths > -65536.0f && eighths < 65536.0f)
+        {
+            // Kept to 16 bits: a negative length wraps to one far too long to store.
+            const uint16_t length = (uint16_t)(int32_t)eighths;
+            const uint16_t stored = length > 0 ? (uint16_t)(length - 1) : 0;
+            if (stored <= kMaxNoteLength)
+                m_record.block.notes[pending.step][pending.slot].length = stored;
+        }
+        pending = {};
+    }
+
+    void setController (uint8_t controller, uint8_t value)
+    {
+        if (m_currentStep < 0 || m_currentStep >= m_maxSteps)
+            return;
+        // Two lanes on the same controller both take its values.
+        for (int lane = 0; lane < kLaneCount; ++lane)
+        {
+            if (m_ccNumbers[(std::size_t)lane] == controller)
+                setStepCcValue (m_record.block, (int)m_currentStep, lane, value);
+        }
+    }
+
+    // A variable-length quantity of at most 4 bytes, as the file format allows.
+    bool readVariableLength (uint32_t& value)
+    {
+        value = 0;
+        for (int i = 0; i < 4; ++i)
+        {
+            if (m_pos >= m_end)
+                return false;
+            const uint8_t b = m_data[m_pos++];
+            value = (value << 7) | (b & 0x7Fu);
+            if ((b & 0x80) == 0)
+                return true;
+        }
+        return false;
+    }
+
+    bool readDataByte (uint8_t& value)
+    {
+        if (m_pos >= m_end || (m_data[m_pos] & 0x80) != 0)
+            return false;
+        value = m_data[m_pos++];
+        return true;
+    }
+
+    bool skip (uint32_t count)
+    {
+        if (count > m_end - m_pos)
+            return false;
+        m_pos += count;
+        return true;
+    }
+
+    const uint8_t* const m_data;
+    const std::size_t m_size;
+    const CcNumbers& m_ccNumbers;
+    PatternRecord& m_record;
+    const int64_t m_maxSteps;
+
+    uint32_t m_ticksPerStep = 1;
+    float m_ticksPerEighth = 0.125f;
+
+    std::size_t m_pos = 0; // read position, always within the current chunk
+    std::size_t m_end = 0; // end of the current chunk
+    int64_t m_tick = 0;
+    uint8_t m_runningStatus = 0;
+    bool m_beyondEnd = false;
+
+    int64_t m_currentStep = 0;
+    int m_currentSubPosition = 0;
+    int m_notesInStep = 0;
+    bool m_noteSeen = false;
+    bool m_stopAfterTrack = false;
+    std::array<PendingNote, 128> m_pending{};
+};
+
+} // namespace
+
+bool readMidiFile (const uint8_t* data, std::size_t size, int dropBarCount, const CcNumbers& ccNumbers,
+                   PatternRecord& record)
+{
+    if (data == nullptr || dropBarCount < 1 || dropBarCount > kStepCount / kStepsPerBar)
+        return false;
+    return Reader (data, size, dropBarCount, ccNumbers, record).read();
+}
+
+bool readMidiFile (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers, PatternRecord& record)
+{
+    if (!file.existsAsFile() || file.getSize() > kMaxMidiFileSize)
+        return false;
+    juce::MemoryBlock data;
+    if (!file.loadFileAsData (data))
+        return false;
+    return readMidiFile (static_cast<const uint8_t*> (data.getData()), data.getSize(), dropBarCount, ccNumbers, record);
+}
+
+} // namespace korva

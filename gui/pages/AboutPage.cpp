@@ -1,0 +1,78 @@
+#include "gui/pages/AboutPage.h"
+
+#include "gui/widgets/FlashingMessage.h"
+#include "gui/widgets/Resources.h"
+
+namespace korva
+{
+
+AboutPage::AboutPage() : View ("AboutPage")
+{
+    openManual = [this] (const juce::File& f) { return openWithDefaultProgram (f); };
+    setLookAndFeel (&m_lookAndFeel);
+    m_manualButton.addListener (this);
+    addAndMakeVisible (m_manualButton);
+}
+
+AboutPage::~AboutPage()
+{
+    stopTimer();
+    m_manualButton.removeListener (this);
+    setLookAndFeel (nullptr);
+}
+
+void AboutPage::paint (juce::Graphics& g)
+{
+    paintPageFrame (g, getLocalBounds(), 2);
+
+    g.setFont (16.0f);
+    g.setColour (juce::Colours::black);
+    g.drawText ("Version", 49, 80, 90, 50, juce::Justification::centredLeft, true);
+    g.drawText (kVersionText, 145, 80, 200, 50, juce::Justification::centredLeft, true);
+}
+
+void AboutPage::resized()
+{
+    m_manualButton.setBounds (40, 40, 65, 30);
+}
+
+void AboutPage::onTransitioned (bool shown)
+{
+    View::onTransitioned (shown);
+    if (! shown)
+        return;
+
+    if (isShowing())
+        grabKeyboardFocus();
+    FlashingMessage::getInstance()->setMessage ({});
+}
+
+void AboutPage::buttonClicked (juce::Button*)
+{
+    const auto manual = manualLocation ? manualLocation() : juce::File();
+    if (manual.existsAsFile() && openManual)
+        openManual (manual);
+}
+
+bool AboutPage::openWithDefaultProgram (const juce::File& file)
+{
+    auto viewer = std::make_unique<juce::ChildProcess>();
+    if (! viewer->start (juce::StringArray { viewerProgram, file.getFullPathName() }, 0))
+        return false;
+
+    m_viewers.add (viewer.release());
+    startTimer (1000);
+    return true;
+}
+
+void AboutPage::timerCallback()
+{
+    for (int i = m_viewers.size(); --i >= 0;)
+        if (! m_viewers.getUnchecked (i)->isRunning()) // also collects the ended process
+            m_viewers.remove (i);
+
+    if (m_viewers.isEmpty())
+        stopTimer();
+}
+
+} // namespace korva

@@ -1,0 +1,310 @@
+#include "gui/pages/PatternDataComponent.h"
+
+#include "gui/widgets/AppLookAndFeel.h"
+#include "gui/widgets/FlashingMessage.h"
+#include "gui/widgets/MessageBoxes.h"
+#include "gui/widgets/Resources.h"
+#include "core/device/DeviceMessages.h"
+
+#include <climits>
+#include <cstdlib>
+
+namespace korva
+{
+
+namespace
+{
+
+// The folder itself, with every symbolic link resolved (the path as given when it cannot be).
+juce::String canonicalPath (const juce::File& file)
+{
+    char resolved[PATH_MAX];
+    if (::realpath (file.getFullPathName().toRawUTF8(), resolved) != nullptr)
+        return juce::String::fromUTF8 (resolved);
+    return file.getFullPathName();
+}
+
+bool isSameFolder (const juce::File& a, const juce::File& b)
+{
+    return a == b || canonicalPath (a) == canonicalPath (b);
+}
+
+juce::Image dimmed (const juce::Image& image)
+{
+    // A copy of its own: images from the cache are shared with every other user.
+    auto copy = image.convertedToFormat (juce::Image::ARGB).createCopy();
+    copy.multiplyAllAlphas (PatternDataComponent::kDimmedAlpha);
+    return copy;
+}
+
+void fillSelector (juce::ComboBox& box, int bars)
+{
+    int id = 1;
+    for (int n = 1; n <= bars; n *= 2)
+        box.addItem (juce::String (n) + " bar", id++);
+    box.setSelectedId (3, juce::dontSendNotification); // "4 bar"
+    box.setJustificationType (juce::Justification::centred);
+}
+} // namespace
+
+//==============================================================================
+ConvertingBar::ConvertingBar()
+{
+    setInterceptsMouseClicks (false, false);
+    setVisible (false);
+}
+
+ConvertingBar::~ConvertingBar()
+{
+    stopTimer();
+}
+
+void ConvertingBar::paint (juce::Graphics& g)
+{
+    drawMovingStripes (g, getWidth(), getHeight(), juce::Colour (kColour));
+}
+
+void ConvertingBar::visibilityChanged()
+{
+    // Only repaints: no need to run while nobody sees it.
+    if (isVisible())
+        startTimer (kFramePeriodMs);
+    else
+        stopTimer();
+}
+
+//==============================================================================
+FileDropArea::FileDropArea (const juce::File& temporaryFolder) : m_temporaryFolder (temporaryFolder) {}
+
+bool FileDropArea::isInterestedInFileDrag (const juce::StringArray& files)
+{
+    if (!isEnabled() || files.isEmpty())
+        return false;
+
+    const auto& path = files[0];
+    if (!path.containsChar ('.') || path.fromLastOccurrenceOf (".", false, false).toLowerCase() != "mid")
+        return false;
+
+    // A file dragged out of this page lies in a subfolder of the temporary folder.
+    return !isSameFolder (juce::File (path).getParentDirectory().getParentDirectory(), m_temporaryFolder);
+}
+
+void FileDropArea::filesDropped (const juce::StringArray& files, int, int)
+{
+    if (!files.isEmpty())
+        sendActionMessage (juce::File (files[0]).getFullPathName());
+}
+
+//==============================================================================
+PatternDataComponent::PatternDataComponent (HidSequenceManager& sequencer, korva::PatternDataManager& patterns)
+    : showMessage (showWarningBox), m_sequencer (sequencer), m_patterns (patterns),
+      m_dropArea (patterns.getTemporaryFolder())
+{
+    const auto korva = loadResourceImage ("korva_image.png");
+    m_korvaImage = korva.rescaled (170, 100, juce::Graphics::mediumResamplingQuality);
+    m_korvaImageDisabled = dimmed (korva.convertedToFormat (juce::Image::ARGB).rescaled (170, 100));
+    m_fileIcon = loadResourceImage ("smf_file_icon.png");
+    m_dragIcon = dimmed (m_fileIcon);
+    m_dropIcon = loadResourceImage ("drop_area_icon.png").rescaled (173, 100);
+
+    addChildComponent (m_convertingBar);
+    addAndMakeVisible (m_dropArea);
+    m_dropArea.addActionListener (this);
+
+    // Above the drop area, which covers the whole right half.
+    fillSelector (m_renderLength, 32);
+    fillSelector (m_dropLength, 4);
+    addAndMakeVisible (m_renderLength);
+    addAndMakeVisible (m_dropLength);
+
+    m_sequencer.addListener (this);
+}
+
+PatternDataComponent::~PatternDataComponent()
+{
+    // First of all: after this no sequencer callback can reach the component.
+    m_sequencer.removeListener (this);
+    m_dropArea.removeActionListener (this);
+}
+
+int PatternDataComponent::barsOf (const juce::ComboBox& selector)
+{
+    return selector.getText().upToFirstOccurrenceOf (" bar", false, false).getIntValue();
+}
+
+//==============================================================================
+void PatternDataComponent::paint (juce::Graphics& g)
+{
+    const int w = getWidth(), h = getHeight();
+    const auto left = juce::Justification::centredLeft;
+
+    g.fillAll (juce::Colours::white);
+
+    if (isEnabled())
+    {
+        g.setColour (juce::Colour (kEnabledColour));
+        g.drawImageAt (m_korvaImage, 40, 40);
+        g.drawImageAt (m_fileIcon, w / 2 - 70, h - 115);
+        g.drawImageAt (m_dropIcon, 3 * w / 4 - 87, 40);
+
+        g.setFont (juce::Font (15.0f, juce::Font::bold));
+        g.drawText ("Current Pattern", 235, 60, 110, 20, left, true);
+
+        g.setFont (juce::Font (15.0f));
+        g.drawText ("Track", 245, 80, 50, 20, left, true);
+        g.drawText ("Pattern", 245, 100, 50, 20, left, true);
+
+        const int track = m_patterns.trackNumber.load();
+        const int pattern = m_patterns.patternNumber.load();
+        const bool known = track != -1 && pattern != -1;
+        g.drawText (known ? juce::String (track).paddedLeft ('0', 2) : juce::String ("--"), 295, 80, 30, 20, left,
+                    true);
+        g.drawText (known ? juce::String (pattern).paddedLeft ('0', 2) : juce::String ("--"), 295, 100, 30, 20, left,
+                    true);
+    }
+    else
+    {
+        g.setColour (juce::Colour (kDisabledColour));
+        g.drawImageAt (m_korvaImageDisabled, 40, 40);
+    }
+
+    g.drawRect (getLocalBounds(), 1);
+    if (h - 20 > 20)
+        g.fillRect (w / 2, 20, 1, h - 40);
+
+    g.setFont (juce::Font (15.0f));
+    g.drawText ("Length", 110, h - 55, 50, 25, left, true);
+    g.drawText ("Length", w / 2 + 110, h - 55, 50, 25, left, true);
+
+    g.setFont (juce::Font (24.0f));
+    g.drawText ("Drag icon to get MIDI file.", 0, h - 110, w / 2 - 40, 30, juce::Justification::centredBottom, true);
+    g.drawText ("Drop MIDI file to send KORVA.", w / 2, h - 110, w / 2, 30, juce::Justification::centredBottom, true);
+}
+
+void PatternDataComponent::resized()
+{
+    const int w = getWidth(), h = getHeight();
+    m_dropArea.setBounds (w / 2, 0, w / 2, h);
+    m_convertingBar.setBounds (40, h - 75, w / 2 - 120, 8);
+    m_renderLength.setBounds (160, h - 55, w / 2 - 270, 25);
+    m_dropLength.setBounds (w / 2 + 160, h - 55, w / 2 - 270, 25);
+}
+
+//==============================================================================
+// Drag out
+
+void PatternDataComponent::mouseDrag (const juce::MouseEvent& e)
+{
+    if (!isEnabled())
+        return;
+
+    if (m_preparedFile.isEmpty())
+    {
+        if (!m_idle)
+            return; // the conversion is under way
+
+        m_patterns.renderBarCount = barsOf (m_renderLength);
+        m_sequencer.requestImportPatternData();
+        m_idle = false;
+        m_convertingBar.setVisible (true);
+        return;
+    }
+
+    if (!m_fileDragStarted)
+        startFileDrag (e);
+}
+
+void PatternDataComponent::startFileDrag (const juce::MouseEvent& e)
+{
+    auto* container = juce::DragAndDropContainer::findParentDragContainerFor (this);
+    if (container == nullptr || container->isDragAndDropActive())
+        return;
+
+    // The image starts at this component's top-left corner and follows the mouse.
+    const auto offset = -e.getMouseDownPosition();
+    container->startDragging (m_preparedFile, this, juce::ScaledImage (m_dragIcon), true, &offset, &e.source);
+    m_fileDragStarted = true;
+    m_convertingBar.setVisible (false);
+}
+
+void PatternDataComponent::mouseUp (const juce::MouseEvent&)
+{
+    m_preparedFile.clear();
+    m_idle = true;
+    m_fileDragStarted = false;
+    m_convertingBar.setVisible (false);
+}
+
+//==============================================================================
+// Drop in
+
+void PatternDataComponent::actionListenerCallback (const juce::String& path)
+{
+    m_patterns.dropBarCount = barsOf (m_dropLength);
+    m_sequencer.requestQueryExportablePattern (juce::File (path));
+}
+
+//==============================================================================
+// Sequencer callbacks: they come on the sequencer's thread and are done on the
+// message thread.
+
+void PatternDataComponent::message (const juce::String& text)
+{
+    if (showMessage)
+        showMessage ({}, text);
+}
+
+void PatternDataComponent::getPatternInfoResponsed (int result)
+{
+    if (infra::hop (m_taskBox, [this, result] { getPatternInfoResponsed (result); }))
+        return;
+
+    if (result == HidSequenceManager::kResultOK)
+    {
+        FlashingMessage::getInstance()->setMessage ({});
+        repaint();
+    }
+    else
+    {
+        FlashingMessage::getInstance()->setMessage (devicemessages::patternInfoFailure (result));
+    }
+}
+
+void PatternDataComponent::importPatternDataResponsed (juce::File midiFile, int result)
+{
+    if (infra::hop (m_taskBox, [this, midiFile, result] { importPatternDataResponsed (midiFile, result); }))
+        return;
+
+    if (result != HidSequenceManager::kResultOK)
+        message (devicemessages::patternImportFailure (result));
+    else if (!m_idle) // a file that arrives after the mouse was released belongs to no gesture
+        m_preparedFile = midiFile.getFullPathName();
+}
+
+void PatternDataComponent::queryExportPatternResponsed (int result)
+{
+    if (infra::hop (m_taskBox, [this, result] { queryExportPatternResponsed (result); }))
+        return;
+
+    // On success the sequencer goes on sending the pattern.
+    if (result != HidSequenceManager::kResultOK)
+        message (devicemessages::patternCheckFailure (result));
+}
+
+void PatternDataComponent::exportPatternDataResponsed (int result)
+{
+    if (infra::hop (m_taskBox, [this, result] { exportPatternDataResponsed (result); }))
+        return;
+
+    if (result != HidSequenceManager::kResultOK)
+        message (devicemessages::communicationError (result));
+}
+
+void PatternDataComponent::readSmfErrorOccurred()
+{
+    if (infra::hop (m_taskBox, [this] { readSmfErrorOccurred(); }))
+        return;
+    message (devicemessages::kMidiToPatternFailed);
+}
+
+} // namespace korva

@@ -1,0 +1,508 @@
+#include "gui/pages/ProjectView.h"
+
+#include "core/settings/DirectorySetting.h"
+#include "gui/pages/DevicePage.h"
+#include "gui/widgets/FlashingMessage.h"
+#include "gui/widgets/MessageBoxes.h"
+#include "core/device/DeviceMessages.h"
+#include "core/projects/ProjectChecks.h"
+#include "core/projects/ProjectDataManager.h"
+#include "gui/pages/RenameAlertWindow.h"
+
+namespace korva
+{
+
+namespace
+{
+using projectchecks::kDeleteTitle;
+using projectchecks::kRenameTitle;
+using projectchecks::ProjectAction;
+
+int currentProjectIndex()
+{
+    return ProjectDataManager::getInstance()->currentProjectIndex.load();
+}
+} // namespace
+
+ProjectView::ProjectView (HidSequenceManager& sequencer)
+    : View ("ProjectView"),
+      m_sequencer (sequencer),
+      m_korvaModel (*KorvaProjectList::getInstance()),
+      m_korvaListLookAndFeel ([&sequencer] { return sequencer.isConnected(); }),
+      m_korvaList (m_korvaModel, currentProjectIndex),
+      m_pcList (*PcProjectList::getInstance(), DirectorySettingManager::getInstance()->getDataDirectoryFile())
+{
+    showMessage = showWarningBox;
+    confirm = [] (const juce::String& title, const juce::String& text) {
+#if JUCE_MODAL_LOOPS_PERMITTED
+        traceMessageBox (title, text);
+        return juce::AlertWindow::showOkCancelBox (juce::MessageBoxIconType::QuestionIcon, title, text, "OK", "Cancel",
+                                                   nullptr, nullptr);
+#else
+        juce::ignoreUnused (title, text);
+        return false;
+#endif
+    };
+    askForName = RenameAlertWindow::askForName;
+    chooseFolder = [this] (const juce::File& start, std::function<void (const juce::File&)> chosen) {
+        // zenity or kdialog when present, the framework's own browser otherwise.
+        m_folderChooser = std::make_unique<juce::FileChooser> (juce::String(), start);
+        m_folderChooser->launchAsync (juce::FileBrowserComponent::openMode
+                                          | juce::FileBrowserComponent::canSelectDirectories,
+                                      [chosen] (const juce::FileChooser& chooser) { chosen (chooser.getResult()); });
+    };
+
+    setLookAndFeel (&m_lookAndFeel);
+    m_korvaList.setLookAndFeel (&m_korvaListLookAndFeel);
+    m_pcList.setLookAndFeel (&m_pcListLookAndFeel);
+
+    addAndMakeVisible (m_korvaList);
+    addAndMakeVisible (m_pcList);
+    for (auto* button : std::initializer_list<juce::Button*> { &m_folderButton, &m_korvaRenameButton,
+                                                               &m_korvaDeleteButton, &m_pcRenameButton,
+                                                               &m_pcDeleteButton, &m_importButton, &m_exportButton })
+    {
+        button->setWantsKeyboardFocus (false);
+        button->addListener (this);
+        addAndMakeVisible (button);
+    }
+    setWantsKeyboardFocus (true);
+
+    m_korvaModel.addActionListener (this);
+    m_sequencer.addListener (this);
+
+    refresh();
+}
+
+ProjectView::~ProjectView()
+{
+    // First of all: after this no sequencer callback can reach the page.
+    m_sequencer.removeListener (this);
+    m_korvaModel.removeActionListener (this);
+    stopTimer();
+
+    closeProgressWindows();
+    m_folderChooser.reset();
+
+    for (auto* button : std::initializer_list<juce::Button*> { &m_folderButton, &m_korvaRenameButton,
+                                                               &m_korvaDeleteButton, &m_pcRenameButton,
+                                                               &m_pcDeleteButton, &m_importButton, &m_exportButton })
+        button->removeListener (this);
+
+    m_pcList.setLookAndFeel (nullptr);
+    m_korvaList.setLookAndFeel (nullptr);
+    setLookAndFeel (nullptr);
+}
+
+//==============================================================================
+void ProjectView::paint (juce::Graphics& g)
+{
+    paintPageFrame (g, getLocalBounds(), 0);
+
+    const bool connected = m_sequencer.isConnected();
+    g.setFont (15.0f);
+    g.setColour (juce::Colour (connected ? colours::kText : colours::kDisabled));
+    g.drawText ("KORVA", 15, 10, 80, 19, juce::Justification::bottomLeft, true);
+    g.setColour (juce::Colour (colours::kText));
+    g.drawText ("PC/Mac", 410, 10, 80, 19, juce::Justification::bottomLeft, true);
+
+    if (! connected)
+        return;
+
+    const auto* projects = ProjectDataManager::getInstance();
+    const int projectRoom = projects->remainingProjectCapacity.load();
+    const int patternRoom = projects->remainingPatternCapacity.load();
+    const bool known = projectRoom != -1 && patternRoom != -1;
+
+    g.setFont (14.0f);
+    g.drawText ("Remaining project capacity: ", 115, 303, 200, 20, juce::Justification::centredRight, true);
+    g.drawText ("Remaining pattern capacity: ", 115, 323, 200, 20, juce::Justification::centredRight, true);
+    g.drawText (known ? juce::String (projectRoom) : juce::String ("--"), 315, 303, 40, 20,
+                juce::Justification::centredLeft, true);
+    g.drawText (known ? juce::String (patternRoom) : juce::String ("--"), 315, 323, 40, 20,
+                juce::Justification::centredLeft, true);
+}
+
+void ProjectView::resized()
+{
+    m_korvaList.setBounds (15, 39, 330, 235);
+    m_pcList.setBounds (410, 39, 390, 235);
+    m_folderButton.setBounds (776, 10, 24, 24);
+    m_korvaRenameButton.setBounds (200, 279, 70, 24);
+    m_korvaDeleteButton.setBounds (275, 279, 70, 24);
+    m_pcRenameButton.setBounds (655, 279, 70, 24);
+    m_pcDeleteButton.setBounds (730, 279, 70, 24);
+    m_importButton.setBounds (360, 114, 38, 38);
+    m_exportButton.setBounds (360, 172, 38, 38);
+}
+
+void ProjectView::onTransitioned (bool shown)
+{
+    View::onTransitioned (shown);
+    m_active = shown;
+    devicePageTransitioned (*this, shown, m_sequencer, [this] { refresh(); });
+    keepPolling (*this, m_active, m_sequencer.isConnected(), kPollPeriodMs);
+}
+
+void ProjectView::refresh()
+{
+    const bool connected = m_sequencer.isConnected();
+    m_korvaList.setEnabled (connected);
+
+    m_korvaModel.clear();
+    m_korvaList.refresh();
+
+    auto* projects = ProjectDataManager::getInstance();
+    projects->remainingProjectCapacity = -1;
+    projects->remainingPatternCapacity = -1;
+
+    setDeviceButtonsEnabled (connected);
+    keepPolling (*this, m_active, connected, kPollPeriodMs);
+    repaint();
+}
+
+void ProjectView::setDeviceButtonsEnabled (bool enabled)
+{
+    m_korvaRenameButton.setEnabled (enabled);
+    m_korvaDeleteButton.setEnabled (enabled);
+    m_importButton.setEnabled (enabled);
+    m_exportButton.setEnabled (enabled);
+}
+
+void ProjectView::timerCallback()
+{
+    if (m_active && m_sequencer.isConnected())
+        m_sequencer.requestGetProjectInfo();
+}
+
+void ProjectView::actionListenerCallback (const juce::String& notice)
+{
+    if (notice == KorvaProjectList::kInvalidRowsChange)
+    {
+        m_korvaRenameButton.setEnabled (false);
+        m_korvaDeleteButton.setEnabled (false);
+        m_importButton.setEnabled (false);
+    }
+    else if (notice == KorvaProjectList::kValidRowsChange && m_sequencer.isConnected())
+    {
+        m_korvaRenameButton.setEnabled (true);
+        m_korvaDeleteButton.setEnabled (true);
+        m_importButton.setEnabled (true);
+    }
+}
+
+void ProjectView::buttonClicked (juce::Button* button)
+{
+    if (button == &m_folderButton)
+        chooseDataFolder();
+    else if (button == &m_importButton)
+        importProject();
+    else if (button == &m_exportButton)
+        exportProject();
+    else if (button == &m_korvaRenameButton)
+        renameKorvaProject();
+    else if (button == &m_korvaDeleteButton)
+        deleteKorvaProject();
+    else if (button == &m_pcRenameButton)
+        renamePcProject();
+    else if (button == &m_pcDeleteButton)
+        deletePcProject();
+}
+
+void ProjectView::message (const juce::String& title, const juce::String& text)
+{
+    if (showMessage)
+        showMessage (title, text);
+}
+
+juce::String ProjectView::communicationError (int result)
+{
+    return devicemessages::communicationError (result);
+}
+
+//==============================================================================
+// The data folder, import and export
+
+void ProjectView::chooseDataFolder()
+{
+    if (! chooseFolder)
+        return;
+
+    juce::Component::SafePointer<ProjectView> safe (this);
+    chooseFolder (DirectorySettingManager::getInstance()->getDataDirectoryFile(), [safe] (const juce::File& folder) {
+        if (safe != nullptr)
+            safe->folderChosen (folder);
+    });
+}
+
+void ProjectView::folderChosen (const juce::File& folder)
+{
+    if (folder == juce::File() || ! folder.isDirectory())
+        return;
+
+    m_pcList.setDirectory (folder);
+    DirectorySettingManager::getInstance()->setDataDirectory (folder.getFullPathName());
+}
+
+void ProjectView::importProject()
+{
+    const int index = m_korvaList.getSelectedProjectIndex();
+    if (index < 0 || index > kMaxActionIndex)
+        return;
+
+    // The name becomes the start of the new file's name.
+    ProjectDataManager::getInstance()->setProjectName (m_korvaList.getSelectedProjectName());
+    m_sequencer.requestImportProjectData ((juce::uint8) index);
+}
+
+void ProjectView::exportProject()
+{
+    const auto name = m_pcList.getSelectedProjectName();
+    const auto file = m_pcList.getSelectedProjectFile();
+    const int patterns = m_pcList.getSelectedProjectPatterns();
+
+    if (! file.existsAsFile())
+        return;
+
+    if (const auto refusal = projectchecks::checkExport (name); refusal.isNotEmpty())
+    {
+        message ({}, refusal);
+        return;
+    }
+    m_sequencer.requestQueryExportableProject (file, patterns);
+}
+
+//==============================================================================
+// Renaming and deleting
+
+void ProjectView::renameKorvaProject()
+{
+    const int index = m_korvaList.getSelectedProjectIndex();
+    const auto oldName = m_korvaList.getSelectedProjectName();
+    if (index < 0 || index > kMaxActionIndex || ! askForName)
+        return;
+
+    juce::Component::SafePointer<ProjectView> safe (this);
+    const auto newName = askForName (oldName, true);
+    if (safe == nullptr || newName.isEmpty() || newName == oldName)
+        return;
+
+    const auto refusal = projectchecks::checkDeviceAction (ProjectAction::kRename, m_sequencer.isConnected(), index);
+    if (refusal.isNotEmpty())
+        message (kRenameTitle, refusal);
+    else
+        m_sequencer.requestRenameProject ((juce::uint8) index, newName);
+}
+
+void ProjectView::deleteKorvaProject()
+{
+    const int index = m_korvaList.getSelectedProjectIndex();
+    const auto name = m_korvaList.getSelectedProjectName();
+    if (index < 0 || index > kMaxActionIndex || ! confirm)
+        return;
+
+    juce::Component::SafePointer<ProjectView> safe (this);
+    if (! confirm (kDeleteTitle, projectchecks::deleteQuestion (name)) || safe == nullptr)
+        return;
+
+    const auto refusal = projectchecks::checkDeviceAction (ProjectAction::kDelete, m_sequencer.isConnected(), index);
+    if (refusal.isNotEmpty())
+        message (kDeleteTitle, refusal);
+    else
+        m_sequencer.requestDeleteProject ((juce::uint8) index);
+}
+
+void ProjectView::renamePcProject()
+{
+    const auto file = m_pcList.getSelectedProjectFile();
+    const auto oldName = m_pcList.getSelectedProjectName();
+    if (! file.existsAsFile() || ! askForName)
+        return;
+
+    juce::Component::SafePointer<ProjectView> safe (this);
+    const auto newName = askForName (oldName, false);
+    if (safe == nullptr || newName.isEmpty() || newName == oldName)
+        return;
+
+    // Gone while the dialog was open: writing would create a stray file.
+    if (! file.existsAsFile())
+    {
+        m_pcList.refresh();
+        return;
+    }
+
+    if (int error = 0; ! ProjectDataManager::writeProjectName (file, newName, &error))
+    {
+        message (kRenameTitle, projectchecks::cannotChangeFile (ProjectAction::kRename, file, error));
+        return;
+    }
+    m_pcList.refresh();
+}
+
+void ProjectView::deletePcProject()
+{
+    const auto file = m_pcList.getSelectedProjectFile();
+    const auto name = m_pcList.getSelectedProjectName();
+    if (! file.existsAsFile() || ! confirm)
+        return;
+
+    juce::Component::SafePointer<ProjectView> safe (this);
+    if (! confirm (kDeleteTitle, projectchecks::deleteQuestion (name)) || safe == nullptr)
+        return;
+
+    if (const int error = infra::FileTools::remove (file); error == 0)
+        m_pcList.refresh();
+    else
+        message (kDeleteTitle, projectchecks::cannotChangeFile (ProjectAction::kDelete, file, error));
+}
+
+//==============================================================================
+// Progress windows
+
+void ProjectView::openProgressWindow (const juce::String& title, const juce::String& text, bool hasCancelButton)
+{
+    auto& sequencer = m_sequencer;
+    auto* window = new ProgressWindow (title, text, true, hasCancelButton, &sequencer.m_requestProgress,
+                                          &sequencer.m_requestFinished, [&sequencer] { sequencer.requestCancel(); });
+    m_progressWindows.removeIf ([] (const auto& w) { return w == nullptr; });
+    m_progressWindows.add (window);
+    window->launch();
+}
+
+ProgressWindow* ProjectView::getProgressWindow() const
+{
+    for (int i = m_progressWindows.size(); --i >= 0;)
+        if (auto* window = m_progressWindows.getReference (i).get())
+            return window;
+    return nullptr;
+}
+
+void ProjectView::closeProgressWindows()
+{
+    // A window still open holds pointers into the sequencer, which may go
+    // after the page: it closes with the page.
+    for (auto& window : m_progressWindows)
+        delete window.get();
+    m_progressWindows.clear();
+}
+
+//==============================================================================
+// Sequencer callbacks: they come on the sequencer's thread (or the message
+// thread) and are done on the message thread.
+
+void ProjectView::connectionChanged()
+{
+    if (infra::hop (m_taskBox, [this] { connectionChanged(); }))
+        return;
+    refresh();
+}
+
+void ProjectView::getProjectInfoResponsed (int result, bool changed)
+{
+    if (infra::hop (m_taskBox, [this, result, changed] { getProjectInfoResponsed (result, changed); }))
+        return;
+
+    if (result == HidSequenceManager::kResultOK)
+    {
+        FlashingMessage::getInstance()->setMessage ({});
+        if (changed)
+        {
+            m_korvaList.refresh();
+            repaint();
+        }
+    }
+    else
+    {
+        FlashingMessage::getInstance()->setMessage (devicemessages::projectInfoFailure (result));
+    }
+}
+
+void ProjectView::deleteProjectResponsed (int result)
+{
+    if (infra::hop (m_taskBox, [this, result] { deleteProjectResponsed (result); }))
+        return;
+    if (result != HidSequenceManager::kResultOK)
+        message (kDeleteTitle, devicemessages::requestFailure (result));
+}
+
+void ProjectView::renameProjectResponsed (int result)
+{
+    if (infra::hop (m_taskBox, [this, result] { renameProjectResponsed (result); }))
+        return;
+    if (result != HidSequenceManager::kResultOK)
+        message (kRenameTitle, devicemessages::requestFailure (result));
+}
+
+// A transfer's end. What failed on the computer's side is read on the
+// sequencer's thread, in its call, before another transfer can replace it.
+void ProjectView::importProjectDataResponsed (int result)
+{
+    transferEnded (result == HidSequenceManager::kResultOK
+                       ? juce::String()
+                       : devicemessages::importFailure (result, m_sequencer.getLocalFailure()),
+                   true);
+}
+
+void ProjectView::transferEnded (const juce::String& failure, bool imported)
+{
+    if (infra::hop (m_taskBox, [this, failure, imported] { transferEnded (failure, imported); }))
+        return;
+
+    if (failure.isNotEmpty())
+        message ({}, failure);
+    else if (imported)
+        m_pcList.refresh();
+}
+
+void ProjectView::queryExportProjectResponsed (int result)
+{
+    if (infra::hop (m_taskBox, [this, result] { queryExportProjectResponsed (result); }))
+        return;
+
+    if (result != HidSequenceManager::kResultOK)
+        message ({}, devicemessages::roomCheckFailure (result));
+}
+
+void ProjectView::exportProjectDataResponsed (int result)
+{
+    // A file that could not be read was told of as it happened.
+    if (result != HidSequenceManager::kResultOK && ! m_sequencer.getLocalFailure().failed())
+        transferEnded (communicationError (result), false);
+}
+
+void ProjectView::readProjectFileErrorOccurred()
+{
+    infra::debugPrint ("readProjectFileErrorOccurred");
+    if (const auto local = m_sequencer.getLocalFailure(); local.failed())
+        transferEnded (devicemessages::cannotReadProject (local), false);
+}
+
+void ProjectView::deleteProjectRequestStarted()
+{
+    if (infra::hop (m_taskBox, [this] { deleteProjectRequestStarted(); }))
+        return;
+    openProgressWindow (kDeleteTitle, "Deleting...", false);
+}
+
+void ProjectView::renameProjectRequestStarted()
+{
+    if (infra::hop (m_taskBox, [this] { renameProjectRequestStarted(); }))
+        return;
+    openProgressWindow (kRenameTitle, "Renaming...", false);
+}
+
+void ProjectView::importProjectDataRequestStarted()
+{
+    if (infra::hop (m_taskBox, [this] { importProjectDataRequestStarted(); }))
+        return;
+    openProgressWindow ({}, "Transferring...", true);
+}
+
+void ProjectView::exportProjectDataRequestStarted()
+{
+    if (infra::hop (m_taskBox, [this] { exportProjectDataRequestStarted(); }))
+        return;
+    openProgressWindow ({}, "Transferring...", true);
+}
+
+} // namespace korva

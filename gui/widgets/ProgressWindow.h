@@ -1,0 +1,67 @@
+#pragma once
+
+// The progress window of a device request: follows the sequencer's progress,
+// closes itself half a second after the sequencer signals the end, and can
+// offer "Cancel". It deletes itself when done.
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <atomic>
+#include <functional>
+
+namespace korva
+{
+
+class ProgressWindow final : public juce::ThreadWithProgressWindow
+{
+public:
+    static constexpr int kPollPeriodMs = 100;
+    static constexpr int kCloseDelayMs = 500;
+    static constexpr int kThreadPriority = 0;
+    static constexpr int kBarUpdatePeriodMs = 50;
+
+    // `progress` and `finished` belong to the sequencer and must outlive the
+    // window; `cancel` asks the sequencer to cancel the transfer.
+    ProgressWindow (const juce::String& title, const juce::String& message, bool hasProgressBar,
+                       bool hasCancelButton, const std::atomic<double>* progress, std::atomic<bool>* finished,
+                       std::function<void()> cancel);
+    ~ProgressWindow() override;
+
+    // Shows the window and starts following the request. Message thread.
+    void launch();
+
+    // The value the bar shows (-1: the moving stripes).
+    double getShownProgress() const noexcept { return m_shownProgress.load(); }
+    bool hasCancelButton() const noexcept { return m_hasCancelButton; }
+    const juce::String& getStatus() const noexcept { return m_status; }
+
+private:
+    void run() override;
+    void threadComplete (bool userPressedCancel) override;
+
+    void show (double value);
+
+    // The bar reads its value on the message thread: it is handed over there.
+    class BarUpdater final : public juce::Timer
+    {
+    public:
+        explicit BarUpdater (ProgressWindow& owner) : m_owner (owner) {}
+        void timerCallback() override { m_owner.setProgress (m_owner.m_shownProgress.load()); }
+
+    private:
+        ProgressWindow& m_owner;
+    };
+
+    const juce::String m_status;
+    const bool m_hasCancelButton;
+    const std::atomic<double>* const m_progress;
+    std::atomic<bool>* const m_finished;
+    std::function<void()> m_cancel;
+    std::atomic<double> m_shownProgress { 0.0 };
+    BarUpdater m_barUpdater { *this };
+
+    JUCE_DECLARE_WEAK_REFERENCEABLE (ProgressWindow)
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ProgressWindow)
+};
+
+} // namespace korva

@@ -1,0 +1,195 @@
+#include "gui/widgets/FlashingMessage.h"
+#include "gui/widgets/LookAndFeels.h"
+#include "gui/pages/AboutPage.h"
+#include "gui/widgets/Widgets.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace korva
+{
+
+using namespace korva::test;
+
+namespace
+{
+juce::Image render (juce::Component& c)
+{
+    return c.createComponentSnapshot (c.getLocalBounds(), false, 1.0f);
+}
+} // namespace
+
+TEST (Led, LightsInItsColourAndDarkRedWhenOff)
+{
+    Led led (juce::Colour (0xFFFF0000), "activeIndicator");
+    led.setSize (10, 10);
+    EXPECT_EQ (led.getOffColour().getARGB(), 0xFF450000u);
+    EXPECT_FALSE (led.getWantsKeyboardFocus());
+
+    const auto off = render (led).getPixelAt (5, 5);
+    led.setOn (true);
+    const auto on = render (led).getPixelAt (5, 5);
+    EXPECT_GT (on.getRed(), off.getRed() + 60);
+    EXPECT_LT (off.getRed(), 0x60);
+}
+
+TEST (AppArrowButton, RotationTurnsTheArrow)
+{
+    struct Case
+    {
+        float rotation;
+        juce::Point<float> tip, tail;
+    };
+    for (const auto& c : { Case { 0.0f, { 0.95f, 0.5f }, { 0.05f, 0.5f } },
+                           Case { 0.5f, { 0.05f, 0.5f }, { 0.95f, 0.5f } } })
+    {
+        AppArrowButton button (c.rotation, "import_button", juce::Colour (0xFF323232));
+        const auto& outline = button.getArrowOutline();
+        // The head is the wide part: at the tip's side the arrow is taller than at the tail's.
+        const float x = c.tip.x < 0.5f ? 0.4f : 0.6f;
+        EXPECT_TRUE (outline.contains (x, 0.15f)) << c.rotation;
+        EXPECT_FALSE (outline.contains (1.0f - x, 0.15f)) << c.rotation;
+    }
+}
+
+TEST (AppImageButton, MissingImageStillClickableOverItsBounds)
+{
+    AppImageButton button ("folder_select_button", "no_such_image.png");
+    button.setBounds (0, 0, 24, 24);
+    EXPECT_TRUE (button.hitTest (0, 0));
+    EXPECT_TRUE (button.hitTest (23, 23));
+    EXPECT_TRUE (button.getNormalImage().isNull());
+}
+
+TEST (ProjectViewLookAndFeel, DisabledButtonsArePaleWithGreyOutlineAndText)
+{
+    ProjectViewLookAndFeel laf;
+    juce::TextButton button ("IMPORT");
+    button.setLookAndFeel (&laf);
+    button.setSize (80, 24);
+
+    const auto enabled = render (button);
+    button.setEnabled (false);
+    const auto disabled = render (button);
+
+    EXPECT_EQ (enabled.getPixelAt (0, 12).getARGB(), 0xFF252525u);
+    EXPECT_EQ (disabled.getPixelAt (0, 12).getARGB(), 0xFF7D7D7Du);
+    EXPECT_EQ (enabled.getPixelAt (3, 3).getARGB(), 0xFF646464u);
+    EXPECT_NEAR (disabled.getPixelAt (3, 3).getFloatAlpha(), 0.3f, 0.01f);
+    button.setLookAndFeel (nullptr);
+}
+
+TEST (TableHeaderLookAndFeel, DeviceHeaderIsGreyAndInertWhileNotConnected)
+{
+    bool connected = false;
+    KorvaProjectListLookAndFeel korva ([&] { return connected; });
+    PcProjectListLookAndFeel pc;
+    juce::TableHeaderComponent header;
+
+    const auto draw = [&] (juce::LookAndFeel& laf, bool mouseOver) {
+        juce::Image image (juce::Image::ARGB, 100, 20, true);
+        juce::Graphics g (image);
+        laf.drawTableHeaderColumn (g, header, "Name", 1, 100, 20, mouseOver, false, 0);
+        return image;
+    };
+
+    const auto isHoverColour = [] (juce::Colour c) {
+        return c.getAlpha() == 0x55 && std::abs (c.getRed() - 0x99) <= 2 && std::abs (c.getGreen() - 0xAA) <= 2
+               && std::abs (c.getBlue() - 0xDD) <= 2;
+    };
+    EXPECT_EQ (draw (korva, true).getPixelAt (99, 0).getAlpha(), 0); // no hover highlight
+    EXPECT_TRUE (isHoverColour (draw (pc, true).getPixelAt (99, 0)));
+    connected = true;
+    EXPECT_TRUE (isHoverColour (draw (korva, true).getPixelAt (99, 0)));
+}
+
+TEST (FlashingMessage, BlinksUntilCleared)
+{
+    auto* message = FlashingMessage::getInstance();
+    struct Counter : juce::ActionListener
+    {
+        int count = 0;
+        void actionListenerCallback (const juce::String& text) override { count += text == "FlashingMessage"; }
+    } counter;
+    message->addActionListener (&counter);
+
+    message->setMessage ("Get Pattern Info | Communication Error (0009)");
+    runMessageLoopFor (10);
+    bool seenOn = false, seenOff = false;
+    runMessageLoopUntil (
+        [&] {
+            seenOn |= message->getText() == "Get Pattern Info | Communication Error (0009)";
+            seenOff |= message->getText().isEmpty();
+            return seenOn && seenOff;
+        },
+        3000);
+    EXPECT_TRUE (seenOn && seenOff);
+    EXPECT_GE (counter.count, 2);
+
+    message->setMessage ({});
+    EXPECT_TRUE (message->getText().isEmpty());
+    message->removeActionListener (&counter);
+    FlashingMessage::deleteInstance();
+}
+
+TEST (AboutPage, ShowsTheVersionAndOpensTheManualOnlyWhenPresent)
+{
+    TempFolder tmp;
+    AboutPage view;
+    view.setSize (815, 348);
+    EXPECT_EQ (view.getManualButton().getBounds(), juce::Rectangle<int> (40, 40, 65, 30));
+    EXPECT_EQ (view.getManualButton().getButtonText(), "Manual");
+
+    const auto image = render (view);
+    EXPECT_EQ (image.getPixelAt (0, 200).getARGB(), 0xFF007DE1u);   // the page border
+    EXPECT_EQ (image.getPixelAt (100, 0).getARGB(), 0xFF007DE1u);   // top edge, elsewhere
+    EXPECT_EQ (image.getPixelAt (250, 0).getARGB(), 0xFFC8C8C8u);   // opened under the ABOUT tab
+    EXPECT_EQ (image.getPixelAt (400, 300).getARGB(), 0xFFC8C8C8u);
+
+    std::vector<juce::File> opened;
+    view.openManual = [&] (const juce::File& f) {
+        opened.push_back (f);
+        return true;
+    };
+    const auto manual = tmp / "English/KORVA Manager User's Manual_EN.pdf";
+    view.manualLocation = [manual] { return manual; };
+
+    view.getManualButton().triggerClick();
+    runMessageLoopFor (20);
+    EXPECT_TRUE (opened.empty());
+
+    manual.create();
+    view.getManualButton().triggerClick();
+    runMessageLoopFor (20);
+    ASSERT_EQ (opened.size(), 1u);
+    EXPECT_EQ (opened[0], manual);
+}
+
+TEST (AboutPage, ShowingThePageClearsTheStatusLine)
+{
+    AboutPage view;
+    FlashingMessage::getInstance()->setMessage ("something");
+    view.onTransitioned (true);
+    EXPECT_TRUE (FlashingMessage::getInstance()->getMessage().isEmpty());
+    FlashingMessage::deleteInstance();
+}
+
+TEST (AboutPage, TheManualIsOpenedWithItsPathAsOneArgumentAndTheViewerIsCollected)
+{
+    TempFolder tmp;
+    const auto script = tmp / "viewer.sh";
+    const auto out = tmp / "arguments.txt";
+    script.replaceWithText ("#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + out.getFullPathName() + "'\n", false, false, "\n");
+    script.setExecutePermission (true);
+
+    AboutPage view;
+    view.viewerProgram = script.getFullPathName();
+    const auto manual = tmp / "English/KORVA Manager User's Manual_EN.pdf";
+    manual.create();
+
+    ASSERT_TRUE (view.openWithDefaultProgram (manual));
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return view.getNumRunningViewers() == 0; }, 5000));
+    EXPECT_EQ (out.loadFileAsString(), manual.getFullPathName() + "\n");
+}
+
+} // namespace korva
