@@ -1,4 +1,5 @@
 #include "gui/shell/MainContentComponent.h"
+#include "gui/shell/TabBar.h"
 
 #include "gui/widgets/FlashingMessage.h"
 #include "gui/widgets/LookAndFeels.h"

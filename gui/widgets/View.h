@@ -1,8 +1,8 @@
 #pragma once
 
 // Pages and the switching between them: a ViewDispatcher owns its views,
-// shows one at a time and switches by view identifier; a TabBar above the
-// current view turns clicks and Ctrl+PageUp/PageDown into switches.
+// shows one at a time and switches by view identifier; a bar above the
+// current view (the window's is TabBar) turns clicks and keys into switches.
 
 #include "core/infra/Diagnostics.h"
 
@@ -84,34 +84,6 @@ public:
 protected:
     IViewDispatcher* const m_dispatcher;
     int m_transitionMode = 3;
-};
-
-class TabBar final : public TransitionCtrlBar, private juce::Button::Listener
-{
-public:
-    static constexpr int kBarHeight = 32;
-    static constexpr juce::uint32 kBackground = 0xFFF5F5F5;
-
-    explicit TabBar (IViewDispatcher* dispatcher);
-    ~TabBar() override;
-
-    bool supportsMode (int mode) const override { return mode == 1 || mode == 3; }
-    int getBarHeight() const override { return kBarHeight; }
-    void addTab (const juce::String& text, const juce::Identifier& viewId) override;
-
-    bool keyPressed (const juce::KeyPress& key) override;
-    void paint (juce::Graphics& g) override;
-    void resized() override;
-
-    int getNumTabs() const noexcept { return m_buttons.size(); }
-    juce::TextButton* getTab (int index) const noexcept { return m_buttons[index]; }
-
-private:
-    void buttonClicked (juce::Button* button) override;
-
-    juce::OwnedArray<juce::TextButton> m_buttons;
-
-    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TabBar)
 };
 
 class ViewDispatcher : public View, public IViewDispatcher, private juce::Timer

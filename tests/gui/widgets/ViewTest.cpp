@@ -1,3 +1,4 @@
+#include "gui/shell/TabBar.h"
 #include "gui/widgets/View.h"
 #include "tests/support/TestSupport.h"
 
