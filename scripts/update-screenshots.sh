@@ -9,10 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${KORVA_BUILD_DIR:-build}
-cmake --build "$build" -j 2 --target korva_gui_tests > /dev/null
+cmake --build "$build" -j 2 --target korva_manual_screenshots > /dev/null
 
 folder=$PWD/docs/manual/screenshots
 mkdir -p "$folder"
 KORVA_SCREENSHOT_DIR=$folder xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
-    "$build/bin/korva_gui_tests" --gtest_filter='ManualScreenshotsOnTheDesktop.*'
+    "$build/bin/korva_manual_screenshots"
 ls -l "$folder"

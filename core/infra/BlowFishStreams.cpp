@@ -13,6 +13,7 @@ namespace
 {
 constexpr char kKeyText[] = "korvamanagerkeepsitsfoldersettinginasmallenciphereddocumentbesidetheuserxz";
 static_assert (sizeof (kKeyText) - 1 == kBuiltInKeyLength, "the built-in key text has 74 letters");
+} // namespace
 
 void cryptBlocks (const juce::BlowFish& cipher, juce::MemoryBlock& data, bool encrypt)
 {
@@ -34,7 +35,6 @@ void cryptBlocks (const juce::BlowFish& cipher, juce::MemoryBlock& data, bool en
         }
     }
 }
-} // namespace
 
 const char* builtInKeyText() noexcept
 {

@@ -26,6 +26,10 @@ const char* builtInKeyText() noexcept;
 // The key as the cipher receives it: derived byte by byte from the key text.
 juce::MemoryBlock prepareKey (const void* key, int keyBytes);
 
+// Enciphers or deciphers `data` in place, block by block; a last partial block
+// is left as it is. Each 8-byte block is two little-endian words (left, right).
+void cryptBlocks (const juce::BlowFish& cipher, juce::MemoryBlock& data, bool encrypt);
+
 // Payloads larger than this are refused on reading (a settings tree is tiny).
 constexpr juce::int64 kMaxPayloadBytes = 16 * 1024 * 1024;
 } // namespace blowfish

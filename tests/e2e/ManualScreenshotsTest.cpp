@@ -1,8 +1,9 @@
 // The pictures of the user's manual (docs/manual/screenshots): each page of
 // the real program, connected to the virtual KORVA with the demo content a
-// new user sees. scripts/update-screenshots.sh runs this with
-// KORVA_SCREENSHOT_DIR set to that folder; in the test suite the pictures go
-// to a temporary folder and are only checked.
+// new user sees. This is the program korva_manual_screenshots, not part of
+// the test suite: scripts/update-screenshots.sh runs it with
+// KORVA_SCREENSHOT_DIR set to that folder; without it the pictures go to a
+// temporary folder and are only checked.
 
 #include "tests/e2e/Desktop.h"
 #include "tests/e2e/Ui.h"

@@ -148,6 +148,18 @@ juce::MemoryBlock bytesOf (std::initializer_list<int> values)
     return block;
 }
 
+juce::MemoryBlock fromHex (const char* hex)
+{
+    juce::MemoryBlock block;
+    block.loadFromHexString (hex);
+    return block;
+}
+
+std::string toHex (const juce::MemoryBlock& block)
+{
+    return juce::String::toHexString (block.getData(), (int) block.getSize(), 0).toUpperCase().toStdString();
+}
+
 } // namespace test
 
 } // namespace korva

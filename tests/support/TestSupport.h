@@ -68,6 +68,11 @@ private:
 
 juce::MemoryBlock bytesOf (std::initializer_list<int> values);
 
+// Bytes from hexadecimal digits (anything else between them is skipped), and
+// back as upper-case digits without separators.
+juce::MemoryBlock fromHex (const char* hex);
+std::string toHex (const juce::MemoryBlock& block);
+
 // How often `what` stands in `text` (a log, a trace), without overlaps.
 int occurrences (const juce::String& text, const juce::String& what);
 

@@ -70,19 +70,30 @@ TEST_F (EngineRecorder, EventPlayedInTheLastTickOfABarStaysInThatBar)
 
 TEST_F (EngineRecorder, QueuesKeepOneEntryFree)
 {
+    // Each track plays eight notes, five controller values and a glide in one tick: 128, 80 and 16
+    // events for queues of as many entries. The last event of each kind finds its queue full and is
+    // dropped; everything before it is recorded.
     EngineState& e = engineState();
     startTransport();
-    for (int i = 0; i < 200; ++i)
+    for (int track = 0; track < kTrackCount; ++track)
     {
-        queueNoteEvent (e, 0, 60, 100);
-        queueCcEvent (e, 0, 0, 1);
-        queueGlideEvent (e, 0);
+        for (int slot = 0; slot < kSlotCount; ++slot)
+            queueNoteEvent (e, track, 60 + slot, 100);
+        for (int lane = 0; lane < kLaneCount; ++lane)
+            queueCcEvent (e, track, lane, 10 + lane);
+        queueGlideEvent (e, track);
     }
-    EXPECT_EQ (e.recorder.noteQueue.size(), 127);
-    EXPECT_EQ (e.recorder.ccQueue.size(), 79);
-    EXPECT_EQ (e.recorder.glideQueue.size(), 15);
     engineTick();
-    EXPECT_EQ (e.recorder.noteQueue.size(), 0);
+
+    for (int track = 0; track < kTrackCount; ++track)
+    {
+        SCOPED_TRACE (track);
+        const bool last = track == kTrackCount - 1;
+        const StepBlock& block = e.recorder.blocks[track * kRecordBlockCount / kTrackCount];
+        EXPECT_EQ (stepNoteMask (block, 0), last ? 0x7F : 0xFF);
+        EXPECT_EQ (stepCcMask (block, 0), last ? 0x0F : 0x1F);
+        EXPECT_EQ (stepword::glide (stepWord (block, 0)), !last);
+    }
 }
 
 TEST_F (EngineRecorder, NoteOffMeasuresFromTheEarliestPendingInstance)
@@ -105,55 +116,73 @@ TEST_F (EngineRecorder, NoteOffMeasuresFromTheEarliestPendingInstance)
     const StepBlock& block = e.recorder.blocks[0];
     EXPECT_EQ (stepNote (block, 0, 0).length, 19); // 2.5 steps
     EXPECT_EQ (stepNote (block, 0, 1).length, 23); // 3 steps
-    EXPECT_EQ (e.recorder.pendingInUse[0], 0);
+
+    // Both instances are let go: the track has room for eight new notes.
+    e.clock.step = 4;
+    for (int note = 70; note < 78; ++note)
+        queueNoteEvent (e, 0, note, 100);
+    runRecorder (e);
+    EXPECT_EQ (stepNoteMask (block, 4), 0xFF);
 }
 
 TEST_F (EngineOutputStage, BudgetOfEightPerTickAndRotatingStart)
 {
     EngineState& e = engineState();
     startTransport();
-    engineTick();
-    e.outputStartTrack = 0; // the quiet tick moved it on
-    auto runAndCount = [&e]
+    // Each pass of the output stage plays at a step of its own, so the recorded
+    // steps tell which pass sent what.
+    int step = 0;
+    const auto pass = [&]
     {
-        const int before = e.recorder.noteQueue.writeIndex;
+        e.clock.step = (uint8_t)step++;
         runOutputStage (e);
-        const int emitted = (e.recorder.noteQueue.writeIndex - before + 128) % 128;
         runRecorder (e);
-        return emitted;
     };
-
-    // Eight notes struck again: 16 events over two ticks; the next tick starts where this one stopped.
-    TrackState& t = e.tracks[0];
-    for (int note = 60; note < 68; ++note)
+    const auto request = [&e] (int track, int note, int velocity)
     {
-        t.outputRequested.set (note);
-        t.outputSent.set (note);
-        t.outputRetrigger.set (note);
-        t.outputVelocity[note] = 100;
-    }
-    e.outputPendingTracks = 1u << 0; // as computing the track's output does
-    const int first = e.recorder.noteQueue.writeIndex;
-    EXPECT_EQ (runAndCount(), 8);
-    EXPECT_EQ (e.outputStartTrack, 0);
-    // A note struck again is released first, in the same tick.
-    const NoteEvent& off = e.recorder.noteQueue.entries[first];
-    const NoteEvent& on = e.recorder.noteQueue.entries[first + 1];
-    EXPECT_EQ (std::vector<int> ({off.note, off.velocity, on.note, on.velocity}), std::vector<int> ({60, 0, 60, 100}));
-    EXPECT_EQ (std::vector<int> ({off.bar, off.step, off.eighth}), std::vector<int> ({on.bar, on.step, on.eighth}));
-    EXPECT_EQ (runAndCount(), 8);
-    EXPECT_EQ (runAndCount(), 0);
-    EXPECT_EQ (e.outputStartTrack, 8); // eight quiet tracks visited
+        e.tracks[track].outputRequested.set (note);
+        e.tracks[track].outputVelocity[note] = (uint8_t)velocity;
+    };
+    TrackState& t = e.tracks[0];
 
-    // Seven note ons then a re-strike: the count passes 8 within one note, so 9 events.
+    // Step 0: eight new notes, an event each, all in one pass.
+    for (int note = 60; note < 68; ++note)
+        request (0, note, 100);
+    e.outputPendingTracks = 1u << 0; // as computing the track's output does
+    pass();
+
+    // Steps 1 and 2: the eight struck again, a note off and a note on each, so four a pass. The note
+    // off comes first: with eight notes held the track would have no room for the new one.
+    for (int note = 60; note < 68; ++note)
+        t.outputRetrigger.set (note);
+    e.outputPendingTracks = 1u << 0;
+    pass();
+    pass();
+
+    // Step 3: nothing to send; the pass looks at eight tracks, so the next one starts at track 8.
+    pass();
+
+    // Steps 4 and 5: track 9 strikes a note and track 0 releases seven and strikes the eighth again,
+    // nine events. Track 9 goes first; track 0 sends all nine, the budget being checked between notes.
     for (int note = 60; note < 67; ++note)
-        t.outputSent.reset (note);
+        t.outputRequested.reset (note);
     t.outputRetrigger.set (67);
-    e.tracks[9].outputRequested.set (50);
+    request (9, 50, 90);
     e.outputPendingTracks = (1u << 0) | (1u << 9);
-    EXPECT_EQ (runAndCount(), 1); // tracks 8 to 15 first
-    EXPECT_EQ (e.outputStartTrack, 0);
-    EXPECT_EQ (runAndCount(), 9);
+    pass();
+    pass();
+
+    std::vector<RenderedNote> expected;
+    for (int note = 60; note < 68; ++note)
+        expected.push_back ({0, 0, note, 100, note < 64 ? 7 : 15});
+    for (int note = 60; note < 64; ++note)
+        expected.push_back ({1, 0, note, 100, 31});
+    for (int note = 64; note < 68; ++note)
+        expected.push_back ({2, 0, note, 100, 23});
+    expected.push_back ({5, 0, 67, 100, 0}); // still sounding
+    EXPECT_EQ (recordedNotes (e.recorder.blocks[0]), expected);
+    EXPECT_EQ (recordedNotes (e.recorder.blocks[9 * kRecordBlockCount / kTrackCount]),
+               (std::vector<RenderedNote>{{4, 0, 50, 90, 0}}));
 }
 
 } // namespace korva

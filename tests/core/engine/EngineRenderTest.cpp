@@ -204,31 +204,31 @@ TEST (EngineRender, GeneratorCarriesOverFromOneRenderToTheNext)
 
 TEST (EngineRender, ControllerValuesAreSentOncePerStep)
 {
+    // Step 0 plays notes at two sub-positions; step 1 has values but no notes.
     PatternRecord pattern = emptyPattern();
     addNote (pattern, 0, 0, 60, 7);
     addNote (pattern, 0, 2, 62, 3);
     setStepCcValue (pattern.block, 0, 0, 10);
     setStepCcValue (pattern.block, 0, 3, 20);
-    setStepCcValue (pattern.block, 1, 1, 127); // a step without notes
+    setStepCcValue (pattern.block, 1, 1, 127);
     setStepCcValue (pattern.block, 2, 4, 5);
 
-    engineInit();
-    engineState().outputStartTrack = 0;
-    RenderedSteps rendered;
-    ASSERT_TRUE (renderPattern (pattern, {}, 1, rendered));
-    // Four values in all, although step 0 plays two sub-positions.
-    EXPECT_EQ (engineState().recorder.ccQueue.writeIndex, 4);
-    engineRelease();
-
-    const StepBlock& block = rendered.blocks[0];
-    EXPECT_EQ (stepCcMask (block, 0), 0b01001);
-    EXPECT_EQ (stepCcValue (block, 0, 0), 10);
-    EXPECT_EQ (stepCcValue (block, 0, 3), 20);
-    EXPECT_EQ (stepCcMask (block, 1), 0b00010);
-    EXPECT_EQ (stepCcValue (block, 1, 1), 127);
-    EXPECT_EQ (stepCcMask (block, 2), 0b10000);
-    EXPECT_EQ (stepCcValue (block, 2, 4), 5);
-    EXPECT_EQ (stepCcMask (block, 3), 0);
+    struct Case
+    {
+        uint8_t speed;
+        std::vector<std::tuple<int, int, int>> expected; // rendered step, lane, value
+    };
+    const Case cases[] = {
+        {2, {{0, 0, 10}, {0, 3, 20}, {1, 1, 127}, {2, 4, 5}}},
+        // At half speed a step lasts two rendered steps: its values are not sent again in the second.
+        {1, {{0, 0, 10}, {0, 3, 20}, {2, 1, 127}, {4, 4, 5}}},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE ((int)c.speed);
+        pattern.block.speed = c.speed;
+        EXPECT_EQ (renderedCcs (*render (pattern, 1)), c.expected);
+    }
 }
 
 TEST (EngineRender, PatternBarCountIsBoundedToFourBars)

@@ -58,26 +58,55 @@ inline std::ostream& operator<< (std::ostream& out, const RenderedNote& n)
                << ", len " << n.length << "}";
 }
 
+// Appends the notes starting in step `s` of a block, in sub-position and slot
+// order, as notes of step `reportedStep`.
+inline void appendNotesOfStep (const korva::StepBlock& block, int s, int reportedStep, std::vector<RenderedNote>& notes)
+{
+    for (int k = 0; k < korva::kSubPositionCount; ++k)
+    {
+        for (int slot = 0; slot < korva::kSlotCount; ++slot)
+        {
+            if (!korva::slotStartsAt (block, s, slot, k))
+                continue;
+            const korva::NoteSlot n = korva::stepNote (block, s, slot);
+            notes.push_back ({reportedStep, k, n.note, n.velocity, n.length});
+        }
+    }
+}
+
 // The notes of the first `steps` rendered steps, in step, sub-position and slot order.
 inline std::vector<RenderedNote> renderedNotes (const RenderedSteps& rendered, int steps = 512)
 {
     std::vector<RenderedNote> notes;
     for (int i = 0; i < steps; ++i)
+        appendNotesOfStep (rendered.blockOf (i), RenderedSteps::stepInBlock (i), i, notes);
+    return notes;
+}
+
+// The notes the recorder holds in one of its blocks, at the block's steps (0 to 63).
+inline std::vector<RenderedNote> recordedNotes (const korva::StepBlock& block)
+{
+    std::vector<RenderedNote> notes;
+    for (int s = 0; s < korva::kStepCount; ++s)
+        appendNotesOfStep (block, s, s, notes);
+    return notes;
+}
+
+// The controller values of a rendered result as (rendered step, lane, value), in step and lane order.
+inline std::vector<std::tuple<int, int, int>> renderedCcs (const RenderedSteps& rendered)
+{
+    std::vector<std::tuple<int, int, int>> values;
+    for (int i = 0; i < korva::engine::kRenderedBlockCount * korva::kStepCount; ++i)
     {
         const korva::StepBlock& block = rendered.blockOf (i);
         const int s = RenderedSteps::stepInBlock (i);
-        for (int k = 0; k < korva::kSubPositionCount; ++k)
+        for (int lane = 0; lane < korva::kLaneCount; ++lane)
         {
-            for (int slot = 0; slot < korva::kSlotCount; ++slot)
-            {
-                if (!korva::slotStartsAt (block, s, slot, k))
-                    continue;
-                const korva::NoteSlot n = korva::stepNote (block, s, slot);
-                notes.push_back ({i, k, n.note, n.velocity, n.length});
-            }
+            if ((korva::stepCcMask (block, s) & (1u << lane)) != 0)
+                values.emplace_back (i, lane, korva::stepCcValue (block, s, lane));
         }
     }
-    return notes;
+    return values;
 }
 
 // Where a rendered note starts: rendered step, sub-position, note number.

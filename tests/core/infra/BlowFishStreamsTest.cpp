@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace korva
 {
 
@@ -31,6 +33,17 @@ juce::MemoryBlock decipher (const juce::MemoryBlock& cipherText, bool* valid = n
     return plain;
 }
 
+// The published vectors write a block as two big-endian words; the program
+// keeps each word little-endian, so the bytes of each half are reversed.
+juce::MemoryBlock swapHalves (const juce::MemoryBlock& block)
+{
+    juce::MemoryBlock swapped (block);
+    auto* bytes = static_cast<juce::uint8*> (swapped.getData());
+    for (size_t half = 0; half + 4 <= swapped.getSize(); half += 4)
+        std::reverse (bytes + half, bytes + half + 4);
+    return swapped;
+}
+
 juce::MemoryBlock pattern (int length)
 {
     juce::MemoryBlock block ((size_t) length);
@@ -49,6 +62,42 @@ TEST (BlowFishStreams, CipherTextIsPaddedToTheNextWholeBlock)
     for (const auto c : { Case { 0, 8 }, Case { 1, 8 }, Case { 7, 8 }, Case { 8, 16 }, Case { 13, 16 },
                           Case { 16, 24 } })
         EXPECT_EQ ((int) encipher (pattern (c.plain)).getSize(), c.cipher) << c.plain;
+}
+
+TEST (BlowFishStreams, BlocksMatchThePublishedBlowfishVectors)
+{
+    // Eric Young's ECB vectors (key, plaintext, ciphertext), the last two with
+    // keys of 1 and 24 bytes, which the key schedule repeats over its 72 bytes.
+    struct Case
+    {
+        const char* key;
+        const char* plain;
+        const char* cipher;
+    };
+    const Case cases[] = {
+        { "0000000000000000", "0000000000000000", "4EF997456198DD78" },
+        { "FFFFFFFFFFFFFFFF", "FFFFFFFFFFFFFFFF", "51866FD5B85ECB8A" },
+        { "3000000000000000", "1000000000000001", "7D856F9A613063F2" },
+        { "0123456789ABCDEF", "1111111111111111", "61F9C3802281B096" },
+        { "1111111111111111", "0123456789ABCDEF", "7D0CC630AFDA1EC7" },
+        { "FEDCBA9876543210", "0123456789ABCDEF", "0ACEAB0FC6A0A28D" },
+        { "7CA110454A1A6E57", "01A1D6D039776742", "59C68245EB05282B" },
+        { "0131D9619DC1376E", "5CD54CA83DEF57DA", "B1B8CC0B250F09A0" },
+        { "F0", "FEDCBA9876543210", "F9AD597C49DB005E" },
+        { "F0E1D2C3B4A5968778695A4B3C2D1E0F0011223344556677", "FEDCBA9876543210", "05044B62FA52D080" },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.key);
+        const auto key = fromHex (c.key);
+        const juce::BlowFish cipher (key.getData(), (int) key.getSize());
+
+        auto data = swapHalves (fromHex (c.plain));
+        infra::blowfish::cryptBlocks (cipher, data, true);
+        EXPECT_EQ (toHex (swapHalves (data)), c.cipher);
+        infra::blowfish::cryptBlocks (cipher, data, false);
+        EXPECT_EQ (toHex (swapHalves (data)), c.plain);
+    }
 }
 
 TEST (BlowFishStreams, RoundTripsEveryLengthUpToSeventeen)
