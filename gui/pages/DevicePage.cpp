@@ -21,12 +21,25 @@ void devicePageTransitioned (juce::Component& page, bool shown, HidSequenceManag
     }
 }
 
-void keepPolling (juce::Timer& poll, bool shown, bool connected, int periodMs)
+//==============================================================================
+DevicePoll::DevicePoll (std::function<void()> ask) : m_ask (std::move (ask)) {}
+
+DevicePoll::~DevicePoll()
+{
+    stopTimer();
+}
+
+void DevicePoll::keep (bool shown, bool connected)
 {
     if (! shown || ! connected)
-        poll.stopTimer();
-    else if (! poll.isTimerRunning())
-        poll.startTimer (periodMs);
+        stopTimer();
+    else if (! isTimerRunning())
+        startTimer (m_periodMs);
+}
+
+void DevicePoll::timerCallback()
+{
+    m_ask();
 }
 
 } // namespace korva

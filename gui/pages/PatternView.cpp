@@ -1,7 +1,5 @@
 #include "gui/pages/PatternView.h"
 
-#include "gui/pages/DevicePage.h"
-
 #include <chrono>
 #include <condition_variable>
 #include <thread>
@@ -30,7 +28,6 @@ PatternView::~PatternView()
     m_messageLock.abort();
     m_sequencer.removeListener (this);
 
-    stopTimer();
     setLookAndFeel (nullptr);
 }
 
@@ -50,10 +47,10 @@ void PatternView::onTransitioned (bool shown)
     View::onTransitioned (shown);
     m_active = shown;
     devicePageTransitioned (*this, shown, m_sequencer, [this] { updateEnablement(); });
-    keepPolling (*this, m_active, m_sequencer.isConnected(), kPollPeriodMs);
+    m_poll.keep (m_active, m_sequencer.isConnected());
 }
 
-void PatternView::timerCallback()
+void PatternView::poll()
 {
     if (m_active && m_sequencer.isConnected())
         m_sequencer.requestGetPatternInfo();
@@ -64,7 +61,7 @@ void PatternView::updateEnablement()
     m_patterns.trackNumber = -1;
     m_patterns.patternNumber = -1;
     m_data.setEnabled (m_sequencer.isConnected());
-    keepPolling (*this, m_active, m_sequencer.isConnected(), kPollPeriodMs);
+    m_poll.keep (m_active, m_sequencer.isConnected());
     repaint();
 }
 
@@ -86,6 +83,8 @@ void PatternView::connectionChanged()
     if (m_closing)
         return;
 
+    if (onWaitingForMessageThread)
+        onWaitingForMessageThread();
     if (runWithMessageThreadHeld ([this] { updateEnablement(); }) || m_closing)
         return;
 

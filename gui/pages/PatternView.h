@@ -8,6 +8,7 @@
 #include "gui/widgets/View.h"
 #include "core/device/HidSequenceManager.h"
 #include "core/infra/AsyncTask.h"
+#include "gui/pages/DevicePage.h"
 #include "gui/pages/PatternDataComponent.h"
 #include "core/conversion/PatternDataManager.h"
 
@@ -20,11 +21,9 @@ namespace korva
 
 class PatternView final : public View,
                           public juce::DragAndDropContainer,
-                          private juce::Timer,
                           public HidSequenceManagerListener
 {
 public:
-    static constexpr int kPollPeriodMs = 1000;
     static constexpr int kMargin = 40;
     // The longest a connection change waits for the message thread before it
     // hands the update to the message loop instead.
@@ -44,13 +43,17 @@ public:
 
     bool isActive() const noexcept { return m_active; }
     PatternDataComponent& getDataComponent() noexcept { return m_data; }
+    // The question for the current pattern.
+    DevicePoll& getPoll() noexcept { return m_poll; }
 
     // The file's URI, "file://" and the path percent-encoded (UTF-8): what a
     // drop target on the desktop expects.
     static juce::String fileUriOf (const juce::File& file);
 
-    // Told whenever a connection change had to be handed to the message loop
-    // because the message thread did not come in time (tests).
+    // Told on the sequencer's thread when a connection change starts to wait
+    // for the message thread, and whenever one had to be handed to the message
+    // loop because the message thread did not come in time (tests).
+    std::function<void()> onWaitingForMessageThread;
     std::function<void()> onConnectionUpdatePosted;
 
     // What a drag that leaves the window offers to other programs: the file
@@ -68,7 +71,7 @@ protected:
     }
 
 private:
-    void timerCallback() override;
+    void poll();
     void updateEnablement();
     bool runWithMessageThreadHeld (const std::function<void()>& work);
 
@@ -87,6 +90,8 @@ private:
     std::mutex m_connectionCallLock;
 
     infra::MessageThreadTaskBox m_taskBox;
+
+    DevicePoll m_poll { [this] { poll(); } };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (PatternView)
 };

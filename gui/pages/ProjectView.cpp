@@ -1,7 +1,6 @@
 #include "gui/pages/ProjectView.h"
 
 #include "core/settings/DirectorySetting.h"
-#include "gui/pages/DevicePage.h"
 #include "gui/widgets/FlashingMessage.h"
 #include "gui/widgets/MessageBoxes.h"
 #include "core/device/DeviceMessages.h"
@@ -79,7 +78,6 @@ ProjectView::~ProjectView()
     // First of all: after this no sequencer callback can reach the page.
     m_sequencer.removeListener (this);
     m_korvaModel.removeActionListener (this);
-    stopTimer();
 
     closeProgressWindows();
     m_folderChooser.reset();
@@ -141,7 +139,7 @@ void ProjectView::onTransitioned (bool shown)
     View::onTransitioned (shown);
     m_active = shown;
     devicePageTransitioned (*this, shown, m_sequencer, [this] { refresh(); });
-    keepPolling (*this, m_active, m_sequencer.isConnected(), kPollPeriodMs);
+    m_poll.keep (m_active, m_sequencer.isConnected());
 }
 
 void ProjectView::refresh()
@@ -157,7 +155,7 @@ void ProjectView::refresh()
     projects->remainingPatternCapacity = -1;
 
     setDeviceButtonsEnabled (connected);
-    keepPolling (*this, m_active, connected, kPollPeriodMs);
+    m_poll.keep (m_active, connected);
     repaint();
 }
 
@@ -169,7 +167,7 @@ void ProjectView::setDeviceButtonsEnabled (bool enabled)
     m_exportButton.setEnabled (enabled);
 }
 
-void ProjectView::timerCallback()
+void ProjectView::poll()
 {
     if (m_active && m_sequencer.isConnected())
         m_sequencer.requestGetProjectInfo();

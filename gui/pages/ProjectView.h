@@ -10,6 +10,7 @@
 #include "core/device/HidSequenceManager.h"
 #include "core/infra/AsyncTask.h"
 #include "gui/widgets/ProgressWindow.h"
+#include "gui/pages/DevicePage.h"
 #include "gui/pages/ProjectListComponents.h"
 
 #include <functional>
@@ -20,11 +21,9 @@ namespace korva
 class ProjectView final : public View,
                           public juce::ActionListener,
                           public juce::Button::Listener,
-                          private juce::Timer,
                           public HidSequenceManagerListener
 {
 public:
-    static constexpr int kPollPeriodMs = 1000;
     static constexpr int kMaxActionIndex = 127;
     static constexpr juce::uint32 kArrowColour = 0xFF323232;
 
@@ -63,6 +62,8 @@ public:
     juce::Button& getPcDeleteButton() noexcept { return m_pcDeleteButton; }
     juce::Button& getImportButton() noexcept { return m_importButton; }
     juce::Button& getExportButton() noexcept { return m_exportButton; }
+    // The question for the device's list of projects.
+    DevicePoll& getPoll() noexcept { return m_poll; }
 
     // The progress window still open, if any.
     ProgressWindow* getProgressWindow() const;
@@ -78,8 +79,7 @@ public:
     std::function<void (const juce::File&, std::function<void (const juce::File&)>)> chooseFolder;
 
 private:
-    void timerCallback() override;
-
+    void poll();
     void refresh();
     void setDeviceButtonsEnabled (bool enabled);
     void openProgressWindow (const juce::String& title, const juce::String& message, bool hasCancelButton);
@@ -122,6 +122,8 @@ private:
     juce::Array<juce::WeakReference<ProgressWindow>> m_progressWindows;
 
     infra::MessageThreadTaskBox m_taskBox;
+
+    DevicePoll m_poll { [this] { poll(); } };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ProjectView)
 };

@@ -32,7 +32,7 @@ korva::sim::ProjectStore openStore (const juce::File& folder)
 } // namespace
 
 //==============================================================================
-Places::Places()
+Places::Places (const juce::String& homeName) : home (root / homeName)
 {
     home.createDirectory();
     devices.createDirectory();
@@ -390,6 +390,19 @@ void User::moveAway()
 {
     m_pointer.moveTo (2, 2);
     pause (30);
+}
+
+bool User::moveUntil (const std::function<bool()>& reacted, int timeoutMs)
+{
+    constexpr int kLookMs = 50;
+    const int x = m_pointer.x(), y = m_pointer.y();
+    for (int waited = 0, step = 0; waited < timeoutMs; waited += kLookMs, ++step)
+    {
+        m_pointer.moveTo (x + (step % 2 == 0 ? 2 : 0), y);
+        if (waitUntil (reacted, kLookMs))
+            return true;
+    }
+    return reacted();
 }
 
 bool User::typeIntoDialog (unsigned long dialog, const std::string& text)

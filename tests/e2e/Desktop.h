@@ -16,6 +16,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -31,7 +32,7 @@ using Bytes = std::vector<std::uint8_t>;
 struct Places
 {
     TempFolder root;
-    juce::File home = root / "home";         // the user's home folder
+    juce::File home;                         // the user's home folder (root / homeName)
     juce::File devices = root / "devices";   // the folder of virtual devices
     juce::File store = root / "store";       // korva-sim's memory
     juce::File bin = root / "bin";           // put first on the program's PATH
@@ -44,7 +45,7 @@ struct Places
     juce::File chooserQuestion = bin.getChildFile ("chooser-asked.txt");
     juce::File chooserAnswer = bin.getChildFile ("chooser-answer.txt");
 
-    Places();
+    explicit Places (const juce::String& homeName = "home");
     void chooseNext (const juce::File& folder) const; // a null file: the user cancels
     juce::StringArray lastChooserQuestion() const;    // working folder, then the arguments
 
@@ -181,6 +182,10 @@ public:
     void clickIn (unsigned long window, juce::Point<int> inWindow);
     // Out of every window's way (hover highlights change what is drawn).
     void moveAway();
+    // Small movements of the pointer (the button held or not), one after the
+    // other, each followed by a look at the program, until `reacted` holds:
+    // what a hand does while a program has yet to take notice.
+    bool moveUntil (const std::function<bool()>& reacted, int timeoutMs = 5000);
 
     x11::XTestPointer& pointer() { return m_pointer; }
     x11::XTestKeyboard& keyboard() { return m_keyboard; }

@@ -19,8 +19,9 @@ namespace korva::test::e2e
 class DesktopFlows : public ::testing::Test
 {
 protected:
-    explicit DesktopFlows (VirtualKorva::Transport transport = VirtualKorva::Transport::kSocket)
-        : korva (places, transport)
+    explicit DesktopFlows (VirtualKorva::Transport transport = VirtualKorva::Transport::kSocket,
+                           const juce::String& homeName = "home")
+        : places (homeName), korva (places, transport)
     {
     }
 

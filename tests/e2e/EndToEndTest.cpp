@@ -64,8 +64,15 @@ int notesIn (const std::vector<MidiEvent>& events)
 }
 } // namespace
 
+// The user's home folder has a name that a URI must encode (a space, a
+// letter beyond ASCII): the data folder and the files made for dragging lie below it.
 class EndToEndOnTheDesktop : public DesktopFlows
 {
+protected:
+    EndToEndOnTheDesktop()
+        : DesktopFlows (VirtualKorva::Transport::kSocket, juce::String::fromUTF8 ("home \xc3\xbc"))
+    {
+    }
 };
 
 //==============================================================================
@@ -386,9 +393,11 @@ TEST_F (EndToEndOnTheDesktop, CancelledTransfersLeaveNothingAndBusyAndFullDevice
 
 //==============================================================================
 // PATTERN, reached with Ctrl+Page Down: the current pattern dragged out as a
-// 4-bar MIDI file plays what `korva render` makes of the KORVA's pattern; a
-// MIDI file dropped in becomes the KORVA's current pattern, as `korva
-// midi2pattern` makes it, and comes back out the same way.
+// 4-bar MIDI file plays what `korva render` makes of the KORVA's pattern, and
+// the desktop gets the file made for it as a URI (the home folder's name
+// needs encoding); a MIDI file dropped in becomes the KORVA's current
+// pattern, as `korva midi2pattern` makes it, and comes back out the same way.
+// A file dragged out of the page is not taken back.
 TEST_F (EndToEndOnTheDesktop, APatternIsDraggedOutAndAMidiFileDroppedIn)
 {
     startConnected();
@@ -413,39 +422,62 @@ TEST_F (EndToEndOnTheDesktop, APatternIsDraggedOutAndAMidiFileDroppedIn)
     x11::XdndDropTarget target ({ targetX, targetY, 200, 200 });
     ASSERT_TRUE (target.isReady());
 
+    // While a drag is under way, its image is a small window of the program's own.
+    const auto dragImageShown = [&] {
+        for (const auto& w : x11probe::windowsOfProcess (manager.pid()))
+            if (w.mapped && w.id != manager.window() && w.width <= 64 && w.height <= 64)
+                return true;
+        return false;
+    };
     const auto temporary = places.home.getChildFile (".config/MELDRA/KORVA Manager/Temp");
-    const auto dragOut = [&] (std::size_t dropsBefore) -> juce::File {
-        const auto made = [&] { return temporary.findChildFiles (juce::File::findFiles, true, "*.mid"); };
-        const auto countBefore = made().size();
-        const auto icon = manager.onScreen (ui::fileIcon);
+    const auto madeFiles = [&] { return temporary.findChildFiles (juce::File::findFiles, true, "*.mid"); };
+    struct DraggedOut
+    {
+        juce::File made;  // the file the program made for the drag
+        std::string uri;  // what the desktop got
+        juce::File file;  // ... as a local file
+    };
+    const auto dragOut = [&]() -> DraggedOut {
+        DraggedOut out;
         auto& pointer = user.pointer();
+        const auto before = madeFiles();
+        const auto answered = target.positionsAnswered();
+        const auto drops = target.drops().size();
+        EXPECT_TRUE (waitUntil ([&] { return ! dragImageShown(); })) << "the last drag's image stays";
+
+        // Pressed on the file icon, the first movement has the KORVA's pattern made into a file.
+        const auto icon = manager.onScreen (ui::fileIcon);
         pointer.moveTo (icon.x, icon.y);
-        juce::Thread::sleep (80);
         pointer.press();
-        juce::Thread::sleep (50);
         pointer.glideTo (icon.x + 6, icon.y, 3);
-        EXPECT_TRUE (waitUntil ([&] { return made().size() > countBefore; }, 15000)) << seen();
-        // The file is there; the drag goes on out of the window onto the target.
-        pointer.glideTo (icon.x + 14, icon.y, 3);
-        juce::Thread::sleep (150);
+        const bool made = waitUntil ([&] { return madeFiles().size() > before.size(); }, 15000);
+        // The first movement once the page has the file starts the drag.
+        const bool started = made && user.moveUntil (dragImageShown);
+        // Out of the window, the page hands the drag to the desktop, and the
+        // target hears of it. Once the program has read the target's first
+        // answer it sends the next position: then it drops on release.
         const int dropX = targetX + 100, dropY = targetY + 100;
-        pointer.glideTo (dropX, dropY, 40, 15);
-        EXPECT_TRUE (waitUntil (
-            [&] {
-                pointer.moveTo (dropX + (pointer.x() == dropX ? 3 : 0), dropY);
-                juce::Thread::sleep (30);
-                return target.positionsAnswered() > 0;
-            },
-            5000))
-            << "the drag never reached the target; " << seen();
+        if (started)
+            pointer.glideTo (dropX, dropY, 40);
+        const bool over = started && user.moveUntil ([&] { return target.positionsAnswered() >= answered + 2; });
         pointer.release();
-        if (! target.waitForDrops (dropsBefore + 1, 5000))
-            return {};
+        EXPECT_TRUE (made) << "no file made; " << seen();
+        EXPECT_TRUE (started) << "the drag never started; " << seen();
+        EXPECT_TRUE (over) << "the drag never reached the target; " << seen();
+        if (! over || ! target.waitForDrops (drops + 1, 5000))
+            return out;
+
+        for (const auto& file : madeFiles())
+            if (! before.contains (file))
+                out.made = file;
         const auto uris = target.drops().back();
-        if (uris.size() != 1)
-            return {};
-        const auto path = x11::pathOfFileUri (uris[0]);
-        return path.has_value() ? juce::File (juce::String::fromUTF8 (path->c_str())) : juce::File();
+        EXPECT_EQ (uris.size(), 1u);
+        out.uri = uris.empty() ? std::string() : uris[0];
+        const auto path = x11::pathOfFileUri (out.uri);
+        EXPECT_TRUE (path.has_value()) << out.uri;
+        if (path.has_value())
+            out.file = juce::File (juce::String::fromUTF8 (path->c_str()));
+        return out;
     };
 
     const auto infoFile = places.root / "info.bin";
@@ -464,21 +496,28 @@ TEST_F (EndToEndOnTheDesktop, APatternIsDraggedOutAndAMidiFileDroppedIn)
             << errors;
         return eventsOf (midi);
     };
+    const auto patternRequests = [&] { return korva.countInLog ("request start: type 0x31"); };
 
-    // Out: the 4-bar file plays what the KORVA's pattern plays.
-    const auto first = dragOut (0);
-    ASSERT_TRUE (first.existsAsFile()) << seen();
-    EXPECT_TRUE (first.getFileName().startsWith ("TRK" + twoDigits (info[0]) + "_PTN" + twoDigits (info[1])))
-        << first.getFileName();
+    // Out: the 4-bar file plays what the KORVA's pattern plays; one request
+    // for the pattern, whatever the movements.
+    const auto first = dragOut();
+    ASSERT_TRUE (first.file.existsAsFile()) << seen();
+    EXPECT_EQ (first.file, first.made);
+    EXPECT_NE (first.uri.find ("/home%20%C3%BC/"), std::string::npos) << first.uri;
+    EXPECT_NE (first.uri.find ("/KORVA%20Manager/Temp/"), std::string::npos) << first.uri;
+    EXPECT_EQ (target.lastRequestedAction(), "XdndActionCopy");
+    EXPECT_TRUE (first.file.getFileName().startsWith ("TRK" + twoDigits (info[0]) + "_PTN" + twoDigits (info[1])))
+        << first.file.getFileName();
     const auto expected = rendered (korva.currentPattern(), "before");
     EXPECT_GT (notesIn (expected), 0);
-    EXPECT_EQ (eventsOf (first), expected);
+    EXPECT_EQ (eventsOf (first.file), expected);
+    EXPECT_EQ (patternRequests(), 1);
 
-    // In: a file of 4 bars of quarter notes, one note a bar higher each time.
-    const auto dropped = places.root / "Four Bars.mid";
+    // In: a file of 4 bars of quarter notes, one note a bar higher each time,
+    // under a name with a space, a letter beyond ASCII and the extension in capitals.
+    const auto dropped = places.root / juce::String::fromUTF8 ("Four Bars \xc3\xbc.MID");
     {
         TrackBytes track;
-        std::vector<int> notes;
         for (int beat = 0; beat < 16; ++beat)
         {
             const int note = 48 + 7 * (beat / 4) + beat % 4;
@@ -488,15 +527,16 @@ TEST_F (EndToEndOnTheDesktop, APatternIsDraggedOutAndAMidiFileDroppedIn)
         const auto bytes = midiFile ({ track });
         ASSERT_TRUE (dropped.replaceWithData (bytes.data(), bytes.size()));
     }
-    const auto patternBefore = korva.currentPattern();
-    {
-        const auto area = manager.onScreen (ui::dropArea);
+    const auto area = manager.onScreen (ui::dropArea);
+    const auto dropOnTheArea = [&] (const juce::File& file) {
         x11::XdndDragSource source;
         source.drag (x11::XdndDragSource::dropWindowAt (area.x, area.y), area.x, area.y,
-                     { x11::fileUri (dropped.getFullPathName().toStdString()) });
-        ASSERT_TRUE (source.waitUntilDone (5000));
+                     { x11::fileUri (file.getFullPathName().toStdString()) });
+        EXPECT_TRUE (source.waitUntilDone (5000));
         EXPECT_TRUE (source.outcome().dataSent);
-    }
+    };
+    const auto patternBefore = korva.currentPattern();
+    dropOnTheArea (dropped);
     ASSERT_TRUE (waitUntil ([&] { return korva.currentPattern() != patternBefore; }, 15000)) << korva.log();
     const auto patternAfter = korva.currentPattern();
     const auto expectedPattern = places.root / "expected.pattern";
@@ -511,11 +551,26 @@ TEST_F (EndToEndOnTheDesktop, APatternIsDraggedOutAndAMidiFileDroppedIn)
     EXPECT_EQ (patternAfter, bytesOf (expectedPattern));
 
     // And out again: the KORVA now plays the dropped notes.
-    const auto second = dragOut (1);
-    ASSERT_TRUE (second.existsAsFile()) << seen();
+    const auto second = dragOut();
+    ASSERT_TRUE (second.file.existsAsFile()) << seen();
+    EXPECT_EQ (second.file, second.made);
     const auto expectedAfter = rendered (patternAfter, "after");
-    EXPECT_EQ (eventsOf (second), expectedAfter);
+    EXPECT_EQ (eventsOf (second.file), expectedAfter);
     EXPECT_EQ (notesIn (expectedAfter), 16);
+    EXPECT_EQ (patternRequests(), 2);
+
+    // The file dragged out, dropped back, is not taken. Whatever its drop set
+    // off would go through the message loop and the sequencer ahead of the
+    // page's next questions: two of them reaching the KORVA after it, a
+    // question about room for a pattern would have come before.
+    const auto roomQuestions = [&] { return korva.countInLog ("request start: type 0x32"); };
+    const int asked = roomQuestions();
+    dropOnTheArea (second.file);
+    const auto polls = [&] { return korva.countInLog ("request start: type 0x30"); };
+    const int pollsBefore = polls();
+    ASSERT_TRUE (waitUntil ([&] { return polls() >= pollsBefore + 2; }, 10000)) << korva.log();
+    EXPECT_EQ (roomQuestions(), asked);
+    EXPECT_EQ (korva.currentPattern(), patternAfter);
     EXPECT_TRUE (manager.messageBoxes().isEmpty()) << manager.messageBoxes().joinIntoString ("\n");
 }
 

@@ -203,8 +203,7 @@ TEST_F (PageOnFailingDisks, AnImportTheDataFolderCannotTakeNamesItAndLeavesItAsI
 
         ASSERT_TRUE (waitForBox());
         ASSERT_TRUE (runMessageLoopUntil ([&] { return page->getProgressWindow() == nullptr; }, 3000));
-        ASSERT_TRUE (runMessageLoopUntil ([&] { return sequencer.getRequestor().isIdle(); }));
-        runMessageLoopFor (100); // a second box would have come by now
+        ASSERT_TRUE (waitUntilAtRest (sequencer)); // a second box would have come by now
         EXPECT_EQ (boxes, (std::vector<std::pair<juce::String, juce::String>>{
                               {"", "Could not save the project in " + dataFolder().getFullPathName() + ": " +
                                        reasonOf (failing) + "."}}));

@@ -1,5 +1,8 @@
 #include "tests/support/MessageLevelKorva.h"
 
+#include "core/infra/AsyncTask.h"
+#include "tests/support/TestSupport.h"
+
 namespace korva
 {
 
@@ -104,6 +107,25 @@ void RecordingListener::add (const std::string& event)
 {
     std::lock_guard<std::mutex> lock (m_mutex);
     m_events.push_back (event);
+}
+
+//==============================================================================
+bool catchUpWith (HidSequenceManager& sequencer, int timeoutMs)
+{
+    // The sequencer's thread runs its tasks in posting order. The loop runs
+    // while it waits: the sequencer may itself be waiting for the message thread.
+    auto done = std::make_shared<std::atomic<bool>> (false);
+    infra::hop (sequencer, [done] { *done = true; });
+    return runMessageLoopUntil ([done] { return done->load(); }, timeoutMs) && deliverPostedMessages (timeoutMs);
+}
+
+bool waitUntilAtRest (HidSequenceManager& sequencer, int timeoutMs)
+{
+    // Requests handed over are reserved first; the one that ends last is
+    // released before its listeners are told, hence the second catching up.
+    return catchUpWith (sequencer, timeoutMs)
+           && runMessageLoopUntil ([&] { return sequencer.getRequestor().isIdle(); }, timeoutMs)
+           && catchUpWith (sequencer, timeoutMs);
 }
 } // namespace test
 

@@ -100,6 +100,18 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_events;
 };
+
+// Runs the message loop until the sequencer's thread has done every task
+// handed to it before the call, then until every message posted meanwhile
+// (what its listeners handed to the message thread) has been delivered.
+// Message thread only.
+bool catchUpWith (HidSequenceManager& sequencer, int timeoutMs = 5000);
+
+// Runs the message loop until nothing waits and nothing is in progress on
+// the sequencer's side, then catches up with it: whatever the last exchange
+// was to set off has happened, so what a test then finds missing is not
+// still on its way. Message thread only.
+bool waitUntilAtRest (HidSequenceManager& sequencer, int timeoutMs = 5000);
 } // namespace test
 
 } // namespace korva

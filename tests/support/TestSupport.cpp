@@ -2,6 +2,8 @@
 
 #include "core/infra/Diagnostics.h"
 
+#include <atomic>
+#include <memory>
 #include <stdlib.h>
 
 namespace korva
@@ -27,6 +29,13 @@ bool runMessageLoopUntil (const std::function<bool()>& condition, int timeoutMs)
 void runMessageLoopFor (int milliseconds)
 {
     juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
+}
+
+bool deliverPostedMessages (int timeoutMs)
+{
+    auto delivered = std::make_shared<std::atomic<bool>> (false);
+    juce::MessageManager::callAsync ([delivered] { *delivered = true; });
+    return runMessageLoopUntil ([delivered] { return delivered->load(); }, timeoutMs);
 }
 
 bool waitUntil (const std::function<bool()>& condition, int timeoutMs)

@@ -22,6 +22,10 @@ bool runMessageLoopUntil (const std::function<bool()>& condition, int timeoutMs 
 // Runs the message loop for a while (lets posted messages be delivered).
 void runMessageLoopFor (int milliseconds);
 
+// Runs the message loop until every message posted before the call has been
+// delivered (the loop delivers in posting order). Message thread only.
+bool deliverPostedMessages (int timeoutMs = 5000);
+
 // Waits without running the message loop (for worker-thread conditions).
 bool waitUntil (const std::function<bool()>& condition, int timeoutMs = 5000);
 

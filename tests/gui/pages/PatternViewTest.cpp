@@ -23,6 +23,8 @@ using namespace korva::test;
 namespace
 {
 constexpr int kTrack = 3, kPattern = 12;
+// The page asks for the current pattern ten times a second here, not once.
+constexpr int kPollPeriodMs = 100;
 
 juce::MemoryBlock patternInfo (int track, int pattern)
 {
@@ -128,6 +130,7 @@ struct PatternPage : ::testing::Test
 
         page = std::make_unique<PatternView> (sequencer, patterns);
         page->setBounds (0, 0, 815, 348);
+        page->getPoll().setPeriod (kPollPeriodMs);
         data().showMessage = [this] (const juce::String& title, const juce::String& text)
         {
             EXPECT_EQ (title, "");
@@ -141,7 +144,7 @@ struct PatternPage : ::testing::Test
         gateOpen = true;
         page.reset();
         sequencer.removeListener (&events);
-        runMessageLoopFor (100);
+        sequencer.setTransport (nullptr); // a request still waiting is refused, not sent to a KORVA on its way out
         FlashingMessage::deleteInstance();
     }
 
@@ -313,32 +316,13 @@ TEST_F (PatternPage, TheCurrentPatternShowsWhileConnected)
 
     // Showing the page again forgets the numbers until the next answer.
     page->onTransitioned (false);
+    EXPECT_FALSE (page->getPoll().isPolling());
     page->onTransitioned (true);
     EXPECT_TRUE (showsText (trackBox, "--"));
     EXPECT_TRUE (showsText (patternBox, "--"));
 
     disconnect();
     EXPECT_TRUE (showsText (trackBox, ""));
-}
-
-TEST_F (PatternPage, PollsOnlyWhileShownAndConnected)
-{
-    runMessageLoopFor (1300);
-    EXPECT_EQ (korva.count (HidSequenceManager::kPatternInfo), 0);
-
-    connect();
-    runMessageLoopFor (2300);
-    EXPECT_GE (korva.count (HidSequenceManager::kPatternInfo), 2);
-
-    page->onTransitioned (false);
-    runMessageLoopFor (200);
-    const int asked = korva.count (HidSequenceManager::kPatternInfo);
-    runMessageLoopFor (2300);
-    EXPECT_EQ (korva.count (HidSequenceManager::kPatternInfo), asked);
-
-    FlashingMessage::getInstance()->setMessage ("old news");
-    page->onTransitioned (true);
-    EXPECT_EQ (FlashingMessage::getInstance()->getMessage(), "");
 }
 
 TEST_F (PatternPage, HidingThePageDropsAWaitingRequest)
@@ -356,7 +340,7 @@ TEST_F (PatternPage, HidingThePageDropsAWaitingRequest)
     const int asked = korva.count (HidSequenceManager::kPatternInfo);
     gateOpen = true;
     ASSERT_TRUE (waitForEvent ("importPattern 1000"));
-    runMessageLoopFor (200);
+    ASSERT_TRUE (waitUntilAtRest (sequencer));
     EXPECT_EQ (korva.count (HidSequenceManager::kPatternInfo), asked);
 }
 
@@ -369,7 +353,9 @@ TEST_F (PatternPage, PatternInformationAnswersReachTheStatusLine)
         4000));
 
     // A data error, as the sequencer reports it from its own thread; it stays
-    // until the next success.
+    // until the next success. Unplugged first, so that no poll answers over it.
+    disconnect();
+    ASSERT_TRUE (waitUntilAtRest (sequencer));
     std::thread sequencerThread ([&] { data().getPatternInfoResponsed (HidSequenceManager::kResultDataError); });
     sequencerThread.join();
     EXPECT_TRUE (runMessageLoopUntil (
@@ -377,6 +363,7 @@ TEST_F (PatternPage, PatternInformationAnswersReachTheStatusLine)
         { return FlashingMessage::getInstance()->getMessage() == "Get Pattern Info | Communication Error (1002)"; }));
 
     setInfoAnswer (patternInfo (kTrack, kPattern));
+    connect();
     EXPECT_TRUE (runMessageLoopUntil ([&] { return FlashingMessage::getInstance()->getMessage().isEmpty(); }, 4000));
 }
 
@@ -443,7 +430,7 @@ TEST_F (PatternPage, ReleasingBeforeTheFileArrivesCancelsTheGesture)
 
     gateOpen = true;
     ASSERT_TRUE (waitForEvent ("importPattern 1000"));
-    runMessageLoopFor (100);
+    ASSERT_TRUE (deliverPostedMessages());
     EXPECT_TRUE (data().getPreparedFile().isEmpty());
 
     // The next drag starts a conversion of its own.
@@ -458,7 +445,7 @@ TEST_F (PatternPage, DraggingDoesNothingWithoutAKorva)
 {
     drag();
     drag (9);
-    runMessageLoopFor (200);
+    ASSERT_TRUE (waitUntilAtRest (sequencer));
     EXPECT_FALSE (data().getConvertingBar().isVisible());
     EXPECT_TRUE (data().isIdle());
     EXPECT_EQ (korva.count (HidSequenceManager::kImportPattern), 0);
@@ -662,7 +649,7 @@ TEST_F (PatternPage, EveryFailureHasItsBox)
         // As the sequencer calls: from its own thread.
         std::thread sequencerThread ([&] { c.call (data()); });
         sequencerThread.join();
-        runMessageLoopFor (30);
+        ASSERT_TRUE (deliverPostedMessages());
         if (c.box.isEmpty())
             EXPECT_TRUE (boxes.empty()) << index;
         else
@@ -789,8 +776,8 @@ private:
 
 struct PatternPageConcurrency : PatternPage
 {
-    EnablementProbe probe;    // called after the page: registered before it
-    RecordingListener newest; // called before the page
+    EnablementProbe probe; // called after the page: registered before it
+    std::atomic<bool> waiting{false};
     std::atomic<int> posted{0};
 
     void SetUp() override
@@ -798,14 +785,13 @@ struct PatternPageConcurrency : PatternPage
         sequencer.addListener (&probe);
         PatternPage::SetUp();
         probe.probed = &data();
-        sequencer.addListener (&newest);
+        page->onWaitingForMessageThread = [this] { waiting = true; };
         page->onConnectionUpdatePosted = [this] { ++posted; };
     }
 
     void TearDown() override
     {
         probe.probed = nullptr;
-        sequencer.removeListener (&newest);
         PatternPage::TearDown();
         sequencer.removeListener (&probe);
     }
@@ -816,8 +802,7 @@ struct PatternPageConcurrency : PatternPage
     {
         juce::StringArray ids{"KORVA"};
         sequencer.onHidConnected (ids);
-        ASSERT_TRUE (waitUntil ([&] { return newest.has ("connectionChanged"); }));
-        juce::Thread::sleep (100); // the page is waiting for the message thread now
+        ASSERT_TRUE (waitUntil ([&] { return waiting.load(); }));
     }
 };
 } // namespace
@@ -900,8 +885,7 @@ TEST_F (PatternPageConcurrency, PagesComeAndGoWhileTheKorvaIsPluggedInAndOut)
     plugging.join();
 
     // Whatever the order, the page ends up showing the last state.
-    EXPECT_TRUE (runMessageLoopUntil ([&] { return data().isEnabled() == sequencer.isConnected(); }));
-    runMessageLoopFor (100);
+    ASSERT_TRUE (catchUpWith (sequencer));
     EXPECT_EQ (data().isEnabled(), sequencer.isConnected());
 }
 

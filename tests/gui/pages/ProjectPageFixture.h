@@ -140,6 +140,9 @@ inline std::vector<juce::String> rowNames (const ProjectList& list)
 
 struct Page : ::testing::Test
 {
+    // The page asks for the device's list ten times a second here, not once.
+    static constexpr int kPollPeriodMs = 100;
+
     TempFolder tmp;
     FakeKorva device; // answers on the transport's thread: outlives it
     HidSequenceManager sequencer;
@@ -176,6 +179,7 @@ struct Page : ::testing::Test
 
         page = std::make_unique<ProjectView> (sequencer);
         page->setBounds (0, 0, 815, 348);
+        page->getPoll().setPeriod (kPollPeriodMs);
         page->showMessage = [this] (const juce::String& title, const juce::String& text) {
             boxes.emplace_back (title, text);
         };
@@ -194,7 +198,7 @@ struct Page : ::testing::Test
         device.gateOpen = true;
         page.reset();
         sequencer.removeListener (&events);
-        runMessageLoopFor (100); // a request still waiting goes out while the transport is there
+        sequencer.setTransport (nullptr); // a request still waiting is refused, not sent to a KORVA on its way out
         FlashingMessage::deleteInstance(); // the main content's to delete in the program
     }
 
@@ -260,10 +264,11 @@ struct Page : ::testing::Test
         page->getPcList().getTable().selectRow ((int) (it - names.begin()));
     }
 
+    // The click is posted; it is done on return.
     void click (juce::Button& button)
     {
         button.triggerClick();
-        runMessageLoopFor (20);
+        ASSERT_TRUE (deliverPostedMessages());
     }
 
     bool waitForBox (int timeoutMs = 4000)

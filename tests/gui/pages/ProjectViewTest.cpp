@@ -108,47 +108,27 @@ TEST_F (Page, CapacityShowsDashesUntilBothFiguresAreKnown)
     EXPECT_EQ (projects.remainingPatternCapacity.load(), 900);
     const int figures = ink();
 
-    // Showing the page again forgets the figures until the next answer. No
-    // poll is under way: the page was hidden long enough for the last to end.
+    // Showing the page again forgets the figures and the list until the next
+    // answer. No poll is under way: the last one the page asked for has ended.
     page->onTransitioned (false);
-    runMessageLoopFor (300);
+    EXPECT_FALSE (page->getPoll().isPolling());
+    ASSERT_TRUE (waitUntilAtRest (sequencer));
     page->onTransitioned (true);
     EXPECT_EQ (projects.remainingProjectCapacity.load(), -1);
+    EXPECT_EQ (korvaModel.getNumRows(), 0);
     const int dashes = ink();
     EXPECT_GT (dashes, 0);
     EXPECT_LT (dashes, figures);
 
     // Unchanged answers leave the figures alone, so they can be set here.
     ASSERT_TRUE (runMessageLoopUntil ([&] { return projects.remainingPatternCapacity.load() == 900; }, 4000));
+    EXPECT_TRUE (waitForKorvaList());
     EXPECT_EQ (ink(), figures);
     projects.remainingPatternCapacity = -1; // one figure alone is not enough
     EXPECT_EQ (ink(), dashes);
     projects.remainingPatternCapacity = 900;
     projects.remainingProjectCapacity = -1;
     EXPECT_EQ (ink(), dashes);
-}
-
-TEST_F (Page, PollsOnlyWhileShownAndConnected)
-{
-    runMessageLoopFor (1300);
-    EXPECT_EQ (korva.count (HidSequenceManager::kProjectInfo), 0); // nothing to ask
-
-    connect();
-    runMessageLoopFor (2300);
-    EXPECT_GE (korva.count (HidSequenceManager::kProjectInfo), 2);
-
-    page->onTransitioned (false);
-    runMessageLoopFor (200);
-    const int asked = korva.count (HidSequenceManager::kProjectInfo);
-    runMessageLoopFor (2300);
-    EXPECT_EQ (korva.count (HidSequenceManager::kProjectInfo), asked);
-
-    // Back again: the status line is cleared and the table waits for the next answer.
-    FlashingMessage::getInstance()->setMessage ("old news");
-    page->onTransitioned (true);
-    EXPECT_EQ (FlashingMessage::getInstance()->getMessage(), "");
-    EXPECT_EQ (korvaModel.getNumRows(), 0);
-    EXPECT_TRUE (runMessageLoopUntil ([&] { return korvaModel.getNumRows() == 3; }, 4000));
 }
 
 TEST_F (Page, HidingThePageDropsAWaitingListRequest)
@@ -264,7 +244,7 @@ TEST_F (Page, CancellingAnImportSavesNothing)
 
     ASSERT_TRUE (waitForEvent ("import 1000"));
     EXPECT_EQ (lastSent (HidSequenceManager::kImportProject), status ({ 4, 0x02 })); // the abort
-    runMessageLoopFor (1300);
+    ASSERT_TRUE (waitUntilAtRest (sequencer));
     EXPECT_TRUE (savedProjects().isEmpty());
     EXPECT_TRUE (boxes.empty());
 }
@@ -300,7 +280,7 @@ TEST_F (Page, AnImportTheDataFolderCannotTakeNamesTheFolder)
 
     ASSERT_TRUE (waitForBox());
     ASSERT_TRUE (runMessageLoopUntil ([&] { return page->getProgressWindow() == nullptr; }, 3000));
-    runMessageLoopFor (100); // a second box would have come by now
+    ASSERT_TRUE (waitUntilAtRest (sequencer)); // a second box would have come by now
     EXPECT_EQ (boxes, (std::vector<std::pair<juce::String, juce::String>>{
                           {"", "Could not save the project in " + folder.getFullPathName() + ": Not a directory."}}));
     EXPECT_EQ (lastSent (HidSequenceManager::kImportProject), status ({4, 0x02})); // the abort
@@ -342,7 +322,7 @@ TEST_F (Page, ExportRefusesANameTheKorvaAlreadyHas)
     ASSERT_EQ (boxes.size(), 1u);
     EXPECT_EQ (boxes[0], (std::pair<juce::String, juce::String> (
                              "", "Could not load this project. A project with the same name already exists.")));
-    runMessageLoopFor (200);
+    ASSERT_TRUE (waitUntilAtRest (sequencer));
     EXPECT_EQ (korva.count (HidSequenceManager::kQueryExportProject), 0);
 
     selectPc ("live"); // another name as far as the KORVA is concerned
@@ -454,8 +434,7 @@ TEST_F (Page, AFileThatChangesDuringAnExportIsNamedWithTheReason)
         {
             ASSERT_TRUE (waitForEvent ("export 1002")); // the device confirmed the abort
         }
-        ASSERT_TRUE (runMessageLoopUntil ([&] { return sequencer.getRequestor().isIdle(); }));
-        runMessageLoopFor (100); // a second box would have come by now
+        ASSERT_TRUE (waitUntilAtRest (sequencer)); // a second box would have come by now
         device.onMessage = nullptr;
         EXPECT_EQ (boxes,
                    (std::vector<std::pair<juce::String, juce::String>>{
@@ -567,7 +546,7 @@ TEST_F (Page, RenamingOnTheKorvaChecksAgainAfterTheDialog)
             EXPECT_EQ (boxes[0], (std::pair<juce::String, juce::String> ("Rename Project", c.text)));
         }
     }
-    runMessageLoopFor (200);
+    ASSERT_TRUE (waitUntilAtRest (sequencer));
     EXPECT_EQ (korva.count (HidSequenceManager::kRenameProject), 0);
 }
 
@@ -585,7 +564,7 @@ TEST_F (Page, DeletingOnTheKorvaAsksFirst)
     ASSERT_EQ (questions.size(), 1u);
     EXPECT_EQ (questions[0],
                (std::pair<juce::String, juce::String> ("Delete Project", "Deleting project Demo. Are you sure?")));
-    runMessageLoopFor (200);
+    ASSERT_TRUE (waitUntilAtRest (sequencer));
     EXPECT_EQ (korva.count (HidSequenceManager::kDeleteProject), 0);
 
     confirmAnswer = true;
@@ -800,7 +779,7 @@ TEST_F (Page, NoCallbackReachesADestroyedPage)
     sequencer.onHidDisconnected (ids);
     sequencer.onHidConnected (ids);
     ASSERT_TRUE (waitForEvent ("connectionChanged"));
-    runMessageLoopFor (300);
+    ASSERT_TRUE (waitUntilAtRest (sequencer));
     EXPECT_TRUE (boxes.empty());
     EXPECT_EQ (FlashingMessage::getInstance()->getMessage(), "");
 }
