@@ -1,5 +1,6 @@
 #include "gui/shell/Application.h"
 #include "gui/shell/TerminationSignals.h"
+#include "core/infra/CommandLine.h"
 #include "core/infra/Diagnostics.h"
 
 #include <X11/Xlib.h>
@@ -57,28 +58,31 @@ enum class Start
 
 Start readOptions (int argc, char* argv[])
 {
-    for (int i = 1; i < argc; ++i)
+    namespace cl = infra::commandline;
+    const std::vector<cl::Option> options = {
+        {"--verbose", "-v"},
+        {"--help", "-h", nullptr, nullptr, {}, true},
+        {"--version", nullptr, nullptr, nullptr, {}, true},
+    };
+    cl::Parsed parsed;
+    cl::Error error;
+    if (! cl::parse (options, cl::Words::kOptionsOnly, cl::argumentsOf (argc, argv), parsed, error))
     {
-        const std::string option = argv[i];
-        if (option == "-v" || option == "--verbose")
-        {
-            infra::diagnostics::setTracesToStandardError (true);
-        }
-        else if (option == "-h" || option == "--help")
-        {
-            std::fputs (kHelp, stdout);
-            return Start::kDone;
-        }
-        else if (option == "--version")
-        {
-            std::printf ("korva-manager %s\n", KORVA_VERSION_STRING);
-            return Start::kDone;
-        }
-        else
-        {
-            std::fprintf (stderr, "korva-manager: unknown option '%s'\nTry 'korva-manager --help'.\n", option.c_str());
-            return Start::kUsageError;
-        }
+        std::fprintf (stderr, "korva-manager: unknown option '%s'\nTry 'korva-manager --help'.\n", error.word.c_str());
+        return Start::kUsageError;
+    }
+
+    if (parsed.has ("--verbose"))
+        infra::diagnostics::setTracesToStandardError (true);
+    if (parsed.has ("--help"))
+    {
+        std::fputs (kHelp, stdout);
+        return Start::kDone;
+    }
+    if (parsed.has ("--version"))
+    {
+        std::printf ("korva-manager %s\n", KORVA_VERSION_STRING);
+        return Start::kDone;
     }
     return Start::kRun;
 }

@@ -2,14 +2,15 @@
 // Runs in the foreground until SIGINT or SIGTERM (or until a fault makes it
 // vanish), logging what it does to standard error.
 
+#include "core/infra/CommandLine.h"
 #include "tools/korva-sim/DeviceModel.h"
 #include "tools/korva-sim/LogLine.h"
 #include "tools/korva-sim/VirtualKorva.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -80,15 +81,7 @@ Faults (N counts the messages of a transfer: 0 is the start, then packet numbers
   --version                show the version of korva-sim
 )";
 
-bool parseNumber (const char* text, long minimum, long maximum, long& value)
-{
-    if (text == nullptr || *text == '\0')
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtol (text, &end, 0);
-    return errno == 0 && end != nullptr && *end == '\0' && value >= minimum && value <= maximum;
-}
+namespace cl = infra::commandline;
 
 bool parseHexBytes (const std::string& text, std::vector<std::uint8_t>& bytes)
 {
@@ -102,8 +95,7 @@ bool parseHexBytes (const std::string& text, std::vector<std::uint8_t>& bytes)
     for (std::size_t i = 0; i < digits.size(); i += 2)
     {
         long value = 0;
-        const auto pair = "0x" + digits.substr (i, 2);
-        if (! parseNumber (pair.c_str(), 0, 255, value))
+        if (! cl::readNumber ("0x" + digits.substr (i, 2), 0, 255, value))
             return false;
         bytes.push_back (static_cast<std::uint8_t> (value));
     }
@@ -120,194 +112,201 @@ int usageError (const std::string& message)
     std::fprintf (stderr, "korva-sim: %s\n(see korva-sim --help)\n", message.c_str());
     return 2;
 }
-} // namespace
 
-int runProgram (int argc, char** argv)
+// The options' readers; each refusal is the text korva-sim prints for it.
+bool refuse (std::string& error, std::string text)
+{
+    error = std::move (text);
+    return false;
+}
+
+cl::Option flag (const char* name, bool& field)
+{
+    return {name, nullptr, nullptr, nullptr, [&field] (const std::string&, std::string&) { return field = true; }};
+}
+
+cl::Option text (const char* name, std::string& field)
+{
+    return {name, nullptr, "TEXT", nullptr, [&field] (const std::string& value, std::string&)
+            {
+                field = value;
+                return true;
+            }};
+}
+
+cl::Option number (const char* name, long minimum, long maximum, std::function<void (long)> take)
+{
+    return {name, nullptr, "N", nullptr, [=] (const std::string& value, std::string& error)
+            {
+                long n = 0;
+                if (! cl::readNumber (value, minimum, maximum, n))
+                    return refuse (error, std::string ("bad value for ") + name);
+                take (n);
+                return true;
+            }};
+}
+
+template <typename Field>
+cl::Option numberInto (const char* name, long minimum, long maximum, Field& field)
+{
+    return number (name, minimum, maximum, [&field] (long n) { field = static_cast<Field> (n); });
+}
+
+// What the command line asks for.
+struct Setup
 {
     korva::sim::Options options;
-    options.log = logLine;
     std::vector<std::pair<std::uint8_t, korva::sim::Handler>> handlers;
     korva::sim::Handler others; // empty: the device model
     korva::sim::DeviceModel::Settings modelSettings;
     korva::sim::ModelSwitches switches;
+};
 
-    for (int i = 1; i < argc; ++i)
+// Fills `setup`; an exit code when the program ends here (--help, --version,
+// a usage error).
+std::optional<int> readCommandLine (int argc, char** argv, Setup& setup)
+{
+    auto& options = setup.options;
+    auto& modelSettings = setup.modelSettings;
+    auto& switches = setup.switches;
+    options.log = logLine;
+
+    const auto readStore = [&modelSettings] (const std::string& folder, std::string&)
     {
-        const std::string option = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        long number = 0;
+        // A relative folder is taken from where korva-sim was started.
+        modelSettings.storeFolder = folder;
+        std::error_code error;
+        if (! folder.empty() && folder[0] != '/')
+            if (const auto full = std::filesystem::absolute (folder, error); ! error)
+                modelSettings.storeFolder = full.string();
+        return true;
+    };
+    const auto readGarble = [&switches] (const std::string& value, std::string& error)
+    {
+        const auto colon = value.find (':');
+        const auto mode = value.substr (0, colon);
+        long type = -1;
+        if (colon != std::string::npos && ! cl::readNumber (value.substr (colon + 1), 0, 255, type))
+            return refuse (error, "bad type in --garble " + value);
+        switches.garble = mode == "short"   ? korva::sim::Garble::kShort
+                          : mode == "long"  ? korva::sim::Garble::kLong
+                          : mode == "value" ? korva::sim::Garble::kBadValue
+                                            : korva::sim::Garble::kNone;
+        if (switches.garble == korva::sim::Garble::kNone)
+            return refuse (error, "--garble takes short, long or value, then :TYPE if wanted");
+        switches.garbleType = static_cast<int> (type);
+        return true;
+    };
+    const auto readAnswer = [&handlers = setup.handlers] (const std::string& value, std::string& error)
+    {
+        const auto equals = value.find ('=');
+        long type = 0;
+        std::vector<std::uint8_t> payload;
+        if (equals == std::string::npos || ! cl::readNumber (value.substr (0, equals), 0, 255, type)
+            || ! parseHexBytes (value.substr (equals + 1), payload))
+            return refuse (error, "bad value for --answer: " + value);
+        const auto answerType = static_cast<std::uint8_t> (type);
+        handlers.emplace_back (answerType, korva::sim::fixedAnswer ({answerType, payload}));
+        return true;
+    };
+    const auto readOthers = [&others = setup.others] (const std::string& kind, std::string& error)
+    {
+        if (kind != "model" && kind != "echo" && kind != "silent")
+            return refuse (error, "--others takes model, echo or silent");
+        others = kind == "echo"     ? korva::sim::echoHandler()
+                 : kind == "silent" ? korva::sim::silentHandler()
+                                    : korva::sim::Handler(); // the device model
+        return true;
+    };
+    const auto readPatternFormat = [&switches] (const std::string& digit, std::string& error)
+    {
+        if (digit != "2" && digit != "3" && digit != "4")
+            return refuse (error, "--pattern-format takes 2, 3 or 4");
+        switches.patternFormat = digit[0];
+        return true;
+    };
 
-        const auto needNumber = [&] (long minimum, long maximum)
-        {
-            if (! parseNumber (value, minimum, maximum, number))
-                return false;
-            ++i;
-            return true;
-        };
+    auto& timing = options.timing;
+    auto& faults = options.faults;
+    const std::vector<cl::Option> table = {
+        {"--help", "-h", nullptr, nullptr, {}, true},
+        {"--version", nullptr, nullptr, nullptr, {}, true},
+        {"--quiet", nullptr, nullptr, nullptr, [&options] (const std::string&, std::string&)
+         {
+             options.log = nullptr;
+             return true;
+         }},
+        flag ("--corrupt-crc", faults.corruptCrc),
+        flag ("--mute", faults.mute),
+        flag ("--old-firmware", switches.oldFirmware),
+        flag ("--busy", switches.busy),
+        flag ("--refuse", switches.refuse),
+        flag ("--no-room", switches.noRoom),
 
-        if (option == "--help" || option == "-h")
-        {
-            std::fputs (kUsage, stdout);
-            return 0;
-        }
-        if (option == "--version")
-        {
-            std::printf ("korva-sim %s\n", KORVA_VERSION_STRING);
-            return 0;
-        }
-        if (option == "--quiet")
-        {
-            options.log = nullptr;
-            continue;
-        }
-        if (option == "--corrupt-crc")
-        {
-            options.faults.corruptCrc = true;
-            continue;
-        }
-        if (option == "--mute")
-        {
-            options.faults.mute = true;
-            continue;
-        }
-        if (option == "--old-firmware" || option == "--busy" || option == "--refuse" || option == "--no-room")
-        {
-            (option == "--old-firmware" ? switches.oldFirmware
-             : option == "--busy"       ? switches.busy
-             : option == "--refuse"     ? switches.refuse
-                                        : switches.noRoom) = true;
-            continue;
-        }
+        text ("--dir", options.folder),
+        {"--store", nullptr, "DIR", nullptr, readStore},
+        numberInto ("--pattern-capacity", 0, 0xFFFF, modelSettings.patternCapacity),
+        {"--pattern-format", nullptr, "DIGIT", nullptr, readPatternFormat},
+        number ("--slow", 0, 600000,
+                [&] (long n)
+                {
+                    timing.responseDelayMs = static_cast<int> (n);
+                    switches.slowJobs = true;
+                }),
+        {"--garble", nullptr, "MODE[:TYPE]", nullptr, readGarble},
+        text ("--name", options.name),
+        text ("--manufacturer", options.manufacturer),
+        text ("--product", options.product),
+        numberInto ("--vendor-id", 0, 0xFFFF, options.vendorId),
+        numberInto ("--product-id", 0, 0xFFFF, options.productId),
+        numberInto ("--release", 0, 0xFFFF, options.versionNumber),
+        numberInto ("--input-length", 1, 4096, options.inputReportLength),
+        numberInto ("--output-length", 1, 4096, options.outputReportLength),
+        numberInto ("--ack-timeout", 0, 600000, timing.ackWaitMs),
+        numberInto ("--response-delay", 0, 600000, timing.responseDelayMs),
+        numberInto ("--ack-tries", 1, 1000, timing.ackTries),
+        {"--answer", nullptr, "TYPE=HEX", nullptr, readAnswer},
+        number ("--silent", 0, 255,
+                [&handlers = setup.handlers] (long n)
+                { handlers.emplace_back (static_cast<std::uint8_t> (n), korva::sim::silentHandler()); }),
+        {"--others", nullptr, "KIND", nullptr, readOthers},
+        numberInto ("--drop-ack", 0, 0xFFFF, faults.dropAck),
+        numberInto ("--reject-packet", 0, 0xFFFF, faults.rejectPacket),
+        numberInto ("--stall-after-sent", 0, 0xFFFF, faults.stallAfterSent),
+        numberInto ("--vanish-after-received", 0, 0xFFFF, faults.vanishAfterReceived),
+        numberInto ("--vanish-after-sent", 0, 0xFFFF, faults.vanishAfterSent),
+    };
 
-        if (value == nullptr)
-            return usageError (option + " needs a value, or is unknown");
-
-        if (option == "--dir")
-            options.folder = argv[++i];
-        else if (option == "--store")
-        {
-            modelSettings.storeFolder = argv[++i];
-            char here[4096];
-            if (! modelSettings.storeFolder.empty() && modelSettings.storeFolder[0] != '/'
-                && ::getcwd (here, sizeof (here)) != nullptr)
-                modelSettings.storeFolder = std::string (here) + "/" + modelSettings.storeFolder;
-        }
-        else if (option == "--pattern-capacity")
-        {
-            if (! needNumber (0, 0xFFFF))
-                return usageError ("bad value for --pattern-capacity");
-            modelSettings.patternCapacity = static_cast<int> (number);
-        }
-        else if (option == "--pattern-format")
-        {
-            const std::string digit = argv[++i];
-            if (digit != "2" && digit != "3" && digit != "4")
-                return usageError ("--pattern-format takes 2, 3 or 4");
-            switches.patternFormat = digit[0];
-        }
-        else if (option == "--slow")
-        {
-            if (! needNumber (0, 600000))
-                return usageError ("bad value for --slow");
-            options.timing.responseDelayMs = static_cast<int> (number);
-            switches.slowJobs = true;
-        }
-        else if (option == "--garble")
-        {
-            const std::string text = argv[++i];
-            const auto colon = text.find (':');
-            const auto mode = text.substr (0, colon);
-            long type = -1;
-            if (colon != std::string::npos && ! parseNumber (text.substr (colon + 1).c_str(), 0, 255, type))
-                return usageError ("bad type in --garble " + text);
-            switches.garble = mode == "short"   ? korva::sim::Garble::kShort
-                              : mode == "long"  ? korva::sim::Garble::kLong
-                              : mode == "value" ? korva::sim::Garble::kBadValue
-                                                : korva::sim::Garble::kNone;
-            if (switches.garble == korva::sim::Garble::kNone)
-                return usageError ("--garble takes short, long or value, then :TYPE if wanted");
-            switches.garbleType = static_cast<int> (type);
-        }
-        else if (option == "--name")
-            options.name = argv[++i];
-        else if (option == "--manufacturer")
-            options.manufacturer = argv[++i];
-        else if (option == "--product")
-            options.product = argv[++i];
-        else if (option == "--vendor-id" || option == "--product-id" || option == "--release")
-        {
-            if (! needNumber (0, 0xFFFF))
-                return usageError ("bad value for " + option);
-            auto& field = option == "--vendor-id"    ? options.vendorId
-                          : option == "--product-id" ? options.productId
-                                                     : options.versionNumber;
-            field = static_cast<std::uint16_t> (number);
-        }
-        else if (option == "--input-length" || option == "--output-length")
-        {
-            if (! needNumber (1, 4096))
-                return usageError ("bad value for " + option);
-            (option == "--input-length" ? options.inputReportLength : options.outputReportLength) =
-                static_cast<std::uint16_t> (number);
-        }
-        else if (option == "--ack-timeout" || option == "--response-delay")
-        {
-            if (! needNumber (0, 600000))
-                return usageError ("bad value for " + option);
-            (option == "--ack-timeout" ? options.timing.ackWaitMs : options.timing.responseDelayMs) =
-                static_cast<int> (number);
-        }
-        else if (option == "--ack-tries")
-        {
-            if (! needNumber (1, 1000))
-                return usageError ("bad value for " + option);
-            options.timing.ackTries = static_cast<int> (number);
-        }
-        else if (option == "--answer")
-        {
-            const std::string answerText = argv[++i];
-            const auto equals = answerText.find ('=');
-            long type = 0;
-            std::vector<std::uint8_t> payload;
-            if (equals == std::string::npos || ! parseNumber (answerText.substr (0, equals).c_str(), 0, 255, type)
-                || ! parseHexBytes (answerText.substr (equals + 1), payload))
-                return usageError ("bad value for --answer: " + answerText);
-            const auto answerType = static_cast<std::uint8_t> (type);
-            handlers.emplace_back (answerType, korva::sim::fixedAnswer ({answerType, payload}));
-        }
-        else if (option == "--silent")
-        {
-            if (! needNumber (0, 255))
-                return usageError ("bad value for --silent");
-            handlers.emplace_back (static_cast<std::uint8_t> (number), korva::sim::silentHandler());
-        }
-        else if (option == "--others")
-        {
-            const std::string kind = argv[++i];
-            if (kind == "model")
-                others = nullptr;
-            else if (kind == "echo")
-                others = korva::sim::echoHandler();
-            else if (kind == "silent")
-                others = korva::sim::silentHandler();
-            else
-                return usageError ("--others takes model, echo or silent");
-        }
-        else
-        {
-            int* fault = option == "--drop-ack"                ? &options.faults.dropAck
-                         : option == "--reject-packet"         ? &options.faults.rejectPacket
-                         : option == "--stall-after-sent"      ? &options.faults.stallAfterSent
-                         : option == "--vanish-after-received" ? &options.faults.vanishAfterReceived
-                         : option == "--vanish-after-sent"     ? &options.faults.vanishAfterSent
-                                                               : nullptr;
-            if (fault == nullptr)
-                return usageError ("unknown option " + option);
-            if (! needNumber (0, 0xFFFF))
-                return usageError ("bad value for " + option);
-            *fault = static_cast<int> (number);
-        }
+    cl::Parsed parsed;
+    cl::Error error;
+    if (! cl::parse (table, cl::Words::kOptionsOnly, cl::argumentsOf (argc, argv), parsed, error))
+    {
+        // A last word korva-sim cannot use might be an option whose value is
+        // missing: it has always said so in one text.
+        const bool maybeValueMissing = error.problem == cl::Problem::kMissingValue
+                                       || (error.problem == cl::Problem::kUnknownOption && error.lastWord);
+        return usageError (maybeValueMissing ? error.word + " needs a value, or is unknown" : error.text);
     }
+    if (parsed.has ("--help"))
+    {
+        std::fputs (kUsage, stdout);
+        return 0;
+    }
+    if (parsed.has ("--version"))
+    {
+        std::printf ("korva-sim %s\n", KORVA_VERSION_STRING);
+        return 0;
+    }
+    return std::nullopt;
+}
+} // namespace
+
+int runProgram (int argc, char** argv)
+{
+    Setup setup;
+    if (const auto exitCode = readCommandLine (argc, argv, setup))
+        return *exitCode;
+    const auto& options = setup.options;
 
     // The signals are taken from a descriptor, on this thread only.
     sigset_t signals;
@@ -324,21 +323,21 @@ int runProgram (int argc, char** argv)
         return 1;
     }
 
-    modelSettings.log = options.log;
-    korva::sim::DeviceModel model (modelSettings);
-    model.setSwitches (switches);
+    setup.modelSettings.log = options.log;
+    korva::sim::DeviceModel model (setup.modelSettings);
+    model.setSwitches (setup.switches);
     std::string error;
-    if (! others && ! model.open (error))
+    if (! setup.others && ! model.open (error))
     {
         std::fprintf (stderr, "korva-sim: %s\n", error.c_str());
         return 1;
     }
 
     korva::sim::VirtualKorva device (options);
-    for (auto& entry : handlers)
+    for (auto& entry : setup.handlers)
         device.setHandler (entry.first, entry.second);
-    if (others)
-        device.setDefaultHandler (others);
+    if (setup.others)
+        device.setDefaultHandler (setup.others);
     else
         device.setDefaultHandler ([&model] (const korva::sim::Message& request) { return model.answer (request); });
 

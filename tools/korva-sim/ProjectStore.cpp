@@ -2,13 +2,11 @@
 
 #include "tools/korva-sim/DemoContent.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace korva
 {
@@ -60,7 +58,18 @@ void setPresent (std::uint8_t* header, int track, int pattern)
     header[kMapOffset + kMapStride * static_cast<std::size_t> (track) + static_cast<std::size_t> (pattern / 8)] |=
         static_cast<std::uint8_t> (1u << (pattern % 8));
 }
+} // namespace block
 
+//==============================================================================
+namespace
+{
+juce::MemoryBlock blockOf (const Bytes& image, std::size_t index)
+{
+    return { image.data() + kBlockSize * index, kBlockSize };
+}
+
+// A header followed by the pattern blocks it announces, nothing more: what
+// the program takes for a whole project file.
 bool isWellFormedProject (const Bytes& image, std::string& why)
 {
     if (image.size() < kBlockSize || image.size() % kBlockSize != 0)
@@ -68,12 +77,13 @@ bool isWellFormedProject (const Bytes& image, std::string& why)
         why = "its size (" + std::to_string (image.size()) + " bytes) is not a whole number of blocks";
         return false;
     }
-    if (! isHeader (image))
+    const auto header = blockOf (image, 0);
+    if (! ProjectDataManager::isProjectHeader (header))
     {
         why = "it does not start with a project header";
         return false;
     }
-    const auto patterns = static_cast<std::size_t> (patternCount (image.data()));
+    const auto patterns = static_cast<std::size_t> (ProjectDataManager::countPatterns (header));
     if (image.size() / kBlockSize != patterns + 1)
     {
         why = "its header announces " + std::to_string (patterns) + " patterns, it holds "
@@ -82,7 +92,7 @@ bool isWellFormedProject (const Bytes& image, std::string& why)
     }
     for (std::size_t i = 1; i <= patterns; ++i)
     {
-        if (image[kBlockSize * i] != 's' || image[kBlockSize * i + 1] != 'e' || image[kBlockSize * i + 2] != 'q')
+        if (! ProjectDataManager::isPatternBlock (blockOf (image, i)))
         {
             why = "block " + std::to_string (i) + " is not a pattern";
             return false;
@@ -90,57 +100,44 @@ bool isWellFormedProject (const Bytes& image, std::string& why)
     }
     return true;
 }
-} // namespace block
 
-//==============================================================================
-namespace
+// The paths stay bytes, as given: std::filesystem rather than juce::File,
+// whose paths are text. A path that cannot be looked at counts as missing.
+bool pathExists (const std::filesystem::path& path)
 {
+    std::error_code ignored;
+    return std::filesystem::exists (path, ignored);
+}
+
 bool makeFolder (const std::string& path, std::string& error)
 {
-    // Each missing parent in turn, like mkdir -p.
-    for (std::size_t slash = path.find ('/', 1);; slash = path.find ('/', slash + 1))
-    {
-        const auto part = path.substr (0, slash);
-        if (! part.empty() && ::mkdir (part.c_str(), 0755) != 0 && errno != EEXIST)
-        {
-            error = "cannot create " + part + ": " + std::strerror (errno);
-            return false;
-        }
-        if (slash == std::string::npos)
-            break;
-    }
-    struct stat info
-    {
-    };
-    if (::stat (path.c_str(), &info) != 0 || ! S_ISDIR (info.st_mode))
+    std::error_code failure;
+    std::filesystem::create_directories (path, failure);
+    std::error_code ignored;
+    if (std::filesystem::is_directory (path, ignored))
+        return true;
+    if (pathExists (path))
     {
         error = path + " is not a folder";
         return false;
     }
-    return true;
+    // Named after the first folder that could not be made.
+    std::filesystem::path missing (path);
+    while (missing.has_relative_path() && ! pathExists (missing.parent_path()))
+        missing = missing.parent_path();
+    error = "cannot create " + missing.string() + ": " + failure.message();
+    return false;
 }
 
 bool readFile (const std::string& path, Bytes& bytes, std::size_t limit)
 {
+    std::error_code failure;
+    const auto size = std::filesystem::file_size (path, failure);
     std::ifstream in (path, std::ios::binary);
-    if (! in)
+    if (failure || size > limit || ! in)
         return false;
-    in.seekg (0, std::ios::end);
-    const auto size = static_cast<std::streamoff> (in.tellg());
-    if (size < 0 || static_cast<std::size_t> (size) > limit)
-        return false;
-    in.seekg (0);
-    bytes.assign (static_cast<std::size_t> (size), 0);
-    in.read (reinterpret_cast<char*> (bytes.data()), size);
-    return static_cast<bool> (in) || bytes.empty();
-}
-
-bool fileExists (const std::string& path)
-{
-    struct stat info
-    {
-    };
-    return ::stat (path.c_str(), &info) == 0;
+    bytes.assign (size, 0);
+    return static_cast<bool> (in.read (reinterpret_cast<char*> (bytes.data()), static_cast<std::streamsize> (size)));
 }
 } // namespace
 
@@ -181,7 +178,7 @@ bool ProjectStore::open (std::string& error)
 
     m_projects.clear();
     m_seeded = false;
-    if (! fileExists (m_folder + "/state") && ! seed (error))
+    if (! pathExists (m_folder + "/state") && ! seed (error))
         return false;
 
     loadProjects();
@@ -198,7 +195,7 @@ bool ProjectStore::seed (std::string& error)
     for (const auto& [index, image] : demo.projects)
     {
         // A project file someone put there already is kept.
-        if (! fileExists (projectPath (index)) && ! writeFile (projectPath (index), image))
+        if (! pathExists (projectPath (index)) && ! writeFile (projectPath (index), image))
         {
             error = "cannot write the demo projects into " + m_folder;
             return false;
@@ -223,13 +220,13 @@ void ProjectStore::loadProjects()
     for (int index = 0; index < kProjectSlots; ++index)
     {
         const auto path = projectPath (index);
-        if (! fileExists (path))
+        if (! pathExists (path))
             continue;
         Bytes image;
         std::string why;
         if (! readFile (path, image, kLargest))
             why = "it cannot be read or is too large";
-        else if (block::isWellFormedProject (image, why))
+        else if (isWellFormedProject (image, why))
         {
             m_projects[index] = std::move (image);
             continue;
@@ -279,6 +276,7 @@ bool ProjectStore::writeState (int currentProject)
 bool ProjectStore::writeFile (const std::string& path, const Bytes& bytes)
 {
     const auto temporary = path + ".tmp";
+    std::error_code failure;
     {
         std::ofstream out (temporary, std::ios::binary | std::ios::trunc);
         out.write (reinterpret_cast<const char*> (bytes.data()), static_cast<std::streamsize> (bytes.size()));
@@ -286,14 +284,15 @@ bool ProjectStore::writeFile (const std::string& path, const Bytes& bytes)
         if (! out)
         {
             log ("cannot write " + temporary);
-            ::unlink (temporary.c_str());
+            std::filesystem::remove (temporary, failure);
             return false;
         }
     }
-    if (std::rename (temporary.c_str(), path.c_str()) != 0)
+    std::filesystem::rename (temporary, path, failure);
+    if (failure)
     {
-        log ("cannot replace " + path + ": " + std::strerror (errno));
-        ::unlink (temporary.c_str());
+        log ("cannot replace " + path + ": " + failure.message());
+        std::filesystem::remove (temporary, failure);
         return false;
     }
     return true;
@@ -325,7 +324,7 @@ int ProjectStore::patternsInUse() const
 bool ProjectStore::putProject (int index, const Bytes& image)
 {
     std::string why;
-    if (index < 0 || index >= kProjectSlots || ! block::isWellFormedProject (image, why))
+    if (index < 0 || index >= kProjectSlots || ! isWellFormedProject (image, why))
         return false;
     if (! writeFile (projectPath (index), image))
         return false;
@@ -337,9 +336,11 @@ bool ProjectStore::removeProject (int index)
 {
     if (m_projects.count (index) == 0)
         return false;
-    if (::unlink (projectPath (index).c_str()) != 0 && errno != ENOENT)
+    std::error_code failure;
+    std::filesystem::remove (projectPath (index), failure);
+    if (failure)
     {
-        log ("cannot remove " + projectPath (index) + ": " + std::strerror (errno));
+        log ("cannot remove " + projectPath (index) + ": " + failure.message());
         return false;
     }
     m_projects.erase (index);

@@ -12,9 +12,11 @@
 // A folder without a state file has never been used: it is seeded with the
 // demo projects. Every change is written to a temporary file and renamed over
 // the old one, so a crash never leaves half a project behind. Files that do
-// not hold a well-formed project are skipped (and left alone) when loading.
+// not hold a well-formed project are skipped (and left alone) when loading:
+// the .prj files of the store follow the program's rules for project files.
 
 #include "core/patterns/PatternInfo.h"
+#include "core/projects/ProjectDataManager.h"
 
 #include <array>
 #include <cstddef>
@@ -32,20 +34,24 @@ namespace sim
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::size_t kBlockSize = 4096;
+constexpr std::size_t kBlockSize = ProjectDataManager::kBlockSize;
 constexpr int kProjectSlots = 128;
 constexpr int kMaxPatternsPerProject = 1024; // 16 tracks of 64 patterns
 constexpr int kTracks = 16;
 constexpr int kPatternsPerTrack = 64;
-constexpr std::size_t kNameLength = 32; // characters before the NUL
+constexpr std::size_t kNameLength = ProjectDataManager::kMaxNameLength; // characters before the NUL
 
-// The device's reading of its own project blocks.
+// The device's reading of its own project blocks, for the messages it
+// answers. The sizes are the program's, but the model reads the blocks by
+// itself: it stands for the device in the program's tests, and a reading
+// shared with the program would agree with the program's mistakes. Its names
+// are bytes, as the device sends them, where the program reads characters.
 namespace block
 {
 // Header: 0x83 0x49, the name at offset 4 (32 characters and a NUL), and one
 // 64-bit presence map per track at 44 + 232 * track: bit p (byte p / 8, bit
 // p % 8) set when the track has pattern p. Pattern blocks start with "seq".
-constexpr std::size_t kNameOffset = 4;
+constexpr std::size_t kNameOffset = ProjectDataManager::kNameOffset;
 constexpr std::size_t kMapOffset = 44;
 constexpr std::size_t kMapStride = 232;
 
@@ -55,8 +61,6 @@ int patternCount (const std::uint8_t* header);
 std::string name (const std::uint8_t* header);
 void setName (std::uint8_t* header, const std::string& name);
 void setPresent (std::uint8_t* header, int track, int pattern);
-// A header followed by patternCount pattern blocks, nothing more.
-bool isWellFormedProject (const Bytes& image, std::string& why);
 } // namespace block
 
 class ProjectStore

@@ -13,18 +13,6 @@ namespace
 
 const Option kHelpOption{"--help", "-h", nullptr, "show this help"};
 
-const Option* findOption (const Command& command, const juce::String& text)
-{
-    if (text == kHelpOption.name || text == kHelpOption.shortName)
-        return &kHelpOption;
-    for (const Option& option : command.options)
-    {
-        if (text == option.name || (option.shortName != nullptr && text == option.shortName))
-            return &option;
-    }
-    return nullptr;
-}
-
 juce::String optionColumn (const Option& option)
 {
     juce::String text = "  ";
@@ -33,6 +21,14 @@ juce::String optionColumn (const Option& option)
     if (option.valueName != nullptr)
         text << " " << option.valueName;
     return text;
+}
+
+// The command's options and --help, which every command takes.
+std::vector<Option> optionsOf (const Command& command)
+{
+    std::vector<Option> options = command.options;
+    options.push_back (kHelpOption);
+    return options;
 }
 
 } // namespace
@@ -44,79 +40,37 @@ juce::String usageLine (const Command& command)
 
 bool Arguments::has (const char* option) const
 {
-    return values.count (option) != 0 || std::find (flags.begin(), flags.end(), option) != flags.end();
+    return line.has (option);
 }
 
 juce::String Arguments::valueOr (const char* option, const juce::String& fallback) const
 {
-    const auto it = values.find (option);
-    return it != values.end() ? it->second : fallback;
+    return line.has (option) ? juce::String::fromUTF8 (line.valueOr (option, {}).c_str()) : fallback;
 }
 
-bool parseArguments (const Command& command, const std::vector<juce::String>& args, Arguments& out, juce::String& error)
+bool parseArguments (const Command& command, const std::vector<std::string>& args, Arguments& out, juce::String& error)
 {
+    namespace cl = infra::commandline;
     out = {};
     out.command = &command;
-    const juce::String prefix = juce::String ("korva ") + command.name + ": ";
 
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i)
+    cl::Error problem;
+    const bool read = cl::parse (optionsOf (command), cl::Words::kOptionsAndPositionals, args, out.line, problem) &&
+                      (out.line.has (kHelpOption.name) ||
+                       cl::checkPositionals (out.line, command.minPositionals, command.maxPositionals, problem));
+    if (!read)
     {
-        const juce::String& arg = args[i];
-        if (optionsEnded || !arg.startsWith ("-") || arg == "-")
-        {
-            out.positionals.push_back (arg);
-            continue;
-        }
-        if (arg == "--")
-        {
-            optionsEnded = true;
-            continue;
-        }
-
-        const bool hasInlineValue = arg.startsWith ("--") && arg.containsChar ('=');
-        const juce::String name = hasInlineValue ? arg.upToFirstOccurrenceOf ("=", false, false) : arg;
-        const Option* option = findOption (command, name);
-        if (option == nullptr)
-        {
-            error = prefix + "unknown option " + name + " (see korva " + command.name + " --help)";
-            return false;
-        }
-        if (option->valueName == nullptr)
-        {
-            if (hasInlineValue)
-            {
-                error = prefix + name + " takes no value";
-                return false;
-            }
-            out.flags.push_back (option->name);
-            continue;
-        }
-        if (hasInlineValue)
-        {
-            out.values[option->name] = arg.fromFirstOccurrenceOf ("=", false, false);
-        }
-        else if (i + 1 < args.size())
-        {
-            out.values[option->name] = args[++i];
-        }
-        else
-        {
-            error = prefix + name + " needs a value (" + option->valueName + ")";
-            return false;
-        }
-    }
-
-    if (out.has (kHelpOption.name))
-        return true;
-
-    const int count = (int)out.positionals.size();
-    if (count < command.minPositionals || count > command.maxPositionals)
-    {
-        error = prefix + (count < command.minPositionals ? "missing arguments" : "too many arguments") +
-                " (usage: " + usageLine (command) + ")";
+        error = juce::String ("korva ") + command.name + ": " + juce::String::fromUTF8 (problem.text.c_str());
+        if (problem.problem == cl::Problem::kUnknownOption)
+            error << " (see korva " << command.name << " --help)";
+        else if (problem.problem == cl::Problem::kMissingPositionals ||
+                 problem.problem == cl::Problem::kTooManyPositionals)
+            error << " (usage: " << usageLine (command) << ")";
         return false;
     }
+
+    for (const std::string& positional : out.line.positionals)
+        out.positionals.push_back (juce::String::fromUTF8 (positional.c_str()));
     return true;
 }
 
@@ -127,10 +81,8 @@ juce::String commandHelp (const Command& command)
     if (command.details != nullptr)
         text << "\n" << command.details << "\n";
 
-    std::vector<Option> options = command.options;
-    options.push_back (kHelpOption);
     text << "\nOptions:\n";
-    for (const Option& option : options)
+    for (const Option& option : optionsOf (command))
         text << optionColumn (option).paddedRight (' ', 24) << " " << option.help << "\n";
     return text;
 }
@@ -159,6 +111,13 @@ juce::String toolHelp()
     return text;
 }
 
+int readSmallNumber (const juce::String& text)
+{
+    const juce::String trimmed = text.trim();
+    const bool isNumber = trimmed.isNotEmpty() && trimmed.containsOnly ("0123456789") && trimmed.length() <= 3;
+    return isNumber ? trimmed.getIntValue() : -1;
+}
+
 bool readBarCount (const Arguments& args, const char* option, const std::vector<int>& allowed, int fallback, int& bars,
                    juce::String& error)
 {
@@ -166,9 +125,7 @@ bool readBarCount (const Arguments& args, const char* option, const std::vector<
     if (!args.has (option))
         return true;
 
-    const juce::String text = args.valueOr (option, {}).trim();
-    const bool isNumber = text.isNotEmpty() && text.containsOnly ("0123456789") && text.length() <= 3;
-    const int value = isNumber ? text.getIntValue() : -1;
+    const int value = readSmallNumber (args.valueOr (option, {}));
     if (std::find (allowed.begin(), allowed.end(), value) != allowed.end())
     {
         bars = value;

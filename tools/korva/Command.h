@@ -4,9 +4,10 @@
 // number of positional arguments; parsing, --help and usage errors are shared.
 // Adding a command is one entry in Commands.cpp and its run function.
 
+#include "core/infra/CommandLine.h"
+
 #include <juce_core/juce_core.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -24,13 +25,8 @@ enum ExitCode
     kExitInterrupted = 130 // stopped by Ctrl+C (128 + SIGINT, as shells report it)
 };
 
-struct Option
-{
-    const char* name;      // "--bars"
-    const char* shortName; // "-b", or nullptr
-    const char* valueName; // "N" for an option with a value, nullptr for a flag
-    const char* help;
-};
+// {"--bars", "-b", "N", help}: a short name and a value name where it has them.
+using Option = infra::commandline::Option;
 
 struct Arguments;
 

@@ -40,11 +40,10 @@ juce::String commandPrefix (const Arguments& args)
 
 bool parseIndex (const Arguments& args, const juce::String& text, int& index, juce::String& error)
 {
-    const juce::String trimmed = text.trim();
-    if (trimmed.isNotEmpty() && trimmed.length() <= 3 && trimmed.containsOnly ("0123456789")
-        && trimmed.getIntValue() <= kMaxActionIndex)
+    const int value = readSmallNumber (text);
+    if (value >= 0 && value <= kMaxActionIndex)
     {
-        index = trimmed.getIntValue();
+        index = value;
         return true;
     }
     error = commandPrefix (args) + "INDEX must be a project number from 0 to 127, not '" + text + "'";

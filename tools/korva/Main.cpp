@@ -17,7 +17,7 @@ using namespace tool;
 namespace
 {
 
-int runCommand (const std::vector<juce::String>& args);
+int runCommand (const std::vector<std::string>& args);
 
 } // namespace
 
@@ -28,11 +28,7 @@ int runProgram (int argc, char** argv)
     infra::diagnostics::setStandardErrorEnabled (traces);
     infra::diagnostics::setTracesToStandardError (traces);
 
-    std::vector<juce::String> args;
-    for (int i = 1; i < argc; ++i)
-        args.push_back (juce::String::fromUTF8 (argv[i]));
-
-    const int exitCode = runCommand (args);
+    const int exitCode = runCommand (infra::commandline::argumentsOf (argc, argv));
 
     // What the framework does at the end of the program: the at-exit
     // managers go newest first (their threads with them), then the message
@@ -45,7 +41,7 @@ int runProgram (int argc, char** argv)
 namespace
 {
 
-int runCommand (const std::vector<juce::String>& args)
+int runCommand (const std::vector<std::string>& args)
 {
     if (args.empty())
     {
@@ -80,7 +76,8 @@ int runCommand (const std::vector<juce::String>& args)
         return command.run (parsed);
     }
 
-    return failLine ("korva: unknown command '" + args[0] + "' (see korva --help)", kExitUsage);
+    return failLine ("korva: unknown command '" + juce::String::fromUTF8 (args[0].c_str()) + "' (see korva --help)",
+                     kExitUsage);
 }
 
 } // namespace
