@@ -13,6 +13,6 @@ cmake --build "$build" -j 2 --target korva_manual_screenshots > /dev/null
 
 folder=$PWD/docs/manual/screenshots
 mkdir -p "$folder"
-KORVA_SCREENSHOT_DIR=$folder xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+KORVA_SCREENSHOT_DIR=$folder xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset" \
     "$build/bin/korva_manual_screenshots"
 ls -l "$folder"
