@@ -52,10 +52,12 @@ HidSequenceManager::~HidSequenceManager()
     stopTimer (kVersionTimer);
     stopTimer (kReplyTimer);
 
+    // No request goes out any more; then the manager's thread ends, whose
+    // tasks still use the requestor; only then does the requestor go.
     m_requestor->removeActionListener (this);
-    m_requestor.reset();
-
+    m_requestor->stop();
     stopTaskThread (10000, "HidSequenceManager::~HidSequenceManager");
+    m_requestor.reset();
     if (s_instance == this)
         s_instance = nullptr;
 }
