@@ -173,6 +173,7 @@ struct Stack
         transport = std::make_unique<HidDeviceManager>();
         sequencer = std::make_unique<HidSequenceManager>();
         sequencer->useDeviceManager (transport.get());
+        sequencer->setProjectSide (ProjectDataManager::getInstance());
         sequencer->addListener (&results);
         transport->setListener (sequencer.get());
         results.waitFor (results.m_connected);

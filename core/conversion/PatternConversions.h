@@ -4,6 +4,8 @@
 // over its current pattern or a dropped MIDI file is about to be sent to it.
 // PatternDataManager implements it.
 
+#include "core/conversion/PatternConverter.h"
+
 #include <juce_core/juce_core.h>
 
 namespace korva
@@ -15,8 +17,7 @@ public:
     virtual ~PatternConversions() = default;
     virtual void setPatternInfo (const juce::MemoryBlock& payload) = 0; // 20 bytes
     virtual juce::File makeMidiFile() = 0;
-    // 0 written, 1 render did not finish, 2 file not written, 3 format older, 4 newer
-    virtual int convertPatternToMidiFile (const juce::MemoryBlock& payload, const juce::File& file) = 0;
+    virtual PatternToMidiResult convertPatternToMidiFile (const juce::MemoryBlock& payload, const juce::File& file) = 0;
     virtual bool convertMidiFileToPattern (const juce::File& file, juce::MemoryBlock& payload) = 0;
 };
 

@@ -33,27 +33,8 @@ private:
 
 } // namespace
 
-juce::String describePatternToMidiResult (int result)
-{
-    switch (result)
-    {
-        case kMidiFileWritten:
-            return {};
-        case kPatternFormatOlder:
-            return "The pattern data of KORVA is old. Please upgrade the firmware of KORVA.";
-        case kPatternFormatNewer:
-            return "The pattern data of KORVA Manager is old. Please upgrade KORVA Manager.";
-        case kRenderNotFinished:
-            return "Failed to convert pattern into MIDI file (2002)";
-        case kMidiFileNotWritten:
-            return "Failed to convert pattern into MIDI file (2003)";
-        default:
-            return "Failed to convert pattern into MIDI file (" + juce::String (result) + ")";
-    }
-}
-
-int convertPatternToMidiFile (const uint8_t* payload, std::size_t size, const PatternInfo& info, int barCount,
-                              const juce::File& file)
+PatternToMidiResult convertPatternToMidiFile (const uint8_t* payload, std::size_t size, const PatternInfo& info,
+                                              int barCount, const juce::File& file)
 {
     auto record = std::make_unique<PatternRecord>();
     switch (decodePattern (payload, size, *record))

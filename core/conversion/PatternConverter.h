@@ -16,8 +16,9 @@
 namespace korva
 {
 
-// Outcomes of convertPatternToMidiFile; the request sequencer reports them as
-// 1000, 2002, 2003, 2006 and 2007.
+// Outcomes of convertPatternToMidiFile. The device side gives them their
+// result codes and the texts a user is told (HidSequenceManager,
+// DeviceMessages).
 enum PatternToMidiResult
 {
     kMidiFileWritten = 0,
@@ -27,14 +28,11 @@ enum PatternToMidiResult
     kPatternFormatNewer = 4  // the device's pattern format is newer than ours
 };
 
-// What a user is told for a result other than kMidiFileWritten.
-juce::String describePatternToMidiResult (int result);
-
 // Renders a 4096-byte pattern payload for `barCount` bars (1 to 32) through the
 // sequencer engine with the chord slots of `info` and writes the performance to
 // `file` with the controller numbers of `info`.
-int convertPatternToMidiFile (const uint8_t* payload, std::size_t size, const PatternInfo& info, int barCount,
-                              const juce::File& file);
+PatternToMidiResult convertPatternToMidiFile (const uint8_t* payload, std::size_t size, const PatternInfo& info,
+                                              int barCount, const juce::File& file);
 
 // Builds the 4096-byte pattern payload of the first `dropBarCount` bars (1, 2 or
 // 4) of a MIDI file, starting from the empty pattern; controller lane j takes

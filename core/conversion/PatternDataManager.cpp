@@ -84,7 +84,8 @@ juce::File PatternDataManager::makeMidiFile()
     return file;
 }
 
-int PatternDataManager::convertPatternToMidiFile (const juce::MemoryBlock& payload, const juce::File& file)
+PatternToMidiResult PatternDataManager::convertPatternToMidiFile (const juce::MemoryBlock& payload,
+                                                                  const juce::File& file)
 {
     return korva::convertPatternToMidiFile (static_cast<const uint8_t*> (payload.getData()), payload.getSize(),
                                             getPatternInfo(), renderBarCount, file);

@@ -46,7 +46,7 @@ public:
     // numbered subfolder of the temporary folder.
     juce::File makeMidiFile() override;
 
-    int convertPatternToMidiFile (const juce::MemoryBlock& payload, const juce::File& file) override;
+    PatternToMidiResult convertPatternToMidiFile (const juce::MemoryBlock& payload, const juce::File& file) override;
     bool convertMidiFileToPattern (const juce::File& file, juce::MemoryBlock& payload) override;
 
     bool writeMidiFile (const engine::RenderedSteps& renderedSteps, const juce::File& file);

@@ -81,6 +81,11 @@ juce::String patternImportFailure (int result)
         return "Failed to convert pattern into MIDI file (" + juce::String::formatted ("%04d", result) + ")";
     return patternCheckFailure (result);
 }
+
+juce::String patternToMidiFailure (PatternToMidiResult result)
+{
+    return result == kMidiFileWritten ? juce::String() : patternImportFailure (HidSequenceManager::resultOf (result));
+}
 } // namespace devicemessages
 
 } // namespace korva

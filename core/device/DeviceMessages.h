@@ -4,6 +4,7 @@
 // pages show these texts in their boxes and status line; the korva tool
 // prints them. One place, so that both always say the same.
 
+#include "core/conversion/PatternConverter.h"
 #include "core/infra/FileTools.h"
 
 #include <juce_core/juce_core.h>
@@ -56,6 +57,9 @@ juce::String patternInfoFailure (int result);
 // A pattern brought from the device as a MIDI file: conversion failures,
 // the two pattern-format mismatches, otherwise a communication error.
 juce::String patternImportFailure (int result);
+// The same for a conversion made on this computer (the korva tool's); empty
+// when the file was written.
+juce::String patternToMidiFailure (PatternToMidiResult result);
 
 // The device's check of a pattern about to be sent: the two pattern-format
 // mismatches, otherwise a communication error.

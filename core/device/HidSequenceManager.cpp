@@ -1,7 +1,8 @@
-#include "core/device/HidSequenceManager.h"
+// The request queue of the sequence manager: requests reserved and sent one
+// at a time, the reply watch, the transport's events and the timers. What
+// the answers mean is in ResponseHandling.cpp.
 
-#include "core/projects/ProjectDataManager.h"
-#include "core/projects/ProjectLists.h"
+#include "core/device/HidSequenceManager.h"
 
 #include <mutex>
 
@@ -35,9 +36,6 @@ HidSequenceManager* HidSequenceManager::getInstance()
 
 HidSequenceManager::HidSequenceManager() : TaskDrivenThread ("HidSequenceManager")
 {
-    // The project lists outlive the manager: made first, they are deleted after it.
-    KorvaProjectList::getInstance();
-
     m_requestor = std::make_unique<HidSequenceRequestor> (
         [this] (juce::uint8 type, const juce::MemoryBlock& payload) { return transportSend (type, payload); },
         [this] (juce::uint8 type) { onSendRefused (type); },
@@ -54,10 +52,12 @@ HidSequenceManager::~HidSequenceManager()
     stopTimer (kVersionTimer);
     stopTimer (kReplyTimer);
 
+    // No request goes out any more; then the manager's thread ends, whose
+    // tasks still use the requestor; only then does the requestor go.
     m_requestor->removeActionListener (this);
-    m_requestor.reset();
-
+    m_requestor->stop();
     stopTaskThread (10000, "HidSequenceManager::~HidSequenceManager");
+    m_requestor.reset();
     if (s_instance == this)
         s_instance = nullptr;
 }
@@ -97,6 +97,12 @@ void HidSequenceManager::useDeviceManager (HidDeviceManager* deviceManager)
         m_deviceManagerTransport = std::make_unique<DeviceManagerTransport> (*deviceManager);
         m_transport = m_deviceManagerTransport.get();
     }
+}
+
+void HidSequenceManager::setProjectSide (ProjectSide* projects) noexcept
+{
+    m_projects = projects;
+    m_transfer.setProjectSide (projects);
 }
 
 bool HidSequenceManager::transportSend (juce::uint8 dataType, const juce::MemoryBlock& payload)
@@ -189,20 +195,24 @@ void HidSequenceManager::finishRequest()
         case kImportProject:
             stopTimer (kImportProgressTimer);
             m_requestFinished = true;
-            m_importCancel = false;
-            discardImportFile(); // a finished import was moved to its name already
+            m_transfer.endImport();
             break;
         case kExportProject:
             stopTimer (kExportProgressTimer);
             m_requestFinished = true;
-            m_exportFinished = false;
-            m_exportCancel = false;
+            m_transfer.endExport();
             break;
         default:
             m_requestFinished = true;
             break;
     }
     release();
+}
+
+void HidSequenceManager::advanceProgress (double progress)
+{
+    if (m_requestProgress.load() <= progress && progress <= 1.0)
+        m_requestProgress = progress;
 }
 
 void HidSequenceManager::resetRequestor()
@@ -276,17 +286,11 @@ void HidSequenceManager::requestImportProjectData (juce::uint8 projectIndex)
     if (infra::hop (*this, [this, projectIndex] { requestImportProjectData (projectIndex); }))
         return;
 
-    if (m_importCancel)
+    if (! m_transfer.startImport (projectIndex))
     {
         infra::debugPrint ("Canceling ImportProjectData");
         return;
     }
-    setLocalFailure ({});
-    m_importPending = true;
-    m_importFailed = false;
-    m_importProjectIndex = projectIndex;
-    m_importPatternTotal = 0;
-    m_importPatternCount = 0;
     reserve (kImportProject, bytes ({ projectIndex, 0x00 }), 2);
 }
 
@@ -300,8 +304,7 @@ void HidSequenceManager::requestQueryExportableProject (juce::File prjFile, int 
         infra::debugPrint ("Requested ExportProjectData");
         return;
     }
-    setLocalFailure ({});
-    m_exportFile = prjFile;
+    m_transfer.setExportFile (prjFile);
     reserve (kQueryExportProject, bytes ({ (patternCount >> 8) & 0xFF, patternCount & 0xFF }), 1);
 }
 
@@ -310,27 +313,18 @@ void HidSequenceManager::requestExportProjectData()
     if (infra::hop (*this, [this] { requestExportProjectData(); }))
         return;
 
-    if (m_exportCancel)
+    if (m_transfer.isExportCancelled())
     {
         infra::debugPrint ("Canceling ExportProjectData");
         return;
     }
 
-    // The file may have changed or gone since it was listed.
     juce::MemoryBlock header;
-    infra::FileFailure failure;
-    if (! ProjectDataManager::readProjectHeader (m_exportFile, header, &failure))
+    if (! m_transfer.startExport (header))
     {
-        setLocalFailure (failure);
         notify ([] (HidSequenceManagerListener& l) { l.readProjectFileErrorOccurred(); });
         return;
     }
-
-    m_exportPatternIndex = 0;
-    m_exportPatternTotal = ProjectDataManager::countPatterns (header);
-    m_exportPending = true;
-    m_exportFinished = false;
-    m_exportReadFailed = false;
     reserve (kExportProject, header, 2);
 }
 
@@ -384,9 +378,9 @@ void HidSequenceManager::requestCancel()
 
     const auto type = m_requestor->getInFlightType();
     if (type == kImportProject)
-        m_importCancel = true;
+        m_transfer.cancelImport();
     else if (type == kExportProject)
-        m_exportCancel = true;
+        m_transfer.cancelExport();
 }
 
 //==============================================================================
@@ -444,8 +438,8 @@ void HidSequenceManager::endCutOffRequest (const char* trace)
     if (type != HidSequenceRequestor::kNone)
         traceRequest (trace, type);
     const bool userWaiting = type != HidSequenceRequestor::kNone && type != kProjectInfo && type != kPatternInfo
-                             && type != kVersionInfo && ! (type == kImportProject && m_importCancel.load())
-                             && ! (type == kExportProject && m_exportCancel.load());
+                             && type != kVersionInfo && ! (type == kImportProject && m_transfer.isImportCancelled())
+                             && ! (type == kExportProject && m_transfer.isExportCancelled());
     finishRequest();
     if (userWaiting)
     {
@@ -536,22 +530,7 @@ void HidSequenceManager::onHidRecvCompletedInternal (eResult result, juce::uint8
         return;
     }
 
-    switch (dataType)
-    {
-        case kProjectInfo: onProjectInfo (data); break;
-        case kDeleteProject:
-        case kRenameProject: onDeleteOrRename (dataType, data); break;
-        case kImportProject: onImportProject (data); break;
-        case kQueryExportProject: onQueryExportProject (data); break;
-        case kExportProject: onExportProject (data); break;
-        case kPatternInfo: onPatternInfo (data); break;
-        case kImportPattern: onImportPattern (data); break;
-        case kQueryExportPattern: onQueryExportPattern (data); break;
-        case kExportPattern: onExportPattern (data); break;
-        case kPushedProject: onPushedProject (data); break;
-        case kVersionInfo: onVersionInfo(); break;
-        default: break;
-    }
+    handleAnswer (dataType, data);
 }
 
 //==============================================================================
@@ -571,14 +550,11 @@ void HidSequenceManager::timerCallback (int timerId)
         case kExportProgressTimer:
         {
             const bool import = timerId == kImportProgressTimer;
-            const int total = import ? m_importPatternTotal.load() : m_exportPatternTotal.load();
-            const int count = import ? m_importPatternCount.load() : m_exportPatternIndex.load();
-            if (total != 0 && count != total)
+            const auto count = import ? m_transfer.getImportCount() : m_transfer.getExportCount();
+            if (count.total != 0 && count.done != count.total)
             {
-                const double transfer = transportProgress (! import);
-                const double p = (double) count / total + transfer / total;
-                if (m_requestProgress.load() <= p && p <= 1.0)
-                    m_requestProgress = p;
+                const double block = transportProgress (! import);
+                advanceProgress ((double) count.done / count.total + block / count.total);
             }
             break;
         }
@@ -604,8 +580,8 @@ void HidSequenceManager::onRequestStarting (juce::uint8 dataType)
     {
         case kDeleteProject:
         case kRenameProject: announce = true; break;
-        case kImportProject: announce = m_importPending.exchange (false) && ! m_importCancel; break;
-        case kExportProject: announce = m_exportPending.exchange (false) && ! m_exportCancel; break;
+        case kImportProject: announce = m_transfer.takeImportAnnouncement(); break;
+        case kExportProject: announce = m_transfer.takeExportAnnouncement(); break;
         default: break;
     }
 

@@ -2,15 +2,21 @@
 
 // Turns the pages' requests into exchanges with the KORVA: one request at a
 // time through the transport, multi-message exchanges followed to their end,
-// received projects and patterns handed to the data managers, and every
-// outcome reported to the listeners as a result code.
+// received projects and patterns handed to the project and pattern sides, and
+// every outcome reported to the listeners as a result code.
+//
+// HidSequenceManager.cpp holds the queue, the public requests and the
+// transport's events; ResponseHandling.cpp what each answer of the KORVA
+// means; ProjectTransfer the computer's side of the project transfers.
 
 #include "core/device/HidDeviceManager.h"
 #include "core/device/HidSequenceManagerListener.h"
 #include "core/device/HidSequenceRequestor.h"
+#include "core/device/ProjectTransfer.h"
 #include "core/infra/AsyncTask.h"
 #include "core/infra/FileTools.h"
 #include "core/conversion/PatternConversions.h"
+#include "core/projects/ProjectSide.h"
 
 #include <atomic>
 #include <functional>
@@ -42,6 +48,9 @@ public:
         kResultDeviceDataOld = 2006,
         kResultAppDataOld = 2007
     };
+
+    // The result a pattern brought in as a MIDI file is reported with.
+    static ResultCode resultOf (PatternToMidiResult result) noexcept;
 
     enum DataType : juce::uint8
     {
@@ -96,7 +105,11 @@ public:
     void setTransport (Transport* transport);
     // Sends through the process's HidDeviceManager (null: no transport).
     void useDeviceManager (HidDeviceManager* deviceManager);
+    // The two sides the answers are handed to; set before the first request.
+    // Without the pattern side a pattern is not converted; without the
+    // project side the KORVA's list is not kept and projects are not saved.
     void setPatternConversions (PatternConversions* conversions) noexcept { m_patterns = conversions; }
+    void setProjectSide (ProjectSide* projects) noexcept;
     // The reply time-out; tests shorten it.
     void setReplyTimeout (int milliseconds) noexcept { m_replyTimeoutMs = milliseconds; }
 
@@ -126,14 +139,19 @@ public:
     // side did not fail (the result code then tells what the KORVA did). Set
     // before the listeners hear of the failure; a listener reads it in its
     // call, before the next transfer can replace it.
-    infra::FileFailure getLocalFailure() const;
+    infra::FileFailure getLocalFailure() const { return m_transfer.getLocalFailure(); }
 
     bool isConnected() const noexcept { return m_connected.load(); }
 
-    // Progress of the current request (0 .. 1) and its end signal, read by the
-    // progress window.
-    std::atomic<double> m_requestProgress { 0.0 };
-    std::atomic<bool> m_requestFinished { false };
+    // Progress of the current request (0 .. 1) and its end signal, polled by
+    // the progress window from any thread. The signal is cleared before a
+    // request the user waits for goes out, and set when any request ends.
+    double getRequestProgress() const noexcept { return m_requestProgress.load(); }
+    bool isRequestFinished() const noexcept { return m_requestFinished.load(); }
+    // True once per end: clears the signal it found set.
+    bool takeRequestFinished() noexcept { return m_requestFinished.exchange (false); }
+    // Back to 0 before a request that does not reset the progress itself.
+    void resetRequestProgress() noexcept { m_requestProgress = 0.0; }
 
     // The transport's events (IHidDeviceManagerListener).
     void onHidConnected (juce::StringArray& identifiers) override;
@@ -165,12 +183,14 @@ private:
     void armReplyWatch();
     void disarmReplyWatch();
 
-    // Response interpretation, one per data type.
+    // Response interpretation, one per data type (ResponseHandling.cpp).
+    void handleAnswer (juce::uint8 dataType, const juce::MemoryBlock& data);
     void onProjectInfo (const juce::MemoryBlock& data);
     void onDeleteOrRename (juce::uint8 dataType, const juce::MemoryBlock& data);
     void onImportProject (const juce::MemoryBlock& data);
     void onQueryExportProject (const juce::MemoryBlock& data);
     void onExportProject (const juce::MemoryBlock& data);
+    void sendNextExportBlock();
     void onPatternInfo (const juce::MemoryBlock& data);
     void onImportPattern (const juce::MemoryBlock& data);
     void onQueryExportPattern (const juce::MemoryBlock& data);
@@ -178,9 +198,8 @@ private:
     void onPushedProject (const juce::MemoryBlock& data);
     void onVersionInfo();
     void sendImportCommand (juce::uint8 command);
-    // Removes what an import assembled so far: nothing unfinished stays in the data folder.
-    void discardImportFile();
-    void setLocalFailure (const infra::FileFailure& failure);
+    // Moves the progress on (never backwards, never past the end).
+    void advanceProgress (double progress);
 
     void notify (const std::function<void (HidSequenceManagerListener&)>& call);
 
@@ -191,32 +210,17 @@ private:
     Transport* m_transport = nullptr;
     std::unique_ptr<Transport> m_deviceManagerTransport;
     PatternConversions* m_patterns = nullptr;
+    ProjectSide* m_projects = nullptr;
 
     juce::CriticalSection m_listenerLock;
     juce::Array<HidSequenceManagerListener*> m_listeners;
 
     std::atomic<bool> m_connected { false };
+    std::atomic<double> m_requestProgress { 0.0 };
+    std::atomic<bool> m_requestFinished { false };
 
-    std::atomic<bool> m_importPending { false };
-    std::atomic<bool> m_importCancel { false };
-    juce::File m_importTempFile;
-    juce::uint8 m_importProjectIndex = 0;
-    std::atomic<int> m_importPatternTotal { 0 };
-    std::atomic<int> m_importPatternCount { 0 };
-    bool m_importFailed = false;
-
-    std::atomic<bool> m_exportPending { false };
-    bool m_exportFinished = false;
-    bool m_exportReadFailed = false;
-    std::atomic<bool> m_exportCancel { false };
-    juce::File m_exportFile;
-    std::atomic<int> m_exportPatternTotal { 0 };
-    std::atomic<int> m_exportPatternIndex { 0 };
-
+    ProjectTransfer m_transfer;
     juce::File m_patternFile;
-
-    mutable juce::CriticalSection m_localFailureLock;
-    infra::FileFailure m_localFailure;
 
     // The request that went out and whose start the message thread still has to announce.
     std::atomic<juce::uint8> m_startedType { HidSequenceRequestor::kNone };

@@ -18,6 +18,11 @@ HidSequenceRequestor::HidSequenceRequestor (std::function<bool (juce::uint8, con
 
 HidSequenceRequestor::~HidSequenceRequestor()
 {
+    stop();
+}
+
+void HidSequenceRequestor::stop()
+{
     signalThreadShouldExit();
     notify();
     if (! waitForThreadToExit (3000))

@@ -26,6 +26,10 @@ public:
                           std::function<void (juce::uint8)> starting = nullptr);
     ~HidSequenceRequestor() override;
 
+    // Ends the thread: nothing is sent any more. The queue's state stays
+    // readable and settable.
+    void stop();
+
     // Reserves a request unless one of the same or higher priority is waiting.
     void setReservation (juce::uint8 dataType, const juce::MemoryBlock& payload, int priority);
     // Drops the waiting request (not the one in progress). Any thread.

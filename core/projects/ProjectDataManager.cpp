@@ -23,6 +23,9 @@ ProjectDataManager* ProjectDataManager::getInstance()
 
 ProjectDataManager::ProjectDataManager() : TaskDrivenThread ("ProjectDataManager")
 {
+    // The KORVA's list it updates outlives it: made first, it is deleted after it.
+    KorvaProjectList::getInstance();
+
     dataDirectory = [] { return DirectorySettingManager::getInstance()->getDataDirectoryFile(); };
 
     // A project left half-assembled by an interrupted push is of no use.
@@ -44,7 +47,7 @@ juce::File ProjectDataManager::beginImport (infra::FileFailure& failure)
     failure = { folder, 0, {} };
     if (folder == juce::File())
     {
-        failure.ownReason = "No data folder is chosen";
+        failure.ownReason = kNoDataFolder;
         return {};
     }
     const auto file = folder.getChildFile (kImportFileName);
@@ -52,6 +55,31 @@ juce::File ProjectDataManager::beginImport (infra::FileFailure& failure)
     if (failure.error == 0)
         failure.error = infra::FileTools::truncate (file);
     return failure.failed() ? juce::File() : file;
+}
+
+juce::File ProjectDataManager::finishImport (const juce::File& assembled, infra::FileFailure& failure)
+{
+    return saveToFolder (assembled, assembled.getParentDirectory(), &failure);
+}
+
+bool ProjectDataManager::storePushedProject (const juce::MemoryBlock& block)
+{
+    // Apart from the file of an import that may be under way.
+    const auto temp = getPushedProjectFile();
+    const bool stored = infra::FileTools::createAnyhow (temp) && writeBlockToFile (temp, block)
+                        && saveToDataDirectory (temp).existsAsFile();
+    temp.deleteFile();
+    return stored;
+}
+
+bool ProjectDataManager::updateDeviceProjects (const juce::MemoryBlock& projectInfo, const DeviceRoom& room)
+{
+    if (! KorvaProjectList::getInstance()->updateFromProjectInfo (projectInfo))
+        return false;
+    remainingProjectCapacity = room.remainingProjects;
+    remainingPatternCapacity = room.remainingPatterns;
+    currentProjectIndex = room.currentProject;
+    return true;
 }
 
 juce::File ProjectDataManager::getPushedProjectFile() const
@@ -196,7 +224,7 @@ juce::File ProjectDataManager::saveToFolder (const juce::File& finished, const j
     why = { folder, 0, {} };
     if (folder == juce::File())
     {
-        why.ownReason = "No data folder is chosen";
+        why.ownReason = kNoDataFolder;
         return {};
     }
     if ((why.error = infra::FileTools::makeFolders (folder)) != 0)

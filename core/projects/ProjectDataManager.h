@@ -5,17 +5,21 @@
 // hidden file an import is assembled in, the naming of finished projects,
 // the name checks, and the capacity figures of the last project-info answer.
 // The file operations say why they failed (the system's reason), for the
-// messages that name the file or folder.
+// messages that name the file or folder. The request sequencer reaches it as
+// its project side.
 
 #include "core/infra/AsyncTask.h"
 #include "core/infra/FileTools.h"
+#include "core/projects/ProjectSide.h"
 
 #include <atomic>
 
 namespace korva
 {
 
-class ProjectDataManager final : public infra::TaskDrivenThread, public juce::DeletedAtShutdown
+class ProjectDataManager final : public infra::TaskDrivenThread,
+                                 public juce::DeletedAtShutdown,
+                                 public ProjectSide
 {
 public:
     static constexpr int kBlockSize = 4096;
@@ -33,11 +37,15 @@ public:
     // failure names the folder), and the finished project reaches its name
     // by a rename. Creates the file afresh (empty); a null file and the
     // failure when it cannot be.
-    juce::File beginImport (infra::FileFailure& failure);
+    juce::File beginImport (infra::FileFailure& failure) override;
     static constexpr const char* kImportFileName = ".korva-import.prj.part";
+    // Into the folder the import was assembled in (saveToFolder).
+    juce::File finishImport (const juce::File& assembled, infra::FileFailure& failure) override;
     // Where a project the device pushes unasked is assembled: in the
     // temporary folder, so that a push during an import leaves the import whole.
     juce::File getPushedProjectFile() const;
+    // Assembled in getPushedProjectFile, then saved to the data folder.
+    bool storePushedProject (const juce::MemoryBlock& block) override;
 
     // Appends the bytes to an existing file; false (and the errno) when
     // anything could not be written.
@@ -85,6 +93,9 @@ public:
     // The device project being imported; set by the project page before it asks.
     juce::String getProjectName() const;
     void setProjectName (const juce::String& name);
+
+    // The rows of the KORVA's list (KorvaProjectList) and the figures below.
+    bool updateDeviceProjects (const juce::MemoryBlock& projectInfo, const DeviceRoom& room) override;
 
     // From the last project-info answer that changed the list (-1: none yet).
     std::atomic<int> remainingProjectCapacity { -1 };

@@ -360,8 +360,9 @@ void ProjectView::deletePcProject()
 void ProjectView::openProgressWindow (const juce::String& title, const juce::String& text, bool hasCancelButton)
 {
     auto& sequencer = m_sequencer;
-    auto* window = new ProgressWindow (title, text, true, hasCancelButton, &sequencer.m_requestProgress,
-                                          &sequencer.m_requestFinished, [&sequencer] { sequencer.requestCancel(); });
+    auto* window = new ProgressWindow (
+        title, text, true, hasCancelButton, [&sequencer] { return sequencer.getRequestProgress(); },
+        [&sequencer] { return sequencer.takeRequestFinished(); }, [&sequencer] { sequencer.requestCancel(); });
     m_progressWindows.removeIf ([] (const auto& w) { return w == nullptr; });
     m_progressWindows.add (window);
     window->launch();

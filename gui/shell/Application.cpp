@@ -7,6 +7,7 @@
 #include "core/device/HidSequenceManager.h"
 #include "core/infra/Diagnostics.h"
 #include "core/conversion/PatternDataManager.h"
+#include "core/projects/ProjectDataManager.h"
 
 #include "gui/shell/TerminationSignals.h"
 
@@ -30,13 +31,18 @@ void MELDRA_QX5_Application::initialise (const juce::String&)
         return;
     }
 
-    // Start-up order: the device manager, then the sequence manager handed to it
-    // as its listener (which starts device detection), then the data-folder
-    // setting, then the window.
+    // Start-up order: the device manager, the pattern and project sides, then
+    // the sequence manager handed to the device manager as its listener
+    // (which starts device detection), then the data-folder setting, then the
+    // window. The sides are made before the sequence manager, so that they
+    // are deleted after it, at exit.
     auto* deviceManager = HidDeviceManager::getInstance();
+    auto* patterns = korva::PatternDataManager::getInstance();
+    auto* projects = ProjectDataManager::getInstance();
     auto* sequencer = HidSequenceManager::getInstance();
     sequencer->useDeviceManager (deviceManager);
-    sequencer->setPatternConversions (korva::PatternDataManager::getInstance());
+    sequencer->setPatternConversions (patterns);
+    sequencer->setProjectSide (projects);
     deviceManager->setListener (sequencer);
 
     DirectorySettingManager::getInstance()->apply();

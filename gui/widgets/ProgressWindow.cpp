@@ -7,13 +7,13 @@ namespace korva
 {
 
 ProgressWindow::ProgressWindow (const juce::String& title, const juce::String& message, bool hasProgressBar,
-                                      bool hasCancelButton, const std::atomic<double>* progress,
-                                      std::atomic<bool>* finished, std::function<void()> cancel)
+                                bool hasCancelButton, std::function<double()> progress,
+                                std::function<bool()> takeFinished, std::function<void()> cancel)
     : juce::ThreadWithProgressWindow (title, hasProgressBar, hasCancelButton, 10000, "Cancel"),
       m_status (message),
       m_hasCancelButton (hasCancelButton),
-      m_progress (progress),
-      m_finished (finished),
+      m_progress (std::move (progress)),
+      m_takeFinished (std::move (takeFinished)),
       m_cancel (std::move (cancel))
 {
     setStatusMessage (message);
@@ -42,21 +42,15 @@ void ProgressWindow::run()
     show (-1.0);
 
     // The sequencer clears the end signal before the request goes out, so a
-    // set flag here always belongs to this request, even when it ended before
-    // this thread started. It is cleared only after it has been seen set.
-    while (m_finished != nullptr && ! m_finished->load())
+    // set signal here always belongs to this request, even when it ended
+    // before this thread started. It is cleared only as it is taken.
+    while (m_takeFinished && ! m_takeFinished())
     {
         if (threadShouldExit())
             return;
-        if (m_progress != nullptr)
-            show (m_progress->load());
+        if (m_progress)
+            show (m_progress());
         wait (kPollPeriodMs);
-    }
-
-    if (m_finished != nullptr)
-    {
-        bool seen = true;
-        m_finished->compare_exchange_strong (seen, false);
     }
 
     show (-1.0);

@@ -20,11 +20,13 @@ public:
     static constexpr int kThreadPriority = 0;
     static constexpr int kBarUpdatePeriodMs = 50;
 
-    // `progress` and `finished` belong to the sequencer and must outlive the
-    // window; `cancel` asks the sequencer to cancel the transfer.
+    // The window's thread polls the sequencer: `progress` reads the request's
+    // progress (0 .. 1), `takeFinished` says whether the request ended and
+    // clears that signal when it did. What they read must outlive the
+    // window. `cancel` asks the sequencer to cancel the transfer.
     ProgressWindow (const juce::String& title, const juce::String& message, bool hasProgressBar,
-                       bool hasCancelButton, const std::atomic<double>* progress, std::atomic<bool>* finished,
-                       std::function<void()> cancel);
+                    bool hasCancelButton, std::function<double()> progress, std::function<bool()> takeFinished,
+                    std::function<void()> cancel);
     ~ProgressWindow() override;
 
     // Shows the window and starts following the request. Message thread.
@@ -54,8 +56,8 @@ private:
 
     const juce::String m_status;
     const bool m_hasCancelButton;
-    const std::atomic<double>* const m_progress;
-    std::atomic<bool>* const m_finished;
+    const std::function<double()> m_progress;
+    const std::function<bool()> m_takeFinished;
     std::function<void()> m_cancel;
     std::atomic<double> m_shownProgress { 0.0 };
     BarUpdater m_barUpdater { *this };

@@ -182,6 +182,7 @@ bool DeviceSession::open (int& exitCode)
     m_sequencer = HidSequenceManager::getInstance();
     m_sequencer->useDeviceManager (m_deviceManager);
     m_sequencer->setPatternConversions (patterns);
+    m_sequencer->setProjectSide (projects);
     m_sequencer->addListener (this);
     m_listening = true;
     m_deviceManager->setListener (m_sequencer);
@@ -321,7 +322,7 @@ Outcome DeviceSession::run (const Exchange& exchange)
         return {Outcome::kInterrupted, {}, {}};
 
     size_t next = eventCount();
-    m_sequencer->m_requestProgress = 0.0;
+    m_sequencer->resetRequestProgress();
     exchange.issue();
 
     ProgressBar bar (exchange.progressLabel);
@@ -386,7 +387,7 @@ Outcome DeviceSession::run (const Exchange& exchange)
             readEvents();
             break;
         }
-        bar.show (m_sequencer->m_requestProgress.load());
+        bar.show (m_sequencer->getRequestProgress());
     }
 
     if (! outcome.has_value())

@@ -70,7 +70,7 @@ int runRender (const Arguments& args)
     if (!readInfoOption (args, info, exitCode) || !readPatternPayload (patternPath, payload, exitCode))
         return exitCode;
 
-    int result = kMidiFileWritten;
+    PatternToMidiResult result = kMidiFileWritten;
     juce::String reason;
     const bool written = writeThroughTemporary (
         fileFromArgument (outputPath),
@@ -78,7 +78,7 @@ int runRender (const Arguments& args)
         {
             result = convertPatternToMidiFile (static_cast<const uint8_t*> (payload.getData()), payload.getSize(), info,
                                                bars, temporary);
-            why = describePatternToMidiResult (result);
+            why = devicemessages::patternToMidiFailure (result);
             return result == kMidiFileWritten;
         },
         reason);
@@ -138,9 +138,9 @@ int runDump (const Arguments& args)
         case kDecodeOk:
             break;
         case kDecodeDeviceDataOld:
-            return fail (patternPath, describePatternToMidiResult (kPatternFormatOlder), kExitFailure);
+            return fail (patternPath, devicemessages::kDeviceDataOld, kExitFailure);
         case kDecodeAppDataOld:
-            return fail (patternPath, describePatternToMidiResult (kPatternFormatNewer), kExitFailure);
+            return fail (patternPath, devicemessages::kAppDataOld, kExitFailure);
         case kDecodeTooShort:
         default:
             return fail (patternPath, "not a pattern payload", kExitFailure);

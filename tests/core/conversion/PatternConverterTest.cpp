@@ -79,12 +79,6 @@ TEST (PatternConverter, PatternToMidiReportsEachOutcome)
     EXPECT_TRUE ((folder / "a.mid").existsAsFile());
     for (const char* name : {"b.mid", "c.mid", "d.mid", "e.mid"})
         EXPECT_FALSE ((folder / name).exists()) << name;
-
-    EXPECT_EQ (describePatternToMidiResult (kPatternFormatOlder),
-               "The pattern data of KORVA is old. Please upgrade the firmware of KORVA.");
-    EXPECT_EQ (describePatternToMidiResult (kPatternFormatNewer),
-               "The pattern data of KORVA Manager is old. Please upgrade KORVA Manager.");
-    EXPECT_EQ (describePatternToMidiResult (kMidiFileNotWritten), "Failed to convert pattern into MIDI file (2003)");
 }
 
 TEST (PatternConverter, PatternToMidiPlaysThePatternWithTheDevicesInformation)

@@ -48,4 +48,26 @@ TEST (DeviceMessages, EachResultGetsTheProgramsText)
         EXPECT_EQ (c.message (c.result), c.text) << c.result;
 }
 
+TEST (DeviceMessages, EachPatternConversionOutcomeHasItsCodeAndText)
+{
+    struct Case
+    {
+        PatternToMidiResult result;
+        int code;
+        juce::String text;
+    };
+    const Case cases[] = {
+        {kMidiFileWritten, HidSequenceManager::kResultOK, ""},
+        {kRenderNotFinished, 2002, "Failed to convert pattern into MIDI file (2002)"},
+        {kMidiFileNotWritten, 2003, "Failed to convert pattern into MIDI file (2003)"},
+        {kPatternFormatOlder, 2006, "The pattern data of KORVA is old. Please upgrade the firmware of KORVA."},
+        {kPatternFormatNewer, 2007, "The pattern data of KORVA Manager is old. Please upgrade KORVA Manager."},
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_EQ (HidSequenceManager::resultOf (c.result), c.code) << c.result;
+        EXPECT_EQ (patternToMidiFailure (c.result), c.text) << c.result;
+    }
+}
+
 } // namespace korva

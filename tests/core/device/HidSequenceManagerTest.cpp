@@ -31,6 +31,7 @@ struct Sequencer : ::testing::Test
     void SetUp() override
     {
         manager.setTransport (&korva);
+        manager.setProjectSide (ProjectDataManager::getInstance());
         manager.addListener (&listener);
         KorvaProjectList::getInstance()->clear();
         ProjectDataManager::getInstance()->dataDirectory = [this] { return tmp / "data"; };
@@ -87,7 +88,7 @@ TEST_F (Sequencer, ImportsAWholeProjectIntoTheDataFolder)
     manager.requestImportProjectData (4);
     ASSERT_TRUE (waitFor ("import 1000"));
     EXPECT_TRUE (listener.has ("importStarted"));
-    EXPECT_TRUE (manager.m_requestFinished.load());
+    EXPECT_TRUE (manager.isRequestFinished());
 
     // start, then one "next" per block received
     const auto sent = korva.sent();
@@ -213,7 +214,7 @@ TEST_F (Sequencer, DeleteFollowsProgressAndPolls)
     manager.requestDeleteProject (9);
     ASSERT_TRUE (waitFor ("delete 1000"));
     EXPECT_TRUE (listener.has ("deleteStarted"));
-    EXPECT_DOUBLE_EQ (manager.m_requestProgress.load(), 0.5); // never goes backwards
+    EXPECT_DOUBLE_EQ (manager.getRequestProgress(), 0.5); // never goes backwards
     const auto sent = korva.sent();
     ASSERT_EQ (sent.size(), 3u);
     EXPECT_EQ (sent[0].second, status ({ 0, 9 }));
@@ -322,6 +323,34 @@ TEST_F (Sequencer, ProjectInfoUpdatesTheListAndTheFigures)
     EXPECT_EQ (KorvaProjectList::getInstance()->getNumRows(), 1);
 }
 
+// A sequencer given no project side (a tool or test that wires none)
+// answers as with no data folder: the list is not kept, an import fails and
+// says why, a pushed project is not stored; nothing crashes.
+TEST_F (Sequencer, WithoutAProjectSideNothingIsListedOrSaved)
+{
+    manager.setProjectSide (nullptr);
+
+    korva.answer = [] (juce::uint8, const juce::MemoryBlock&) {
+        return std::optional (projectInfo ({ { 0, 5, "Live" } }, 7, 1019, 0));
+    };
+    manager.requestGetProjectInfo();
+    ASSERT_TRUE (waitFor ("projectInfo 1000 0"));
+    EXPECT_EQ (KorvaProjectList::getInstance()->getNumRows(), 0);
+
+    ImportingDevice device { projectFile ("Live", 1), 0, {} };
+    korva.answer = [&] (juce::uint8 t, const juce::MemoryBlock& p) { return device.answer (t, p); };
+    manager.requestImportProjectData (0);
+    ASSERT_TRUE (waitFor ("import 1002"));
+    EXPECT_EQ (manager.getLocalFailure().reason(), "No data folder is chosen");
+    EXPECT_EQ (korva.sent().back().second, status ({ 0, 0x02 })); // the abort
+
+    juce::MemoryBlock pushed (projectHeader ("Pushed", 0));
+    manager.onHidRecvStarted();
+    manager.onHidRecvCompleted (HidDeviceManager::kSuccess, HidSequenceManager::kPushedProject, pushed);
+    ASSERT_TRUE (waitFor ("received 1002"));
+    EXPECT_TRUE (savedProjects().isEmpty());
+}
+
 TEST_F (Sequencer, HigherPriorityDisplacesAWaitingRequestAndEqualIsDropped)
 {
     juce::WaitableEvent release;
@@ -384,7 +413,7 @@ TEST_F (Sequencer, ADeviceThatStopsAnsweringEndsTheRequest)
     korva.answer = nullptr;
     manager.requestDeleteProject (3);
     ASSERT_TRUE (waitFor ("receiveError 1 9"));
-    EXPECT_TRUE (manager.m_requestFinished.load());
+    EXPECT_TRUE (manager.isRequestFinished());
     EXPECT_EQ (manager.getRequestor().getInFlightType(), HidSequenceRequestor::kNone);
 }
 
@@ -434,7 +463,7 @@ TEST_F (Sequencer, DisconnectingDuringAnImportEndsItWithOneError)
         runMessageLoopUntil ([] { return false; }, 200); // a late second report would come meanwhile
 
         EXPECT_FALSE (manager.isConnected());
-        EXPECT_TRUE (manager.m_requestFinished.load());
+        EXPECT_TRUE (manager.isRequestFinished());
         EXPECT_EQ (manager.getRequestor().getInFlightType(), HidSequenceRequestor::kNone);
         EXPECT_EQ (listener.count ("receiveError 3 9"), 1);
         EXPECT_EQ (listener.count ("import 1000"), 0);

@@ -136,7 +136,7 @@ TEST_F (HidrawStackConcurrency, UnpluggedDuringAnImportThenPluggedInUnderAnother
     ASSERT_TRUE (korva.beginUnplug());
     ASSERT_TRUE (waitFor ("connectionChanged"));
     EXPECT_FALSE (sequencer->isConnected());
-    EXPECT_TRUE (sequencer->m_requestFinished.load());
+    EXPECT_TRUE (sequencer->isRequestFinished());
     // The program closes the node, and the device is gone for good.
     ASSERT_TRUE (runMessageLoopUntil ([&] { return korva.hasEnded(); })) << korva.log();
     EXPECT_TRUE (registry->get()->getDeviceIdentifiers().isEmpty());

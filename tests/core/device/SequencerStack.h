@@ -51,6 +51,7 @@ struct SequencerStack
         transport = std::make_unique<HidDeviceManager> (HidDeviceManager::Timing { 100, 1000, 5 });
         sequencer = std::make_unique<HidSequenceManager>();
         sequencer->useDeviceManager (transport.get());
+        sequencer->setProjectSide (ProjectDataManager::getInstance());
         if (patterns != nullptr)
             sequencer->setPatternConversions (patterns);
         sequencer->addListener (&listener);

@@ -65,17 +65,17 @@ public:
         return m_info;
     }
     juce::File makeMidiFile() override { return m_folder.getNonexistentChildFile ("TRK", ".mid", false); }
-    int convertPatternToMidiFile (const juce::MemoryBlock& payload, const juce::File& file) override
+    PatternToMidiResult convertPatternToMidiFile (const juce::MemoryBlock& payload, const juce::File& file) override
     {
         korva::PatternRecord record;
         switch (korva::decodePattern (static_cast<const std::uint8_t*> (payload.getData()), payload.getSize(), record))
         {
-            case korva::kDecodeDeviceDataOld: return 3;
-            case korva::kDecodeAppDataOld: return 4;
-            case korva::kDecodeTooShort: return 1;
+            case korva::kDecodeDeviceDataOld: return kPatternFormatOlder;
+            case korva::kDecodeAppDataOld: return kPatternFormatNewer;
+            case korva::kDecodeTooShort: return kRenderNotFinished;
             case korva::kDecodeOk: break;
         }
-        return file.replaceWithData (payload.getData(), payload.getSize()) ? 0 : 2;
+        return file.replaceWithData (payload.getData(), payload.getSize()) ? kMidiFileWritten : kMidiFileNotWritten;
     }
     bool convertMidiFileToPattern (const juce::File& file, juce::MemoryBlock& payload) override
     {
@@ -180,7 +180,7 @@ TEST_F (VirtualKorvaStackConcurrency, ImportAndExportCarryAWholeProjectUnchanged
     sequencer->requestImportProjectData (0);
     ASSERT_TRUE (waitFor ("import 1000"));
     EXPECT_TRUE (listener.has ("importStarted"));
-    EXPECT_TRUE (sequencer->m_requestFinished.load());
+    EXPECT_TRUE (sequencer->isRequestFinished());
 
     // One file, named by the rule, holding the device's blocks unchanged.
     const auto files = savedProjects();
@@ -244,7 +244,7 @@ TEST_F (VirtualKorvaStackConcurrency, CancelEndsAnImportOrAnExportWithNothingKep
     EXPECT_EQ (received (0x03).back(), (Bytes { 9, 0x02 }));
     EXPECT_LT (received (0x03).size(), 16u);
     EXPECT_TRUE (savedProjects().isEmpty());
-    EXPECT_TRUE (sequencer->m_requestFinished.load());
+    EXPECT_TRUE (sequencer->isRequestFinished());
     ASSERT_TRUE (waitUntilIdle());
 
     // Export: the same, ending with the export's abort byte; the device keeps nothing.
@@ -270,7 +270,7 @@ TEST_F (VirtualKorvaStackConcurrency, DeleteAndRenameFollowTheDevicesProgress)
     ASSERT_TRUE (waitFor ("rename 1000"));
     EXPECT_TRUE (listener.has ("renameStarted"));
     EXPECT_EQ (model->listProjects()[1].name, "Tuesday Jam");
-    EXPECT_DOUBLE_EQ (sequencer->m_requestProgress.load(), 0.75); // 0, 25, 50, 75, then done
+    EXPECT_DOUBLE_EQ (sequencer->getRequestProgress(), 0.75); // 0, 25, 50, 75, then done
     EXPECT_EQ (received (0x02).size(), 1u + 4u);                   // the request and four polls
 
     // The longest name there is: 32 characters, its NUL the last byte of the message.
@@ -297,7 +297,7 @@ TEST_F (VirtualKorvaStackConcurrency, DeleteAndRenameFollowTheDevicesProgress)
     sequencer->requestDeleteProject (2);
     ASSERT_TRUE (waitFor ("delete 1000"));
     EXPECT_EQ (received (0x01).size(), 5u + 11u);
-    EXPECT_NEAR (sequencer->m_requestProgress.load(), 0.9, 1e-9);
+    EXPECT_NEAR (sequencer->getRequestProgress(), 0.9, 1e-9);
 
     // A project that is not there: the device says the operation failed.
     listener.clear();
@@ -377,7 +377,7 @@ TEST_F (VirtualKorvaStackConcurrency, UnpluggingDuringAnImportEndsTheRequest)
     device->stop();
     ASSERT_TRUE (waitFor ("connectionChanged"));
     EXPECT_FALSE (sequencer->isConnected());
-    EXPECT_TRUE (sequencer->m_requestFinished.load());
+    EXPECT_TRUE (sequencer->isRequestFinished());
     EXPECT_EQ (sequencer->getRequestor().getInFlightType(), HidSequenceRequestor::kNone);
     EXPECT_FALSE (sequencer->isTimerRunning (HidSequenceManager::kImportProgressTimer));
     EXPECT_FALSE (sequencer->isTimerRunning (HidSequenceManager::kReplyTimer));
@@ -635,7 +635,7 @@ TEST_F (VirtualKorvaStackConcurrency, APushDuringAnImportLeavesTheImportWhole)
     ASSERT_TRUE (waitFor ("import 1000"));
     ASSERT_TRUE (waitUntilIdle());
     EXPECT_FALSE (sequencer->isTimerRunning (HidSequenceManager::kImportProgressTimer));
-    EXPECT_TRUE (sequencer->m_requestFinished.load());
+    EXPECT_TRUE (sequencer->isRequestFinished());
 
     auto files = savedProjects();
     ASSERT_EQ (files.size(), 2);

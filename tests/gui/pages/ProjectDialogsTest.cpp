@@ -173,6 +173,17 @@ TEST_F (RenameWindow, AskForNameReturnsTheConfirmedNameOrTheCurrentOne)
 //==============================================================================
 namespace
 {
+// The window's polls of a sequencer, over the test's own flags.
+std::function<double()> poll (const std::atomic<double>& progress)
+{
+    return [&progress] { return progress.load(); };
+}
+
+std::function<bool()> take (std::atomic<bool>& finished)
+{
+    return [&finished] { return finished.exchange (false); };
+}
+
 struct ProgressWindowDialog : ::testing::Test
 {
     std::atomic<double> progress { 0.0 };
@@ -181,8 +192,8 @@ struct ProgressWindowDialog : ::testing::Test
 
     juce::WeakReference<ProgressWindow> open (bool hasCancel)
     {
-        auto* window = new ProgressWindow ("Delete Project", "Deleting...", true, hasCancel, &progress, &finished,
-                                              [this] { ++cancels; });
+        auto* window = new ProgressWindow ("Delete Project", "Deleting...", true, hasCancel, poll (progress),
+                                           take (finished), [this] { ++cancels; });
         window->launch();
         return window;
     }
@@ -258,7 +269,7 @@ TEST (ProgressWindowConcurrency, NoEndSignalIsMissedWhereverItFalls)
             sequencer.join();
 
         juce::WeakReference<ProgressWindow> window (
-            new ProgressWindow ({}, "Transferring...", true, true, &progress, &finished, [] {}));
+            new ProgressWindow ({}, "Transferring...", true, true, poll (progress), take (finished), [] {}));
         window->launch();
         EXPECT_TRUE (runMessageLoopUntil ([&] { return window == nullptr; }, 3000)) << round;
         if (sequencer.joinable())

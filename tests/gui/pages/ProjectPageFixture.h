@@ -175,6 +175,7 @@ struct Page : ::testing::Test
             return device.answer (type, payload);
         };
         sequencer.setTransport (&korva);
+        sequencer.setProjectSide (&projects);
         sequencer.addListener (&events);
 
         page = std::make_unique<ProjectView> (sequencer);

@@ -1,12 +1,10 @@
 // What every answer of the KORVA means: the response interpretation of the
-// sequence manager, one function per data type. All of it runs on the
-// manager's thread.
+// sequence manager, one function per data type. The project transfers' state
+// and file work are the ProjectTransfer's; here is what goes back to the
+// KORVA and what the listeners are told. All of it runs on the manager's
+// thread.
 
 #include "core/device/HidSequenceManager.h"
-
-#include "core/infra/FileTools.h"
-#include "core/projects/ProjectDataManager.h"
-#include "core/projects/ProjectLists.h"
 
 #include <initializer_list>
 
@@ -44,6 +42,39 @@ constexpr int kMaxPatterns = 1024;
 constexpr size_t kBlockSize = 4096;
 } // namespace
 
+HidSequenceManager::ResultCode HidSequenceManager::resultOf (PatternToMidiResult result) noexcept
+{
+    switch (result)
+    {
+        case kMidiFileWritten: return kResultOK;
+        case kRenderNotFinished: return kResultRenderError;
+        case kPatternFormatOlder: return kResultDeviceDataOld;
+        case kPatternFormatNewer: return kResultAppDataOld;
+        case kMidiFileNotWritten:
+        default: return kResultMidiWriteError;
+    }
+}
+
+void HidSequenceManager::handleAnswer (juce::uint8 dataType, const juce::MemoryBlock& data)
+{
+    switch (dataType)
+    {
+        case kProjectInfo: onProjectInfo (data); break;
+        case kDeleteProject:
+        case kRenameProject: onDeleteOrRename (dataType, data); break;
+        case kImportProject: onImportProject (data); break;
+        case kQueryExportProject: onQueryExportProject (data); break;
+        case kExportProject: onExportProject (data); break;
+        case kPatternInfo: onPatternInfo (data); break;
+        case kImportPattern: onImportPattern (data); break;
+        case kQueryExportPattern: onQueryExportPattern (data); break;
+        case kExportPattern: onExportPattern (data); break;
+        case kPushedProject: onPushedProject (data); break;
+        case kVersionInfo: onVersionInfo(); break;
+        default: break;
+    }
+}
+
 void HidSequenceManager::onProjectInfo (const juce::MemoryBlock& data)
 {
     release();
@@ -76,14 +107,14 @@ void HidSequenceManager::onProjectInfo (const juce::MemoryBlock& data)
         {
             result = kResultDataError;
         }
-        else if (KorvaProjectList::getInstance()->updateFromProjectInfo (data))
+        else if (m_projects != nullptr)
         {
-            changed = true;
-            auto* projects = ProjectDataManager::getInstance();
             const size_t trailer = 1 + kRecordSize * n;
-            projects->remainingProjectCapacity = byteAt (data, trailer);
-            projects->remainingPatternCapacity = (byteAt (data, trailer + 1) << 8) | byteAt (data, trailer + 2);
-            projects->currentProjectIndex = byteAt (data, trailer + 3);
+            ProjectSide::DeviceRoom room;
+            room.remainingProjects = byteAt (data, trailer);
+            room.remainingPatterns = (byteAt (data, trailer + 1) << 8) | byteAt (data, trailer + 2);
+            room.currentProject = byteAt (data, trailer + 3);
+            changed = m_projects->updateDeviceProjects (data, room);
         }
     }
 
@@ -106,11 +137,7 @@ void HidSequenceManager::onDeleteOrRename (juce::uint8 dataType, const juce::Mem
             case 1:
                 // Still working: take the percentage (never backwards) and poll.
                 if (size == 2)
-                {
-                    const double p = byteAt (data, 1) / 100.0;
-                    if (m_requestProgress.load() <= p && p <= 1.0)
-                        m_requestProgress = p;
-                }
+                    advanceProgress (byteAt (data, 1) / 100.0);
                 sendDirect (dataType, oneByte (0x01));
                 return;
             case 0: result = kResultRefused; break;
@@ -130,94 +157,37 @@ void HidSequenceManager::onDeleteOrRename (juce::uint8 dataType, const juce::Mem
 void HidSequenceManager::sendImportCommand (juce::uint8 command)
 {
     juce::MemoryBlock payload;
-    payload.append (&m_importProjectIndex, 1);
+    const auto projectIndex = m_transfer.getImportProjectIndex();
+    payload.append (&projectIndex, 1);
     payload.append (&command, 1);
     sendDirect (kImportProject, payload);
-}
-
-void HidSequenceManager::discardImportFile()
-{
-    if (m_importTempFile != juce::File())
-        infra::FileTools::remove (m_importTempFile);
-    m_importTempFile = juce::File();
-}
-
-void HidSequenceManager::setLocalFailure (const infra::FileFailure& failure)
-{
-    const juce::ScopedLock lock (m_localFailureLock);
-    m_localFailure = failure;
-}
-
-infra::FileFailure HidSequenceManager::getLocalFailure() const
-{
-    const juce::ScopedLock lock (m_localFailureLock);
-    return m_localFailure;
 }
 
 void HidSequenceManager::onImportProject (const juce::MemoryBlock& data)
 {
     constexpr juce::uint8 kNext = 0x01, kAbort = 0x02;
-    auto* projects = ProjectDataManager::getInstance();
 
     if (data.getSize() != 1)
     {
-        if (m_importCancel)
+        int result = kResultDataError;
+        switch (m_transfer.takeImportBlock (data))
         {
-            discardImportFile();
-            sendImportCommand (kAbort);
-            return;
+            case ProjectTransfer::ImportBlock::kWritten: sendImportCommand (kNext); return;
+            case ProjectTransfer::ImportBlock::kCancelled: sendImportCommand (kAbort); return;
+            case ProjectTransfer::ImportBlock::kUnknown:
+                finishRequest();
+                notify ([] (HidSequenceManagerListener& l) { l.importProjectDataResponsed (kResultDataError); });
+                return;
+            case ProjectTransfer::ImportBlock::kWrongSize: result = kResultLengthError; break;
+            case ProjectTransfer::ImportBlock::kNotSaved: result = kResultDataError; break;
         }
-
-        const auto abortWith = [this] (int result) {
-            m_importFailed = true;
-            discardImportFile();
-            sendImportCommand (kAbort);
-            notify ([&] (HidSequenceManagerListener& l) { l.importProjectDataResponsed (result); });
-        };
-        // A block the data folder would not take: the failure names the folder.
-        const auto writeBlock = [this, &abortWith] (const juce::MemoryBlock& block) {
-            if (m_importTempFile == juce::File())
-                return abortWith (kResultDataError); // a pattern before any header
-            int error = 0;
-            if (ProjectDataManager::writeBlockToFile (m_importTempFile, block, &error))
-                return sendImportCommand (kNext);
-            setLocalFailure ({ m_importTempFile.getParentDirectory(), error, {} });
-            abortWith (kResultDataError);
-        };
-
-        if (ProjectDataManager::isProjectHeader (data))
-        {
-            if (data.getSize() != kBlockSize)
-                return abortWith (kResultLengthError);
-
-            m_importPatternTotal = ProjectDataManager::countPatterns (data);
-            m_importPatternCount = 0;
-            discardImportFile();
-            infra::FileFailure failure;
-            m_importTempFile = projects->beginImport (failure);
-            if (failure.failed())
-            {
-                setLocalFailure (failure);
-                return abortWith (kResultDataError);
-            }
-            return writeBlock (data);
-        }
-
-        if (ProjectDataManager::isPatternBlock (data))
-        {
-            if (data.getSize() != kBlockSize)
-                return abortWith (kResultLengthError);
-
-            ++m_importPatternCount;
-            return writeBlock (data);
-        }
-
-        finishRequest();
-        notify ([] (HidSequenceManagerListener& l) { l.importProjectDataResponsed (kResultDataError); });
+        // Failed here: the device is told to stop, and its answer only confirms it.
+        sendImportCommand (kAbort);
+        notify ([&] (HidSequenceManagerListener& l) { l.importProjectDataResponsed (result); });
         return;
     }
 
-    if (m_importFailed)
+    if (m_transfer.importFailed())
     {
         // The device's answer to the abort of a failure already reported.
         finishRequest();
@@ -227,28 +197,7 @@ void HidSequenceManager::onImportProject (const juce::MemoryBlock& data)
     int result;
     switch (byteAt (data, 0))
     {
-        case 1:
-            if (m_importCancel)
-            {
-                result = kResultOK; // cancelled by the user: nothing is saved, nothing went wrong
-            }
-            else if (m_importPatternCount.load() != m_importPatternTotal.load() || m_importTempFile == juce::File())
-            {
-                // The device calls it complete, but the project did not arrive whole.
-                result = kResultDataError;
-            }
-            else
-            {
-                infra::FileFailure failure;
-                const auto folder = m_importTempFile.getParentDirectory();
-                const auto saved = projects->saveToFolder (m_importTempFile, folder, &failure);
-                if (saved == juce::File())
-                    setLocalFailure (failure);
-                else
-                    m_importTempFile = juce::File();
-                result = saved != juce::File() ? kResultOK : kResultDataError;
-            }
-            break;
+        case 1: result = m_transfer.completeImport() ? kResultOK : kResultDataError; break;
         case 0: result = kResultRefused; break;
         case 2: result = kResultBusy; break;
         default: result = kResultDataError; break;
@@ -277,40 +226,15 @@ void HidSequenceManager::onExportProject (const juce::MemoryBlock& data)
     }
     else if (byteAt (data, 0) == 1)
     {
-        if (m_exportFinished)
+        // The end (or an abort) was confirmed. An abort after a file that
+        // could not be read is a failure, not a completed export.
+        if (m_transfer.isExportFinished())
         {
-            // The end (or an abort) was confirmed. An abort after a file that
-            // could not be read is a failure, not a completed export.
-            result = m_exportReadFailed ? kResultDataError : kResultOK;
-        }
-        else if (m_exportPatternIndex.load() < m_exportPatternTotal.load())
-        {
-            juce::MemoryBlock block;
-            infra::FileFailure failure;
-            if (! ProjectDataManager::readPatternBlock (m_exportFile, block, m_exportPatternIndex.load(), &failure))
-            {
-                setLocalFailure (failure);
-                sendDirect (kExportProject, oneByte (0x01));
-                m_exportFinished = true;
-                m_exportReadFailed = true;
-                notify ([] (HidSequenceManagerListener& l) { l.readProjectFileErrorOccurred(); });
-            }
-            else if (m_exportCancel)
-            {
-                sendDirect (kExportProject, oneByte (0x01));
-                m_exportFinished = true;
-            }
-            else
-            {
-                sendDirect (kExportProject, block);
-                ++m_exportPatternIndex;
-            }
-            return;
+            result = m_transfer.exportReadFailed() ? kResultDataError : kResultOK;
         }
         else
         {
-            sendDirect (kExportProject, oneByte (0x00));
-            m_exportFinished = true;
+            sendNextExportBlock();
             return;
         }
     }
@@ -321,6 +245,24 @@ void HidSequenceManager::onExportProject (const juce::MemoryBlock& data)
 
     finishRequest();
     notify ([&] (HidSequenceManagerListener& l) { l.exportProjectDataResponsed (result); });
+}
+
+void HidSequenceManager::sendNextExportBlock()
+{
+    juce::MemoryBlock block;
+    switch (m_transfer.nextExportBlock (block))
+    {
+        case ProjectTransfer::ExportBlock::kBlock:
+            sendDirect (kExportProject, block);
+            m_transfer.exportBlockSent();
+            break;
+        case ProjectTransfer::ExportBlock::kEnd: sendDirect (kExportProject, oneByte (0x00)); break;
+        case ProjectTransfer::ExportBlock::kCancelled: sendDirect (kExportProject, oneByte (0x01)); break;
+        case ProjectTransfer::ExportBlock::kUnreadable:
+            sendDirect (kExportProject, oneByte (0x01));
+            notify ([] (HidSequenceManagerListener& l) { l.readProjectFileErrorOccurred(); });
+            break;
+    }
 }
 
 void HidSequenceManager::onPatternInfo (const juce::MemoryBlock& data)
@@ -351,14 +293,7 @@ void HidSequenceManager::onImportPattern (const juce::MemoryBlock& data)
         else
         {
             file = m_patterns->makeMidiFile();
-            switch (m_patterns->convertPatternToMidiFile (data, file))
-            {
-                case 0: result = kResultOK; break;
-                case 1: result = kResultRenderError; break;
-                case 3: result = kResultDeviceDataOld; break;
-                case 4: result = kResultAppDataOld; break;
-                default: result = kResultMidiWriteError; break;
-            }
+            result = resultOf (m_patterns->convertPatternToMidiFile (data, file));
         }
     }
     notify ([&] (HidSequenceManagerListener& l) { l.importPatternDataResponsed (file, result); });
@@ -394,16 +329,7 @@ void HidSequenceManager::onPushedProject (const juce::MemoryBlock& data)
 
     int result = kResultLengthError;
     if (data.getSize() == kBlockSize)
-    {
-        // Assembled apart from the temporary file of an import that may be under way.
-        auto* projects = ProjectDataManager::getInstance();
-        const auto temp = projects->getPushedProjectFile();
-        result = infra::FileTools::createAnyhow (temp) && ProjectDataManager::writeBlockToFile (temp, data)
-                         && projects->saveToDataDirectory (temp).existsAsFile()
-                     ? kResultOK
-                     : kResultDataError;
-        temp.deleteFile();
-    }
+        result = m_projects != nullptr && m_projects->storePushedProject (data) ? kResultOK : kResultDataError;
     notify ([&] (HidSequenceManagerListener& l) { l.receivedProjectDataResponsed (result); });
 }
 
