@@ -462,7 +462,7 @@ void HidSequenceManager::onHidSendCompleted (eResult result)
         if (m_receiving || type == HidSequenceRequestor::kNone)
             return;
         if (type == kVersionInfo)
-            startTimer (kVersionTimer, kVersionTimeoutMs);
+            startTimer (kVersionTimer, m_versionTimeoutMs.load());
         else
             armReplyWatch();
     }

@@ -112,6 +112,9 @@ public:
     void setProjectSide (ProjectSide* projects) noexcept;
     // The reply time-out; tests shorten it.
     void setReplyTimeout (int milliseconds) noexcept { m_replyTimeoutMs = milliseconds; }
+    // How long a version request waits for an answer before the firmware is
+    // taken as too old (kVersionTimeoutMs unless a test shortens it).
+    void setVersionTimeout (int milliseconds) noexcept { m_versionTimeoutMs = milliseconds; }
 
     void addListener (HidSequenceManagerListener* new_listener);
     // Waits for a notification in progress to end: afterwards no call reaches the listener.
@@ -226,6 +229,7 @@ private:
     std::atomic<juce::uint8> m_startedType { HidSequenceRequestor::kNone };
 
     std::atomic<int> m_replyTimeoutMs { kReplyTimeoutMs };
+    std::atomic<int> m_versionTimeoutMs { kVersionTimeoutMs };
     std::atomic<juce::uint32> m_replyGeneration { 0 };
     bool m_receiving = false;
 

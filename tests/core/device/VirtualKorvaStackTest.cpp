@@ -347,11 +347,13 @@ TEST_F (VirtualKorvaStackConcurrency, SilentFirmwareGets2004AndAFailedSendDoesNo
     ASSERT_TRUE (waitUntilIdle());
     EXPECT_FALSE (sequencer->isTimerRunning (HidSequenceManager::kVersionTimer));
 
+    constexpr int kVersionTimeoutMs = 200;
+    sequencer->setVersionTimeout (kVersionTimeoutMs);
     ModelSwitches oldFirmware;
     oldFirmware.oldFirmware = true;
     model->setSwitches (oldFirmware);
     sequencer->requestGetVersionInfo();
-    ASSERT_TRUE (waitFor ("version 2004", 5000));
+    ASSERT_TRUE (waitFor ("version 2004"));
     EXPECT_EQ (listener.count ("version 2004"), 1);
     ASSERT_TRUE (waitUntilIdle());
 
@@ -363,7 +365,7 @@ TEST_F (VirtualKorvaStackConcurrency, SilentFirmwareGets2004AndAFailedSendDoesNo
     sequencer->requestGetVersionInfo();
     ASSERT_TRUE (waitFor ("sendError 129 5"));
     EXPECT_FALSE (sequencer->isTimerRunning (HidSequenceManager::kVersionTimer));
-    runMessageLoopFor (HidSequenceManager::kVersionTimeoutMs + 300);
+    runMessageLoopFor (kVersionTimeoutMs + 300);
     EXPECT_FALSE (listener.has ("version 2004"));
 }
 
