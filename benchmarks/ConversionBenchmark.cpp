@@ -1,9 +1,9 @@
 // The two conversions as the application runs them, files included:
 // payload -> decode, render, MIDI file; MIDI file -> read, pattern payload.
 
+#include "core/conversion/PatternConverter.h"
 #include "core/midi/MidiFileReader.h"
 #include "core/midi/MidiFileWriter.h"
-#include "core/conversion/PatternConverter.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,8 +1,8 @@
 #include "core/conversion/PatternConverter.h"
 
+#include "core/engine/Engine.h"
 #include "core/midi/MidiFileReader.h"
 #include "core/midi/MidiFileWriter.h"
-#include "core/engine/Engine.h"
 
 #include <memory>
 #include <mutex>

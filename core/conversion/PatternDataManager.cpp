@@ -1,8 +1,8 @@
 #include "core/conversion/PatternDataManager.h"
 
+#include "core/conversion/PatternConverter.h"
 #include "core/infra/FileTools.h"
 #include "core/midi/MidiFileWriter.h"
-#include "core/conversion/PatternConverter.h"
 
 namespace korva
 {

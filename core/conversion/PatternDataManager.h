@@ -9,10 +9,10 @@
 // manager's own thread carries no conversion work. The conversions themselves
 // live in PatternConverter.h.
 
-#include "core/infra/AsyncTask.h"
 #include "core/conversion/PatternConversions.h"
-#include "core/patterns/PatternInfo.h"
 #include "core/engine/Engine.h"
+#include "core/infra/AsyncTask.h"
+#include "core/patterns/PatternInfo.h"
 
 #include <juce_events/juce_events.h>
 

@@ -9,13 +9,13 @@
 // transport's events; ResponseHandling.cpp what each answer of the KORVA
 // means; ProjectTransfer the computer's side of the project transfers.
 
+#include "core/conversion/PatternConversions.h"
 #include "core/device/HidDeviceManager.h"
 #include "core/device/HidSequenceManagerListener.h"
 #include "core/device/HidSequenceRequestor.h"
 #include "core/device/ProjectTransfer.h"
 #include "core/infra/AsyncTask.h"
 #include "core/infra/FileTools.h"
-#include "core/conversion/PatternConversions.h"
 #include "core/projects/ProjectSide.h"
 
 #include <atomic>

@@ -7,8 +7,8 @@
 // sub-position (a sixth of a step) starts every fourth sub-tick, and a note
 // lasts 15 ticks per eighth of a step.
 
-#include "core/patterns/PatternInfo.h"
 #include "core/engine/Engine.h"
+#include "core/patterns/PatternInfo.h"
 
 #include <juce_core/juce_core.h>
 

@@ -1,8 +1,8 @@
 #include "core/projects/ProjectDataManager.h"
 
-#include "core/settings/DirectorySetting.h"
 #include "core/infra/FileTools.h"
 #include "core/projects/ProjectLists.h"
+#include "core/settings/DirectorySetting.h"
 
 #include <cerrno>
 #include <mutex>

@@ -1,10 +1,10 @@
 #include "gui/pages/PatternDataComponent.h"
 
+#include "core/device/DeviceMessages.h"
 #include "gui/widgets/AppLookAndFeel.h"
 #include "gui/widgets/FlashingMessage.h"
 #include "gui/widgets/MessageBoxes.h"
 #include "gui/widgets/Resources.h"
-#include "core/device/DeviceMessages.h"
 
 #include <climits>
 #include <cstdlib>

@@ -5,9 +5,9 @@
 // a dropped MIDI file to send to the KORVA (right half), each with its length
 // selector.
 
+#include "core/conversion/PatternDataManager.h"
 #include "core/device/HidSequenceManager.h"
 #include "core/infra/AsyncTask.h"
-#include "core/conversion/PatternDataManager.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 

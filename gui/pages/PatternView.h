@@ -4,13 +4,13 @@
 // while the page is shown, a MIDI file of it to drag out of the window, and a
 // drop area that sends a dropped MIDI file to the KORVA.
 
-#include "gui/widgets/LookAndFeels.h"
-#include "gui/widgets/View.h"
+#include "core/conversion/PatternDataManager.h"
 #include "core/device/HidSequenceManager.h"
 #include "core/infra/AsyncTask.h"
 #include "gui/pages/DevicePage.h"
 #include "gui/pages/PatternDataComponent.h"
-#include "core/conversion/PatternDataManager.h"
+#include "gui/widgets/LookAndFeels.h"
+#include "gui/widgets/View.h"
 
 #include <atomic>
 #include <functional>

@@ -1,12 +1,12 @@
 #include "gui/pages/ProjectView.h"
 
-#include "core/settings/DirectorySetting.h"
-#include "gui/widgets/FlashingMessage.h"
-#include "gui/widgets/MessageBoxes.h"
 #include "core/device/DeviceMessages.h"
 #include "core/projects/ProjectChecks.h"
 #include "core/projects/ProjectDataManager.h"
+#include "core/settings/DirectorySetting.h"
 #include "gui/pages/RenameAlertWindow.h"
+#include "gui/widgets/FlashingMessage.h"
+#include "gui/widgets/MessageBoxes.h"
 
 namespace korva
 {

@@ -4,14 +4,14 @@
 // the data folder, the device's remaining capacity, transfers both ways with
 // their progress, and renaming and deleting on either side.
 
-#include "gui/widgets/LookAndFeels.h"
-#include "gui/widgets/View.h"
-#include "gui/widgets/Widgets.h"
 #include "core/device/HidSequenceManager.h"
 #include "core/infra/AsyncTask.h"
-#include "gui/widgets/ProgressWindow.h"
 #include "gui/pages/DevicePage.h"
 #include "gui/pages/ProjectListComponents.h"
+#include "gui/widgets/LookAndFeels.h"
+#include "gui/widgets/ProgressWindow.h"
+#include "gui/widgets/View.h"
+#include "gui/widgets/Widgets.h"
 
 #include <functional>
 

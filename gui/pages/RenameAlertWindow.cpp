@@ -1,7 +1,7 @@
 #include "gui/pages/RenameAlertWindow.h"
 
-#include "gui/widgets/MessageBoxes.h"
 #include "core/projects/ProjectDataManager.h"
+#include "gui/widgets/MessageBoxes.h"
 
 namespace korva
 {

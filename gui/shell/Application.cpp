@@ -1,13 +1,13 @@
 #include "gui/shell/Application.h"
 
-#include "core/settings/DirectorySetting.h"
-#include "core/settings/InstanceLock.h"
-#include "gui/shell/MainWindow.h"
+#include "core/conversion/PatternDataManager.h"
 #include "core/device/HidDeviceManager.h"
 #include "core/device/HidSequenceManager.h"
 #include "core/infra/Diagnostics.h"
-#include "core/conversion/PatternDataManager.h"
 #include "core/projects/ProjectDataManager.h"
+#include "core/settings/DirectorySetting.h"
+#include "core/settings/InstanceLock.h"
+#include "gui/shell/MainWindow.h"
 
 #include "gui/shell/TerminationSignals.h"
 

@@ -1,7 +1,7 @@
-#include "gui/shell/Application.h"
-#include "gui/shell/TerminationSignals.h"
 #include "core/infra/CommandLine.h"
 #include "core/infra/Diagnostics.h"
+#include "gui/shell/Application.h"
+#include "gui/shell/TerminationSignals.h"
 
 #include <X11/Xlib.h>
 

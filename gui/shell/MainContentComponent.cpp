@@ -1,13 +1,13 @@
 #include "gui/shell/MainContentComponent.h"
-#include "gui/shell/TabBar.h"
 
+#include "core/device/DeviceMessages.h"
+#include "gui/pages/AboutPage.h"
+#include "gui/pages/PatternView.h"
+#include "gui/pages/ProjectView.h"
+#include "gui/shell/TabBar.h"
 #include "gui/widgets/FlashingMessage.h"
 #include "gui/widgets/LookAndFeels.h"
 #include "gui/widgets/MessageBoxes.h"
-#include "gui/pages/AboutPage.h"
-#include "core/device/DeviceMessages.h"
-#include "gui/pages/PatternView.h"
-#include "gui/pages/ProjectView.h"
 
 namespace korva
 {

@@ -4,10 +4,10 @@
 // with "Connected"/"Not Connected", the blinking status line, and the reports
 // of device-link failures that no page handles itself.
 
-#include "gui/widgets/View.h"
-#include "gui/widgets/Widgets.h"
 #include "core/device/HidSequenceManager.h"
 #include "core/infra/AsyncTask.h"
+#include "gui/widgets/View.h"
+#include "gui/widgets/Widgets.h"
 
 #include <functional>
 

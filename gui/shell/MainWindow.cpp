@@ -1,7 +1,7 @@
 #include "gui/shell/MainWindow.h"
 
-#include "gui/widgets/AppLookAndFeel.h"
 #include "gui/shell/MainContentComponent.h"
+#include "gui/widgets/AppLookAndFeel.h"
 
 namespace korva
 {

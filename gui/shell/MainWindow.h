@@ -1,8 +1,8 @@
 #pragma once
 
+#include "core/infra/AsyncTask.h"
 #include "gui/shell/NativeWindowHints.h"
 #include "gui/shell/X11EventPump.h"
-#include "core/infra/AsyncTask.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 

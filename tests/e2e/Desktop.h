@@ -6,8 +6,8 @@
 // shows (its windows, its screen, the boxes it traced) and what reached the
 // device (korva-sim's store on disk).
 
-#include "tests/gui/shell/X11Probe.h"
 #include "tests/e2e/Screen.h"
+#include "tests/gui/shell/X11Probe.h"
 #include "tests/support/HidrawKorva.h"
 #include "tests/support/ProgramProcess.h"
 #include "tests/support/TestSupport.h"

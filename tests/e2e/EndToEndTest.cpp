@@ -5,10 +5,10 @@
 // computer from the data folder.
 
 #include "core/infra/ValueTreeTools.h"
+#include "tests/core/midi/MidiTestSupport.h"
 #include "tests/e2e/Desktop.h"
 #include "tests/e2e/DesktopFlows.h"
 #include "tests/e2e/Ui.h"
-#include "tests/core/midi/MidiTestSupport.h"
 
 #include <X11/keysym.h>
 

@@ -2,8 +2,8 @@
 // status, its standard output and its one-line errors.
 
 #include "core/conversion/PatternConverter.h"
-#include "tests/core/midi/MidiTestSupport.h"
 #include "tests/core/engine/EngineTestSupport.h"
+#include "tests/core/midi/MidiTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "tests/tools/ToolProcess.h"
 

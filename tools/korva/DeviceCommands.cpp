@@ -1,12 +1,12 @@
 #include "tools/korva/DeviceCommands.h"
 
-#include "core/settings/DirectorySetting.h"
+#include "core/conversion/PatternDataManager.h"
 #include "core/device/DeviceMessages.h"
 #include "core/hidlink/HidLink.h"
-#include "core/conversion/PatternDataManager.h"
 #include "core/projects/ProjectChecks.h"
 #include "core/projects/ProjectDataManager.h"
 #include "core/projects/ProjectLists.h"
+#include "core/settings/DirectorySetting.h"
 #include "tools/korva/DeviceSession.h"
 #include "tools/korva/ToolFiles.h"
 

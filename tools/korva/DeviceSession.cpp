@@ -1,11 +1,11 @@
 #include "tools/korva/DeviceSession.h"
 
-#include "core/settings/DirectorySetting.h"
-#include "core/settings/InstanceLock.h"
-#include "core/device/DeviceMessages.h"
 #include "core/conversion/PatternDataManager.h"
+#include "core/device/DeviceMessages.h"
 #include "core/projects/ProjectDataManager.h"
 #include "core/projects/ProjectLists.h"
+#include "core/settings/DirectorySetting.h"
+#include "core/settings/InstanceLock.h"
 #include "tools/korva/ToolFiles.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 #include "tools/korva/PatternCommands.h"
 
-#include "core/device/DeviceMessages.h"
 #include "core/conversion/PatternConverter.h"
+#include "core/device/DeviceMessages.h"
 #include "tools/korva/PatternJson.h"
 #include "tools/korva/ToolFiles.h"
 

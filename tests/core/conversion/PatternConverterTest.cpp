@@ -3,8 +3,8 @@
 
 #include "core/conversion/PatternConverter.h"
 #include "core/midi/MidiFileReader.h"
-#include "tests/core/midi/MidiTestSupport.h"
 #include "tests/core/engine/EngineTestSupport.h"
+#include "tests/core/midi/MidiTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>

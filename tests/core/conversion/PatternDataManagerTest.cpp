@@ -1,7 +1,7 @@
-#include "core/conversion/PatternDataManager.h"
 #include "core/conversion/PatternConverter.h"
-#include "tests/core/midi/MidiTestSupport.h"
+#include "core/conversion/PatternDataManager.h"
 #include "tests/core/engine/EngineTestSupport.h"
+#include "tests/core/midi/MidiTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "core/device/HidSequenceManager.h"
 #include "core/projects/ProjectDataManager.h"
 #include "core/projects/ProjectLists.h"
-#include "tests/support/MessageLevelKorva.h"
 #include "tests/core/projects/ProjectFixtures.h"
+#include "tests/support/MessageLevelKorva.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "core/hidlink/HidLink.h"
 #include "core/hidlink/HidBackend.h"
+#include "core/hidlink/HidLink.h"
 #include "tests/core/hidlink/FakeBackend.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,5 +1,5 @@
-#include "core/hidlink/VirtualDevice.h"
 #include "core/hidlink/HidBackend.h"
+#include "core/hidlink/VirtualDevice.h"
 #include "tests/core/device/VirtualDeviceFixture.h"
 #include "tests/support/TestSupport.h"
 

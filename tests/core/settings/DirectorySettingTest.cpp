@@ -1,5 +1,5 @@
-#include "core/settings/DirectorySetting.h"
 #include "core/infra/ValueTreeTools.h"
+#include "core/settings/DirectorySetting.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -2,11 +2,11 @@
 // the drag-out gesture through the component's mouse handlers, the drop area
 // and every message the page shows.
 
+#include "core/patterns/PatternRecord.h"
 #include "gui/pages/PatternView.h"
 #include "gui/widgets/FlashingMessage.h"
-#include "core/patterns/PatternRecord.h"
-#include "tests/core/midi/MidiTestSupport.h"
 #include "tests/core/engine/EngineTestSupport.h"
+#include "tests/core/midi/MidiTestSupport.h"
 #include "tests/support/MessageLevelKorva.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,6 +1,6 @@
-#include "gui/widgets/ProgressWindow.h"
 #include "core/projects/ProjectLists.h"
 #include "gui/pages/RenameAlertWindow.h"
+#include "gui/widgets/ProgressWindow.h"
 #include "tests/core/projects/ProjectFixtures.h"
 #include "tests/support/TestSupport.h"
 

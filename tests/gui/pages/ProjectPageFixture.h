@@ -5,10 +5,10 @@
 // would), the page's boxes and questions recorded instead of shown, and the
 // data folder a folder of the test's own.
 
-#include "core/settings/DirectorySetting.h"
-#include "gui/widgets/FlashingMessage.h"
 #include "core/projects/ProjectDataManager.h"
+#include "core/settings/DirectorySetting.h"
 #include "gui/pages/ProjectView.h"
+#include "gui/widgets/FlashingMessage.h"
 #include "tests/core/projects/ProjectFixtures.h"
 #include "tests/support/MessageLevelKorva.h"
 #include "tests/support/TestSupport.h"

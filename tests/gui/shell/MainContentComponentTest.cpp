@@ -1,6 +1,6 @@
-#include "gui/widgets/FlashingMessage.h"
 #include "gui/shell/MainContentComponent.h"
 #include "gui/shell/TabBar.h"
+#include "gui/widgets/FlashingMessage.h"
 #include "tests/support/MessageLevelKorva.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,6 +1,6 @@
+#include "gui/pages/AboutPage.h"
 #include "gui/widgets/FlashingMessage.h"
 #include "gui/widgets/LookAndFeels.h"
-#include "gui/pages/AboutPage.h"
 #include "gui/widgets/Widgets.h"
 #include "tests/support/TestSupport.h"
 

@@ -2,8 +2,8 @@
 // memory on disk, its demo content, the exchanges of every data type, and
 // what it does with messages that make no sense.
 
-#include "core/patterns/PatternRecord.h"
 #include "core/engine/Engine.h"
+#include "core/patterns/PatternRecord.h"
 #include "tests/support/TestSupport.h"
 #include "tools/korva-sim/DemoContent.h"
 #include "tools/korva-sim/DeviceModel.h"
