@@ -1,6 +1,7 @@
 #include "gui/pages/AboutPage.h"
 #include "gui/widgets/FlashingMessage.h"
 #include "gui/widgets/LookAndFeels.h"
+#include "gui/widgets/TimedNotice.h"
 #include "gui/widgets/Widgets.h"
 #include "tests/support/TestSupport.h"
 
@@ -130,6 +131,34 @@ TEST (FlashingMessage, BlinksUntilCleared)
     EXPECT_TRUE (message->getText().isEmpty());
     message->removeActionListener (&counter);
     FlashingMessage::deleteInstance();
+}
+
+TEST (TimedNotice, ShowsItsTextAndGoesAwayByItselfOrWhenClicked)
+{
+    TimedNotice notice;
+    notice.setBounds (0, 0, 300, 40);
+    notice.setShownTime (50);
+
+    notice.show ({});
+    EXPECT_FALSE (notice.isVisible()) << "an empty notice is no notice";
+
+    notice.show ("Sent. 3 notes did not fit: 3 after bar 1.");
+    EXPECT_TRUE (notice.isVisible());
+    EXPECT_EQ (notice.getText(), "Sent. 3 notes did not fit: 3 after bar 1.");
+    const auto image = render (notice);
+    EXPECT_EQ (image.getPixelAt (3, 20).getARGB(), 0xFFFFF8D6u); // its background, not the page's
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return ! notice.isVisible(); }, 5000));
+    EXPECT_TRUE (notice.getText().isEmpty());
+
+    // A second notice starts its time afresh; a click takes it away at once.
+    notice.setShownTime (60000);
+    notice.show ("first");
+    notice.show ("second");
+    EXPECT_EQ (notice.getText(), "second");
+    notice.mouseUp (juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), {}, {}, 1.0f, 0.0f, 0.0f,
+                                      0.0f, 0.0f, &notice, &notice, juce::Time::getCurrentTime(), {},
+                                      juce::Time::getCurrentTime(), 1, false));
+    EXPECT_FALSE (notice.isVisible());
 }
 
 TEST (AboutPage, ShowsTheVersionAndOpensTheManualOnlyWhenPresent)
