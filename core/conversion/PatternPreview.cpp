@@ -164,10 +164,10 @@ bool PatternPreview::read (const uint8_t* data, std::size_t size, int barCount)
         }
     }
 
-    std::sort (notes.begin(), notes.end(), [] (const PreviewNote& a, const PreviewNote& b)
-               {
-                   return std::tie (a.start, a.pitch, a.length, a.velocity)
-                          < std::tie (b.start, b.pitch, b.length, b.velocity);
+    std::sort (notes.begin(), notes.end(),
+               [] (const PreviewNote& a, const PreviewNote& b) {
+                   return std::tie (a.start, a.pitch, a.length, a.velocity) <
+                          std::tie (b.start, b.pitch, b.length, b.velocity);
                });
     m_notes = std::move (notes);
     for (const PreviewNote& note : m_notes)
@@ -186,8 +186,8 @@ bool PatternPreview::read (const uint8_t* data, std::size_t size, int barCount)
 std::string PatternPreview::summary (bool ascii) const
 {
     const char* separator = ascii ? " - " : " \u00B7 ";
-    return plural (m_barCount, "bar", "bars") + separator + plural ((int)m_notes.size(), "note", "notes") + separator
-           + plural ((int)m_controllers.size(), "controller lane", "controller lanes");
+    return plural (m_barCount, "bar", "bars") + separator + plural ((int)m_notes.size(), "note", "notes") + separator +
+           plural ((int)m_controllers.size(), "controller lane", "controller lanes");
 }
 
 std::string PatternPreview::range (bool ascii) const
@@ -224,12 +224,12 @@ std::vector<std::string> renderPianoRoll (const PatternPreview& preview, int wid
     std::vector<std::string> lines;
 
     // The bar numbers above their bar lines, where they fit.
-    std::string ruler (kLabelWidth + (std::size_t)(bars * (columnsPerBar + 1) + 1), ' ');
+    std::string ruler (kLabelWidth + (std::size_t) (bars * (columnsPerBar + 1) + 1), ' ');
     std::size_t free = 0;
     for (int b = 0; b < bars; ++b)
     {
         const std::string number = std::to_string (b + 1);
-        const std::size_t at = kLabelWidth + (std::size_t)(b * (columnsPerBar + 1));
+        const std::size_t at = kLabelWidth + (std::size_t) (b * (columnsPerBar + 1));
         if (at >= free && at + number.size() <= ruler.size())
         {
             ruler.replace (at, number.size(), number);

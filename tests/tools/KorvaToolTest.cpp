@@ -71,8 +71,8 @@ TEST (KorvaTool, HelpForTheToolAndEachCommand)
     TempFolder folder;
     const ProcessResult help = korvaTool ({"--help"}, folder.get());
     EXPECT_EQ (help.exitCode, 0);
-    for (const char* command : {"render", "midi2pattern", "dump", "show", "devices", "projects", "pull", "push", "rename",
-                                "delete", "rename-file", "pattern-info", "pull-pattern", "push-midi"})
+    for (const char* command : {"render", "midi2pattern", "dump", "show", "devices", "projects", "pull", "push",
+                                "rename", "delete", "rename-file", "pattern-info", "pull-pattern", "push-midi"})
     {
         EXPECT_NE (help.out.find (std::string ("  ") + command + " "), std::string::npos) << command;
         const ProcessResult commandHelp = korvaTool ({command, "--help"}, folder.get());
@@ -276,10 +276,10 @@ print('controllers', *sorted(controllers))
         {
             SCOPED_TRACE (std::string (name) + " " + bars);
             const std::string pattern = std::string (name) + ".bin";
-            ASSERT_EQ (korvaTool ({"render", pattern, "-o", "out.mid", "--bars", bars, "--info", "info.bin"},
-                                  folder.get())
-                           .exitCode,
-                       0);
+            ASSERT_EQ (
+                korvaTool ({"render", pattern, "-o", "out.mid", "--bars", bars, "--info", "info.bin"}, folder.get())
+                    .exitCode,
+                0);
             const ProcessResult mido = runProcess (KORVA_PYTHON3, {"pairs.py", "out.mid"}, folder.get());
             ASSERT_EQ (mido.exitCode, 0) << mido.err;
 
@@ -291,17 +291,17 @@ print('controllers', *sorted(controllers))
             const juce::Array<juce::var>* notes = json["notes"].getArray();
             ASSERT_NE (notes, nullptr);
             for (const juce::var& n : *notes)
-                shown += (n[0].toString() + " " + n[1].toString() + " " + n[2].toString() + " " + n[3].toString()
-                          + "\n")
-                             .toStdString();
+                shown +=
+                    (n[0].toString() + " " + n[1].toString() + " " + n[2].toString() + " " + n[3].toString() + "\n")
+                        .toStdString();
             shown += "controllers";
             for (const juce::var& c : *json["controllers"].getArray())
                 shown += " " + c.toString().toStdString();
             EXPECT_EQ (shown + "\n", mido.out);
             EXPECT_EQ (json["summary"].toString().toStdString(),
-                       std::string (bars) + (std::string (bars) == "1" ? " bar - " : " bars - ")
-                           + std::to_string (notes->size()) + " notes - "
-                           + (std::string (name) == "empty" ? "0" : "5") + " controller lanes");
+                       std::string (bars) + (std::string (bars) == "1" ? " bar - " : " bars - ") +
+                           std::to_string (notes->size()) + " notes - " + (std::string (name) == "empty" ? "0" : "5") +
+                           " controller lanes");
             if (std::string (name) != "empty")
             {
                 EXPECT_GT (notes->size(), 10u);

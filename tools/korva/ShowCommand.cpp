@@ -48,16 +48,16 @@ juce::String previewJson (const PatternPreview& preview)
     juce::String controllers;
     for (int c : preview.getControllers())
         controllers << (controllers.isEmpty() ? "" : ", ") << c;
-    return "{\"bars\": " + juce::String (preview.getBarCount()) + ", \"notes\": [" + notes + "], \"controllers\": ["
-           + controllers + "], \"summary\": " + juce::JSON::toString (juce::String (preview.summary (true))) + "}";
+    return "{\"bars\": " + juce::String (preview.getBarCount()) + ", \"notes\": [" + notes + "], \"controllers\": [" +
+           controllers + "], \"summary\": " + juce::JSON::toString (juce::String (preview.summary (true))) + "}";
 }
 
 int printPreview (const juce::File& midiFile, int bars, const Arguments& args, const juce::String& subject)
 {
     juce::MemoryBlock bytes;
     PatternPreview preview;
-    if (!midiFile.loadFileAsData (bytes)
-        || !preview.read (static_cast<const uint8_t*> (bytes.getData()), bytes.getSize(), bars))
+    if (!midiFile.loadFileAsData (bytes) ||
+        !preview.read (static_cast<const uint8_t*> (bytes.getData()), bytes.getSize(), bars))
         return fail (subject, "the rendered MIDI file cannot be read", kExitFailure);
 
     if (args.has ("--json"))
@@ -103,8 +103,8 @@ int runShow (const Arguments& args)
         return exitCode;
 
     juce::TemporaryFile midi (".mid");
-    const PatternToMidiResult result = convertPatternToMidiFile (
-        static_cast<const uint8_t*> (payload.getData()), payload.getSize(), info, bars, midi.getFile());
+    const PatternToMidiResult result = convertPatternToMidiFile (static_cast<const uint8_t*> (payload.getData()),
+                                                                 payload.getSize(), info, bars, midi.getFile());
     if (result != kMidiFileWritten)
         return fail (patternPath, devicemessages::patternToMidiFailure (result), kExitFailure);
     return printPreview (midi.getFile(), bars, args, patternPath);

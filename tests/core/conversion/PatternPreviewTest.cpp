@@ -36,8 +36,12 @@ TEST (PatternPreview, ReadsNotesAndControllersOfAFile)
     };
     const Case cases[] = {
         {"a note-on of velocity 0 ends a note; controllers each once, ascending",
-         TrackBytes().controller (0, 74, 1).noteOn (0, 60, 90).controller (120, 7, 3).controller (240, 74, 9).at (
-             240, {0x90, 60, 0}),
+         TrackBytes()
+             .controller (0, 74, 1)
+             .noteOn (0, 60, 90)
+             .controller (120, 7, 3)
+             .controller (240, 74, 9)
+             .at (240, {0x90, 60, 0}),
          1,
          {{60, 0, 240, 90}},
          {7, 74}},
@@ -74,9 +78,9 @@ TEST (PatternPreview, ReadsNotesAndControllersOfAFile)
 TEST (PatternPreview, ReadsTheWritersFileNoteForNote)
 {
     auto rendered = blankRender();
-    putNote (*rendered, 0, 0, 60, 7, 90);      // a step long
-    putNote (*rendered, 5, 3, 64, 15, 127);    // half a step late, two steps long
-    putNote (*rendered, 63, 5, 36, 31);        // cut at the end of the fourth bar
+    putNote (*rendered, 0, 0, 60, 7, 90);   // a step long
+    putNote (*rendered, 5, 3, 64, 15, 127); // half a step late, two steps long
+    putNote (*rendered, 63, 5, 36, 31);     // cut at the end of the fourth bar
     putController (*rendered, 2, 1, 33);
     putController (*rendered, 9, 4, 1);
     const Bytes file = buildMidiFile (*rendered, 4, CcNumbers{1, 74, 0, 0, 11});
@@ -109,9 +113,12 @@ TEST (PatternPreview, SummaryCountsInWords)
 
 TEST (PatternPreview, RefusesBrokenFilesWithoutReadingPastThem)
 {
-    const Bytes good =
-        midiFile ({TrackBytes().noteOn (0, 60).controller (5, 7, 1).at (6, {0xFF, 0x03, 2, 'a', 'b'}).noteOff (
-            10, 60).endOfTrack (20)});
+    const Bytes good = midiFile ({TrackBytes()
+                                      .noteOn (0, 60)
+                                      .controller (5, 7, 1)
+                                      .at (6, {0xFF, 0x03, 2, 'a', 'b'})
+                                      .noteOff (10, 60)
+                                      .endOfTrack (20)});
     PatternPreview preview;
     ASSERT_TRUE (preview.read (good.data(), good.size(), 1));
 
@@ -126,13 +133,13 @@ TEST (PatternPreview, RefusesBrokenFilesWithoutReadingPastThem)
 
     const Bytes refused[] = {
         {},
-        {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 0},                      // division 0
-        {'R', 'I', 'F', 'F', 0, 0, 0, 6, 0, 0, 0, 1, 1, 0xE0},                   // not a MIDI file
-        midiFile ({TrackBytes().raw ({0x00, 60, 100})}),                          // data without a status
-        midiFile ({TrackBytes().raw ({0x80, 0x80, 0x80, 0x80, 0x00, 0x90})}),     // a five-byte delta
-        midiFile ({TrackBytes().raw ({0x00, 0xFF, 0x01, 0x7F, 'x'})}),            // a meta event longer than its track
-        midiFile ({TrackBytes().raw ({0x00, 0x90, 60})}),                         // a note cut short
-        {'M', 'T', 'h', 'd', 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 1, 1, 0xE0},       // a header longer than the file
+        {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 0},                   // division 0
+        {'R', 'I', 'F', 'F', 0, 0, 0, 6, 0, 0, 0, 1, 1, 0xE0},                // not a MIDI file
+        midiFile ({TrackBytes().raw ({0x00, 60, 100})}),                      // data without a status
+        midiFile ({TrackBytes().raw ({0x80, 0x80, 0x80, 0x80, 0x00, 0x90})}), // a five-byte delta
+        midiFile ({TrackBytes().raw ({0x00, 0xFF, 0x01, 0x7F, 'x'})}),        // a meta event longer than its track
+        midiFile ({TrackBytes().raw ({0x00, 0x90, 60})}),                     // a note cut short
+        {'M', 'T', 'h', 'd', 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 1, 1, 0xE0},    // a header longer than the file
     };
     for (const Bytes& file : refused)
     {
@@ -175,7 +182,8 @@ TEST (PatternPreview, DrawsAPianoRollOfTheGivenWidth)
 
     // Without notes: the bar numbers and the summary.
     const PatternPreview empty = previewOf (midiFile ({TrackBytes().endOfTrack (0)}), 1);
-    EXPECT_EQ (renderPianoRoll (empty, 20, true), (std::vector<std::string>{"     1", "1 bar - 0 notes - 0 controller lanes"}));
+    EXPECT_EQ (renderPianoRoll (empty, 20, true),
+               (std::vector<std::string>{"     1", "1 bar - 0 notes - 0 controller lanes"}));
 }
 
 } // namespace korva
