@@ -87,8 +87,26 @@ juce::File PatternDataManager::makeMidiFile()
 PatternToMidiResult PatternDataManager::convertPatternToMidiFile (const juce::MemoryBlock& payload,
                                                                   const juce::File& file)
 {
-    return korva::convertPatternToMidiFile (static_cast<const uint8_t*> (payload.getData()), payload.getSize(),
-                                            getPatternInfo(), renderBarCount, file);
+    const int bars = renderBarCount;
+    const auto result = korva::convertPatternToMidiFile (static_cast<const uint8_t*> (payload.getData()),
+                                                         payload.getSize(), getPatternInfo(), bars, file);
+    const std::lock_guard<std::mutex> lock (m_renderedLock);
+    m_rendered[m_renderedNext] = {file, bars};
+    m_renderedNext = (m_renderedNext + 1) % m_rendered.size();
+    return result;
+}
+
+int PatternDataManager::renderedBarsOf (const juce::File& file) const
+{
+    const std::lock_guard<std::mutex> lock (m_renderedLock);
+    // Newest first: a file may have been rendered again.
+    for (std::size_t i = 1; i <= m_rendered.size(); ++i)
+    {
+        const auto& [made, bars] = m_rendered[(m_renderedNext + m_rendered.size() - i) % m_rendered.size()];
+        if (made == file && file != juce::File())
+            return bars;
+    }
+    return 0;
 }
 
 bool PatternDataManager::convertMidiFileToPattern (const juce::File& file, juce::MemoryBlock& payload)

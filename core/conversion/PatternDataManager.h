@@ -16,8 +16,10 @@
 
 #include <juce_events/juce_events.h>
 
+#include <array>
 #include <atomic>
 #include <mutex>
+#include <utility>
 
 namespace korva
 {
@@ -51,6 +53,11 @@ public:
 
     bool writeMidiFile (const engine::RenderedSteps& renderedSteps, const juce::File& file);
 
+    // The bar count one of the last few files of convertPatternToMidiFile was
+    // rendered for; 0 for any other file. The pattern page tells by it which
+    // of its requests (a preview's or a drag's Length) an answer belongs to.
+    int renderedBarsOf (const juce::File& file) const;
+
     // Shared with the message thread: the pattern page reads the two numbers and
     // writes a bar count before it asks for the conversion that reads it.
     std::atomic<int> trackNumber{-1};
@@ -65,6 +72,10 @@ private:
     CcNumbers ccNumbers{};
     int patternInfoExtra = 0;
     engine::ChordSlots chordSlots{};
+
+    mutable std::mutex m_renderedLock;
+    std::array<std::pair<juce::File, int>, 4> m_rendered{};
+    std::size_t m_renderedNext = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (PatternDataManager)
 };

@@ -117,11 +117,15 @@ PatternDataComponent::PatternDataComponent (HidSequenceManager& sequencer, korva
     addAndMakeVisible (m_renderLength);
     addAndMakeVisible (m_dropLength);
 
+    addChildComponent (m_previewPopup);
+    m_renderLength.onChange = [this] { renderLengthChanged(); };
+
     m_sequencer.addListener (this);
 }
 
 PatternDataComponent::~PatternDataComponent()
 {
+    stopTimer();
     // First of all: after this no sequencer callback can reach the component.
     m_sequencer.removeListener (this);
     m_dropArea.removeActionListener (this);
@@ -144,7 +148,7 @@ void PatternDataComponent::paint (juce::Graphics& g)
     {
         g.setColour (juce::Colour (kEnabledColour));
         g.drawImageAt (m_korvaImage, 40, 40);
-        g.drawImageAt (m_fileIcon, w / 2 - 70, h - 115);
+        g.drawImageAt (m_fileIcon, getFileIconArea().getX(), getFileIconArea().getY());
         g.drawImageAt (m_dropIcon, 3 * w / 4 - 87, 40);
 
         g.setFont (juce::Font (15.0f, juce::Font::bold));
@@ -188,6 +192,17 @@ void PatternDataComponent::resized()
     m_convertingBar.setBounds (40, h - 75, w / 2 - 120, 8);
     m_renderLength.setBounds (160, h - 55, w / 2 - 270, 25);
     m_dropLength.setBounds (w / 2 + 160, h - 55, w / 2 - 270, 25);
+
+    // Over the page, above the icon, inside the component.
+    const auto icon = getFileIconArea();
+    m_previewPopup.setTopLeftPosition (juce::jlimit (2, juce::jmax (2, w - PatternPreviewPopup::kWidth - 2),
+                                                     icon.getCentreX() - PatternPreviewPopup::kWidth / 2),
+                                       juce::jmax (2, icon.getY() - PatternPreviewPopup::kHeight - 4));
+}
+
+juce::Rectangle<int> PatternDataComponent::getFileIconArea() const
+{
+    return {getWidth() / 2 - 70, getHeight() - 115, m_fileIcon.getWidth(), m_fileIcon.getHeight()};
 }
 
 //==============================================================================
@@ -203,9 +218,19 @@ void PatternDataComponent::mouseDrag (const juce::MouseEvent& e)
         if (!m_idle)
             return; // the conversion is under way
 
-        m_patterns.renderBarCount = barsOf (m_renderLength);
-        m_sequencer.requestImportPatternData();
+        hidePreview();
+        m_dragBars = barsOf (m_renderLength);
         m_idle = false;
+        if (canReusePreview (m_dragBars))
+        {
+            m_preparedFile = m_previewFile;
+            startFileDrag (e);
+            return;
+        }
+        // A render of this Length already asked for (by the preview) comes
+        // sooner than a new one.
+        if ((m_requestedBars & (1ull << m_dragBars)) == 0)
+            requestRender (m_dragBars);
         m_convertingBar.setVisible (true);
         return;
     }
@@ -233,6 +258,119 @@ void PatternDataComponent::mouseUp (const juce::MouseEvent&)
     m_idle = true;
     m_fileDragStarted = false;
     m_convertingBar.setVisible (false);
+    // An answer the device never gave must not hold the next gesture back.
+    m_requestedBars = 0;
+}
+
+void PatternDataComponent::requestRender (int bars)
+{
+    m_patterns.renderBarCount = bars;
+    m_sequencer.requestImportPatternData();
+    m_requestedBars |= 1ull << bars;
+}
+
+//==============================================================================
+// Preview
+
+void PatternDataComponent::mouseMove (const juce::MouseEvent& e)
+{
+    const bool over = isEnabled() && getFileIconArea().contains (e.getPosition());
+    if (over && !m_hovering)
+    {
+        m_hovering = true;
+        if (m_idle)
+            startTimer (m_previewDelayMs);
+    }
+    else if (!over && m_hovering)
+    {
+        endHover();
+    }
+}
+
+void PatternDataComponent::mouseExit (const juce::MouseEvent&)
+{
+    endHover();
+}
+
+void PatternDataComponent::mouseDown (const juce::MouseEvent&)
+{
+    // A press starts a gesture of its own: the drag.
+    hidePreview();
+    m_hovering = false;
+}
+
+void PatternDataComponent::enablementChanged()
+{
+    if (isEnabled())
+        return;
+    endHover();
+    m_previewFile.clear();
+    m_requestedBars = 0;
+}
+
+void PatternDataComponent::endHover()
+{
+    m_hovering = false;
+    hidePreview();
+    if (m_idle)
+        m_requestedBars = 0;
+}
+
+void PatternDataComponent::hidePreview()
+{
+    stopTimer();
+    m_previewWaiting = false;
+    m_previewPopup.setVisible (false);
+}
+
+void PatternDataComponent::timerCallback()
+{
+    stopTimer();
+    askForPreview();
+}
+
+void PatternDataComponent::askForPreview()
+{
+    if (!m_hovering || !m_idle || !isEnabled())
+        return;
+    const int bars = barsOf (m_renderLength);
+    if (canReusePreview (bars))
+    {
+        showPreview (juce::File (m_previewFile), bars);
+        return;
+    }
+    m_previewWaiting = true;
+    if ((m_requestedBars & (1ull << bars)) == 0)
+        requestRender (bars);
+}
+
+void PatternDataComponent::renderLengthChanged()
+{
+    if (!m_previewPopup.isVisible() && !m_previewWaiting)
+        return;
+    hidePreview();
+    askForPreview();
+}
+
+bool PatternDataComponent::canReusePreview (int bars) const
+{
+    return m_previewFile.isNotEmpty() && m_previewBars == bars && m_previewTrack == m_patterns.trackNumber.load() &&
+           m_previewPattern == m_patterns.patternNumber.load() &&
+           juce::Time::getMillisecondCounter() - m_previewMadeAt < kPreviewReuseMs &&
+           juce::File (m_previewFile).existsAsFile();
+}
+
+void PatternDataComponent::showPreview (const juce::File& file, int bars)
+{
+    juce::MemoryBlock bytes;
+    PatternPreview preview;
+    if (file.loadFileAsData (bytes) &&
+        preview.read (static_cast<const uint8_t*> (bytes.getData()), bytes.getSize(), bars))
+        m_previewPopup.setPreview (preview);
+    else
+        m_previewPopup.setFailure ("The MIDI file of the pattern could not be read.");
+    m_previewPopup.setVisible (true);
+    m_previewPopup.toFront (false);
 }
 
 //==============================================================================
@@ -276,9 +414,47 @@ void PatternDataComponent::importPatternDataResponsed (juce::File midiFile, int 
         return;
 
     if (result != HidSequenceManager::kResultOK)
+    {
+        m_requestedBars = 0;
+        // What the preview alone asked for fails in the pop-up, not in a box.
+        if (m_idle && m_previewWaiting)
+        {
+            m_previewWaiting = false;
+            m_previewPopup.setFailure (devicemessages::patternImportFailure (result));
+            m_previewPopup.setVisible (true);
+            return;
+        }
         message (devicemessages::patternImportFailure (result));
-    else if (!m_idle) // a file that arrives after the mouse was released belongs to no gesture
+        return;
+    }
+
+    // 0 for a file the manager does not know: it is taken as the one asked for.
+    const int bars = m_patterns.renderedBarsOf (midiFile);
+    if (bars > 0)
+        m_requestedBars &= ~(1ull << bars);
+
+    // A file that arrives after the mouse was released belongs to no gesture.
+    if (!m_idle && (bars == 0 || bars == m_dragBars))
         m_preparedFile = midiFile.getFullPathName();
+
+    if (m_previewWaiting && m_idle && m_hovering)
+    {
+        const int wanted = barsOf (m_renderLength);
+        if (bars == 0 || bars == wanted)
+        {
+            m_previewWaiting = false;
+            m_previewFile = midiFile.getFullPathName();
+            m_previewBars = wanted;
+            m_previewTrack = m_patterns.trackNumber.load();
+            m_previewPattern = m_patterns.patternNumber.load();
+            m_previewMadeAt = juce::Time::getMillisecondCounter();
+            showPreview (midiFile, wanted);
+        }
+        else if ((m_requestedBars & (1ull << wanted)) == 0)
+        {
+            requestRender (wanted);
+        }
+    }
 }
 
 void PatternDataComponent::queryExportPatternResponsed (int result)

@@ -8,6 +8,7 @@
 #include "core/conversion/PatternDataManager.h"
 #include "core/device/HidSequenceManager.h"
 #include "core/infra/AsyncTask.h"
+#include "gui/pages/PatternPreviewPopup.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -58,12 +59,18 @@ private:
 
 class PatternDataComponent final : public juce::Component,
                                    public juce::ActionListener,
-                                   public HidSequenceManagerListener
+                                   public HidSequenceManagerListener,
+                                   private juce::Timer
 {
 public:
     static constexpr juce::uint32 kEnabledColour = 0xFF000000;
     static constexpr juce::uint32 kDisabledColour = 0xFF7D7D7D;
     static constexpr float kDimmedAlpha = 0.6f;
+    // How long the pointer rests on the MIDI file icon before the preview is asked for.
+    static constexpr int kPreviewDelayMs = 400;
+    // A drag this soon after the preview's render takes that very file, when
+    // the Length and the device's track and pattern are still the same.
+    static constexpr juce::uint32 kPreviewReuseMs = 5000;
 
     PatternDataComponent (HidSequenceManager& sequencer, korva::PatternDataManager& patterns);
     ~PatternDataComponent() override;
@@ -75,6 +82,14 @@ public:
     // next one after the file has arrived becomes the file drag, mouse up ends it.
     void mouseDrag (const juce::MouseEvent& e) override;
     void mouseUp (const juce::MouseEvent& e) override;
+
+    // The preview: resting the pointer on the MIDI file icon shows, after a
+    // short delay, the notes the drag would give; leaving it, pressing, a new
+    // Length or an unplugged KORVA hides them.
+    void mouseMove (const juce::MouseEvent& e) override;
+    void mouseExit (const juce::MouseEvent& e) override;
+    void mouseDown (const juce::MouseEvent& e) override;
+    void enablementChanged() override;
 
     // A file dropped onto the drop area.
     void actionListenerCallback (const juce::String& path) override;
@@ -97,6 +112,11 @@ public:
     juce::ComboBox& getRenderLengthSelector() noexcept { return m_renderLength; }
     juce::ComboBox& getDropLengthSelector() noexcept { return m_dropLength; }
     const juce::Image& getDragImage() const noexcept { return m_dragIcon; }
+    juce::Rectangle<int> getFileIconArea() const;
+    PatternPreviewPopup& getPreviewPopup() noexcept { return m_previewPopup; }
+    // The file the shown (or last) preview was read from; empty when none.
+    const juce::String& getPreviewFile() const noexcept { return m_previewFile; }
+    void setPreviewDelay (int milliseconds) noexcept { m_previewDelayMs = milliseconds; }
 
     // Shows a warning box (title, text); the framework's asynchronous box unless replaced (tests).
     std::function<void (const juce::String&, const juce::String&)> showMessage;
@@ -104,6 +124,15 @@ public:
 private:
     void startFileDrag (const juce::MouseEvent& e);
     void message (const juce::String& text);
+
+    void timerCallback() override; // the pointer has rested long enough: ask for the preview
+    void askForPreview();
+    void requestRender (int bars);
+    void endHover();
+    void hidePreview();
+    bool canReusePreview (int bars) const;
+    void showPreview (const juce::File& file, int bars);
+    void renderLengthChanged();
 
     infra::MessageThreadTaskBox m_taskBox;
     HidSequenceManager& m_sequencer;
@@ -126,6 +155,18 @@ private:
 
     juce::ComboBox m_renderLength; // selector A: bars of the MIDI file to make
     juce::ComboBox m_dropLength;   // selector B: bars to take from a dropped file
+
+    // Preview and drag ask the device the same way. Which request an answer
+    // belongs to is told by the bar count the file was rendered for.
+    PatternPreviewPopup m_previewPopup;
+    int m_previewDelayMs = kPreviewDelayMs;
+    bool m_hovering = false;          // the pointer rests on the icon
+    bool m_previewWaiting = false;    // the preview waits for a render
+    juce::uint64 m_requestedBars = 0; // bit n: a render of n bars asked for and not answered
+    int m_dragBars = 0;               // the Length of the drag under way
+    juce::String m_previewFile;       // the preview's render, with what it was made of
+    int m_previewBars = 0, m_previewTrack = -1, m_previewPattern = -1;
+    juce::uint32 m_previewMadeAt = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (PatternDataComponent)
 };

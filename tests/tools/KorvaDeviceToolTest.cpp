@@ -198,6 +198,15 @@ TEST_F (KorvaDeviceTool, PatternRoundTripGivesTheSameNotes)
     const ProcessResult render = korva ({"render", "p.bin", "-o", "local.mid", "--bars", "1", "--info", "info.bin"});
     ASSERT_EQ (render.exitCode, 0) << render.err;
     EXPECT_EQ (bytesOfFile (work.getChildFile ("out.mid")), bytesOfFile (work.getChildFile ("local.mid")));
+
+    // show draws that same render: the device's, and the one made here.
+    const std::string shown = ok ({"show", "--device", "--bars", "1", "--json"});
+    EXPECT_EQ (shown, ok ({"show", "p.bin", "--bars", "1", "--info", "info.bin", "--json"}));
+    EXPECT_NE (shown.find ("\"summary\": \"1 bar - 3 notes - "), std::string::npos) << shown;
+    const juce::StringArray roll = juce::StringArray::fromLines (juce::String (ok ({"show", "-d", "-b", "1"})).trimEnd());
+    ASSERT_EQ (roll.size(), 1 + (67 - 60 + 1) + 1) << roll.joinIntoString ("\n");
+    EXPECT_TRUE (roll[1].startsWith ("G4   |")) << roll[1];
+    EXPECT_TRUE (roll[8].startsWith ("C4   |#")) << roll[8];
     EXPECT_TRUE (namesIn (tempFolder()).isEmpty()) << namesIn (tempFolder()).joinIntoString (" ");
 
     fails ({"push-midi", "info.bin"}, "info.bin: Failed to convert MIDI file into pattern.");
@@ -221,6 +230,7 @@ TEST_F (KorvaDeviceTool, EachFailureSaysWhatTheProgramSays)
 
     startSim ({"--pattern-format", "2"});
     fails ({"pull-pattern", "-o", "out.mid"}, "The pattern data of KORVA is old. Please upgrade the firmware of KORVA.");
+    fails ({"show", "--device"}, "The pattern data of KORVA is old. Please upgrade the firmware of KORVA.");
     fails ({"push-midi", "in.mid"}, "The pattern data of KORVA is old. Please upgrade the firmware of KORVA.");
     stopSim();
 

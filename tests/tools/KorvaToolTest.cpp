@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 
 namespace korva
 {
@@ -70,8 +71,8 @@ TEST (KorvaTool, HelpForTheToolAndEachCommand)
     TempFolder folder;
     const ProcessResult help = korvaTool ({"--help"}, folder.get());
     EXPECT_EQ (help.exitCode, 0);
-    for (const char* command : {"render", "midi2pattern", "dump", "devices", "projects", "pull", "push", "rename",
-                                "delete", "rename-file", "pattern-info", "pull-pattern", "push-midi"})
+    for (const char* command : {"render", "midi2pattern", "dump", "show", "devices", "projects", "pull", "push",
+                                "rename", "delete", "rename-file", "pattern-info", "pull-pattern", "push-midi"})
     {
         EXPECT_NE (help.out.find (std::string ("  ") + command + " "), std::string::npos) << command;
         const ProcessResult commandHelp = korvaTool ({command, "--help"}, folder.get());
@@ -101,6 +102,10 @@ TEST (KorvaTool, HelpForTheToolAndEachCommand)
         {{"dump", "p.bin", "--loud"}, "korva dump: unknown option --loud (see korva dump --help)\n"},
         {{"dump"}, "korva dump: missing arguments (usage: korva dump PATTERN)\n"},
         {{"dump", "a", "b"}, "korva dump: too many arguments (usage: korva dump PATTERN)\n"},
+        {{"show"}, "korva show: give either a pattern file or --device\n"},
+        {{"show", "p.bin", "--device"}, "korva show: give either a pattern file or --device\n"},
+        {{"show", "--device", "--info", "i.bin"}, "korva show: --info is taken from the KORVA with --device\n"},
+        {{"show", "p.bin", "--bars", "64"}, "korva show: --bars must be one of 1, 2, 4, 8, 16, 32, not '64'\n"},
     };
     for (const Case& c : usageErrors)
     {
@@ -155,10 +160,12 @@ TEST (KorvaTool, RenderWritesTheMidiFileOfThePattern)
     EXPECT_EQ (namesIn (folder.get()), juce::StringArray ({"info.bin", "one.mid", "pattern.bin", "plain.mid"}));
 }
 
-TEST (KorvaTool, RenderedFilesAreReadByAnIndependentMidiParser)
+namespace
 {
-    TempFolder folder;
 
+// dense.bin, swung.bin, empty.bin and info.bin in `folder`.
+void writeDensePatterns (const juce::File& folder)
+{
     // Dense: 8 notes and 5 controllers on every step, played as chords,
     // arpeggiated and swung; and the simplest, the empty pattern.
     PatternRecord dense = emptyPattern();
@@ -174,10 +181,18 @@ TEST (KorvaTool, RenderedFilesAreReadByAnIndependentMidiParser)
     swung.settings.swing = 60;
     swung.settings.arpEnabled = 1;
     swung.settings.arpMode = 3;
-    writePattern (folder / "dense.bin", dense);
-    writePattern (folder / "swung.bin", swung);
-    writePattern (folder / "empty.bin", emptyPattern());
-    writeInfo (folder / "info.bin", {1, 7, 10, 11, 74});
+    writePattern (folder.getChildFile ("dense.bin"), dense);
+    writePattern (folder.getChildFile ("swung.bin"), swung);
+    writePattern (folder.getChildFile ("empty.bin"), emptyPattern());
+    writeInfo (folder.getChildFile ("info.bin"), {1, 7, 10, 11, 74});
+}
+
+} // namespace
+
+TEST (KorvaTool, RenderedFilesAreReadByAnIndependentMidiParser)
+{
+    TempFolder folder;
+    writeDensePatterns (folder.get());
 
     const std::string script = R"PY(
 import sys, mido
@@ -226,6 +241,89 @@ for m in f.tracks[0]:
             }
         }
     }
+}
+
+TEST (KorvaTool, ShowGivesTheNotesOfTheRenderedFile)
+{
+    TempFolder folder;
+    writeDensePatterns (folder.get());
+
+    // Notes paired by an independent parser: a note-off (or a note-on of
+    // velocity 0) ends the earliest sounding note of its pitch.
+    const std::string script = R"PY(
+import sys, mido
+f = mido.MidiFile(sys.argv[1])
+tick, sounding, notes, controllers = 0, {}, [], set()
+for m in f.tracks[0]:
+    tick += m.time
+    if m.type == 'note_on' and m.velocity > 0:
+        sounding.setdefault(m.note, []).append((tick, m.velocity))
+    elif m.type in ('note_on', 'note_off'):
+        start, velocity = sounding[m.note].pop(0)
+        notes.append((start, m.note, tick - start, velocity))
+    elif m.type == 'control_change':
+        controllers.add(m.control)
+assert not any(sounding.values())
+for start, note, length, velocity in sorted(notes):
+    print(note, start, length, velocity)
+print('controllers', *sorted(controllers))
+)PY";
+    ASSERT_TRUE ((folder / "pairs.py").replaceWithText (script));
+
+    for (const char* name : {"dense", "swung", "empty"})
+    {
+        for (const char* bars : {"1", "4"})
+        {
+            SCOPED_TRACE (std::string (name) + " " + bars);
+            const std::string pattern = std::string (name) + ".bin";
+            ASSERT_EQ (
+                korvaTool ({"render", pattern, "-o", "out.mid", "--bars", bars, "--info", "info.bin"}, folder.get())
+                    .exitCode,
+                0);
+            const ProcessResult mido = runProcess (KORVA_PYTHON3, {"pairs.py", "out.mid"}, folder.get());
+            ASSERT_EQ (mido.exitCode, 0) << mido.err;
+
+            const ProcessResult show =
+                korvaTool ({"show", pattern, "--bars", bars, "--info", "info.bin", "--json"}, folder.get());
+            ASSERT_EQ (show.exitCode, 0) << show.err;
+            const juce::var json = juce::JSON::parse (juce::String (show.out));
+            std::string shown;
+            const juce::Array<juce::var>* notes = json["notes"].getArray();
+            ASSERT_NE (notes, nullptr);
+            for (const juce::var& n : *notes)
+                shown +=
+                    (n[0].toString() + " " + n[1].toString() + " " + n[2].toString() + " " + n[3].toString() + "\n")
+                        .toStdString();
+            shown += "controllers";
+            for (const juce::var& c : *json["controllers"].getArray())
+                shown += " " + c.toString().toStdString();
+            EXPECT_EQ (shown + "\n", mido.out);
+            EXPECT_EQ (json["summary"].toString().toStdString(),
+                       std::string (bars) + (std::string (bars) == "1" ? " bar - " : " bars - ") +
+                           std::to_string (notes->size()) + " notes - " + (std::string (name) == "empty" ? "0" : "5") +
+                           " controller lanes");
+            if (std::string (name) != "empty")
+            {
+                EXPECT_GT (notes->size(), 10u);
+            }
+        }
+    }
+
+    // Not a terminal: ASCII, as wide as $COLUMNS, a row per pitch between the
+    // ruler and the summary.
+    const ProcessResult roll =
+        runProcess (KORVA_TOOL_BINARY, {"show", "dense.bin", "--bars", "1"}, folder.get(), 60000, {{"COLUMNS", "50"}});
+    ASSERT_EQ (roll.exitCode, 0) << roll.err;
+    const juce::StringArray lines = juce::StringArray::fromLines (juce::String (roll.out).trimEnd());
+    for (const juce::String& line : lines)
+    {
+        EXPECT_LE (line.length(), 50) << line;
+        EXPECT_TRUE (juce::CharPointer_ASCII::isValidString (line.toRawUTF8(), INT_MAX)) << line;
+    }
+    ASSERT_EQ (lines.size(), 1 + (99 - 30 + 1) + 1);
+    EXPECT_EQ (lines[1].upToFirstOccurrenceOf (" ", false, false), "D#7");                // note 30 + 7 * 9 + 6
+    EXPECT_EQ (lines[lines.size() - 2].upToFirstOccurrenceOf (" ", false, false), "F#1"); // note 30
+    EXPECT_TRUE (lines[lines.size() - 1].startsWith ("1 bar - ")) << lines[lines.size() - 1];
 }
 
 TEST (KorvaTool, MidiToPatternWritesThePayloadTheDeviceWouldGet)

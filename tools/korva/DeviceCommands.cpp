@@ -683,6 +683,26 @@ int runPullPattern (const Arguments& args)
         return fail (outputPath, "the folder " + displayName (target.getParentDirectory()) + " does not exist",
                      kExitFailure);
 
+    return withCurrentPatternFile (bars,
+                                   [&] (const juce::File& midiFile)
+                                   {
+                                       juce::String reason;
+                                       const bool written = writeThroughTemporary (
+                                           target,
+                                           [&midiFile] (const juce::File& temporary, juce::String& why)
+                                           {
+                                               if (midiFile.copyFileTo (temporary))
+                                                   return true;
+                                               why = "cannot write the file";
+                                               return false;
+                                           },
+                                           reason);
+                                       return written ? kExitOk : fail (outputPath, reason, kExitFailure);
+                                   });
+}
+
+int withCurrentPatternFile (int bars, const std::function<int (const juce::File&)>& use)
+{
     DeviceSession session;
     int exitCode = kExitOk;
     if (! session.open (exitCode))
@@ -720,19 +740,9 @@ int runPullPattern (const Arguments& args)
         return DeviceSession::report (outcome);
     }
 
-    juce::String reason;
-    const bool written = writeThroughTemporary (
-        target,
-        [&outcome] (const juce::File& temporary, juce::String& why)
-        {
-            if (outcome.file.copyFileTo (temporary))
-                return true;
-            why = "cannot write the file";
-            return false;
-        },
-        reason);
+    exitCode = use (outcome.file);
     removeMidiFile();
-    return written ? kExitOk : fail (outputPath, reason, kExitFailure);
+    return exitCode;
 }
 
 int runPushMidi (const Arguments& args)

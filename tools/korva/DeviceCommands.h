@@ -5,6 +5,8 @@
 
 #include "tools/korva/Arguments.h"
 
+#include <functional>
+
 namespace korva
 {
 
@@ -21,6 +23,11 @@ int runRenameFile (const Arguments& args);
 int runPatternInfo (const Arguments& args);
 int runPullPattern (const Arguments& args);
 int runPushMidi (const Arguments& args);
+
+// Renders the KORVA's current pattern for `bars` bars as pull-pattern does and
+// hands the MIDI file to `use`, whose result is returned; the file is removed
+// afterwards. A failure on the way is reported and its exit code returned.
+int withCurrentPatternFile (int bars, const std::function<int (const juce::File&)>& use);
 
 } // namespace tool
 

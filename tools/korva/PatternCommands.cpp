@@ -23,6 +23,8 @@ const std::vector<int> kRenderBarCounts{1, 2, 4, 8, 16, 32};
 const std::vector<int> kDropBarCounts{1, 2, 4};
 constexpr int kDefaultBars = 4;
 
+} // namespace
+
 // Without --info every lane sends controller 0 and every chord slot is empty.
 bool readInfoOption (const Arguments& args, PatternInfo& info, int& exitCode)
 {
@@ -49,8 +51,6 @@ bool readPatternPayload (const juce::String& path, juce::MemoryBlock& data, int&
     exitCode = fail (path, reason, kExitFailure);
     return false;
 }
-
-} // namespace
 
 int runRender (const Arguments& args)
 {

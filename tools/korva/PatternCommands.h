@@ -2,6 +2,7 @@
 
 // Commands that work on pattern payloads and MIDI files, without a device.
 
+#include "core/patterns/PatternInfo.h"
 #include "tools/korva/Arguments.h"
 
 namespace korva
@@ -13,6 +14,13 @@ namespace tool
 int runRender (const Arguments& args);
 int runMidiToPattern (const Arguments& args);
 int runDump (const Arguments& args);
+int runShow (const Arguments& args);
+
+// The --info option's pattern information (every lane controller 0 and no chord
+// slots without it), and a 4096-byte pattern payload; false, with the failure
+// reported and its exit code set, when a file is unfit.
+bool readInfoOption (const Arguments& args, PatternInfo& info, int& exitCode);
+bool readPatternPayload (const juce::String& path, juce::MemoryBlock& data, int& exitCode);
 
 } // namespace tool
 

@@ -1,5 +1,5 @@
-#include "core/conversion/PatternConverter.h"
 #include "core/conversion/PatternDataManager.h"
+#include "core/conversion/PatternConverter.h"
 #include "tests/core/engine/EngineTestSupport.h"
 #include "tests/core/midi/MidiTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -191,6 +191,9 @@ TEST (PatternDataManager, ConversionsUseTheBarCountsAndThePatternInformation)
                                                       {120, 0x80, 67, 0},
                                                   }));
 
+    EXPECT_EQ (manager.renderedBarsOf (midi), 1);
+    EXPECT_EQ (manager.renderedBarsOf (folder / "other.mid"), 0);
+
     PatternRecord older = pattern;
     older.magic[3] = '2';
     EXPECT_EQ (manager.convertPatternToMidiFile (payloadOf (older), manager.makeMidiFile()), kPatternFormatOlder);
@@ -198,6 +201,7 @@ TEST (PatternDataManager, ConversionsUseTheBarCountsAndThePatternInformation)
     // Two bars into a file, the file back into a pattern of one bar and of two.
     manager.renderBarCount = 2;
     ASSERT_EQ (manager.convertPatternToMidiFile (payloadOf (pattern), midi), kMidiFileWritten);
+    EXPECT_EQ (manager.renderedBarsOf (midi), 2); // the latest render of the file counts
     juce::MemoryBlock payload;
     manager.dropBarCount = 1;
     ASSERT_TRUE (manager.convertMidiFileToPattern (midi, payload));
@@ -215,6 +219,11 @@ TEST (PatternDataManager, ConversionsUseTheBarCountsAndThePatternInformation)
     ASSERT_EQ (decodePattern (static_cast<const uint8_t*> (payload.getData()), payload.getSize(), twoBars), kDecodeOk);
     EXPECT_EQ (twoBars.block.barCount, 2);
     EXPECT_TRUE (slotStartsAt (twoBars.block, 20, 0, 3));
+
+    // Only the last few renders are remembered.
+    for (int i = 0; i < 4; ++i)
+        manager.convertPatternToMidiFile (payloadOf (pattern), manager.makeMidiFile());
+    EXPECT_EQ (manager.renderedBarsOf (midi), 0);
 
     // No bar count set: nothing to take.
     manager.dropBarCount = 0;

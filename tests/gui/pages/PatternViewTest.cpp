@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
+#include <tuple>
 #include <thread>
 
 namespace korva
@@ -62,6 +64,30 @@ std::vector<int> notesOf (const std::vector<MidiEvent>& events)
     for (const auto& e : events)
         if (e.status == 0x90)
             notes.push_back (e.data1);
+    return notes;
+}
+
+// The notes of a written file, paired by the test's own parser: a note-off
+// ends the earliest sounding note of its pitch.
+std::vector<PreviewNote> pairedNotes (const std::vector<MidiEvent>& events)
+{
+    std::vector<PreviewNote> sounding, notes;
+    for (const MidiEvent& e : events)
+    {
+        if (e.status == 0x90)
+        {
+            sounding.push_back ({e.data1, (int)e.tick, 0, e.data2});
+            continue;
+        }
+        const auto match = std::find_if (sounding.begin(), sounding.end(),
+                                         [&] (const PreviewNote& n) { return n.pitch == e.data1; });
+        if (e.status != 0x80 || match == sounding.end())
+            continue;
+        notes.push_back ({match->pitch, match->start, (int)e.tick - match->start, match->velocity});
+        sounding.erase (match);
+    }
+    std::sort (notes.begin(), notes.end(), [] (const PreviewNote& a, const PreviewNote& b)
+               { return std::tie (a.start, a.pitch) < std::tie (b.start, b.pitch); });
     return notes;
 }
 
@@ -497,6 +523,110 @@ TEST_F (PatternPage, TheMovementAfterTheFileArrivesStartsOneFileDrag)
     EXPECT_TRUE (runMessageLoopUntil ([&] { return !page->isDragAndDropActive(); }));
     EXPECT_EQ (korva.count (HidSequenceManager::kImportPattern), 1);
     page->removeFromDesktop();
+}
+
+// Through JUCE's own mouse machinery: the pointer resting on the MIDI file
+// icon, leaving it, a new Length, a drag soon after, the KORVA unplugged.
+TEST_F (PatternPage, RestingOnTheFileIconPreviewsWhatTheDragGives)
+{
+    page->addToDesktop (0);
+    page->setVisible (true);
+    auto* peer = page->getPeer();
+    ASSERT_NE (peer, nullptr);
+    connectAndWaitForPattern();
+    data().setPreviewDelay (30);
+    auto& popup = data().getPreviewPopup();
+
+    const auto icon = data().getPosition() + data().getFileIconArea().getCentre();
+    const auto away = data().getPosition() + downAt;
+    const auto send = [&] (juce::Point<int> position, juce::ModifierKeys mods)
+    {
+        peer->handleMouseEvent (juce::MouseInputSource::InputSourceType::mouse, position.toFloat(), mods,
+                                juce::MouseInputSource::defaultPressure, juce::MouseInputSource::defaultOrientation,
+                                juce::Time::currentTimeMillis());
+    };
+    const auto imports = [&] { return korva.count (HidSequenceManager::kImportPattern); };
+
+    // Elsewhere on the page nothing is asked for.
+    send (away, {});
+    send (icon, {});
+    EXPECT_FALSE (popup.isVisible());
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return popup.isVisible(); }));
+    EXPECT_EQ (imports(), 1);
+
+    // The notes shown are those of the file, read back by an independent parser.
+    const juce::File file (data().getPreviewFile());
+    ASSERT_TRUE (file.existsAsFile());
+    const std::vector<PreviewNote> fileNotes = pairedNotes (parseWrittenFile (fileBytes (file)));
+    EXPECT_EQ (popup.getPreview().getNotes(), fileNotes);
+    EXPECT_EQ (fileNotes.size(), 4u); // the two bars played twice
+    EXPECT_EQ (popup.getSummaryLine(), juce::String::fromUTF8 ("4 bars \u00B7 4 notes \u00B7 0 controller lanes"));
+    EXPECT_EQ (popup.getRangeLine(), juce::String::fromUTF8 ("Notes C4 \u2013 E4"));
+    // Drawn over the page, in the note colour.
+    const auto snapshot = popup.createComponentSnapshot (popup.getGridArea(), false, 1.0f);
+    int notePixels = 0;
+    for (int y = 0; y < snapshot.getHeight(); ++y)
+        for (int x = 0; x < snapshot.getWidth(); ++x)
+            notePixels += snapshot.getPixelAt (x, y).getARGB() == PatternPreviewPopup::kNoteColour;
+    EXPECT_GT (notePixels, 100);
+
+    // Leaving hides it; coming back soon shows the same render again.
+    send (away, {});
+    EXPECT_FALSE (popup.isVisible());
+    send (icon, {});
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return popup.isVisible(); }));
+    EXPECT_EQ (imports(), 1);
+
+    // A new Length hides it and renders again.
+    data().getRenderLengthSelector().setSelectedId (1, juce::sendNotificationSync);
+    EXPECT_FALSE (popup.isVisible());
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return popup.isVisible(); }));
+    EXPECT_EQ (imports(), 2);
+    EXPECT_TRUE (popup.getSummaryLine().startsWith ("1 bar ")) << popup.getSummaryLine();
+    EXPECT_EQ (popup.getPreview().getNotes(), pairedNotes (parseWrittenFile (fileBytes (juce::File (data().getPreviewFile())))));
+
+    // A drag soon after takes that very file, at once.
+    const juce::String previewed = data().getPreviewFile();
+    send (icon, juce::ModifierKeys::leftButtonModifier);
+    EXPECT_FALSE (popup.isVisible());
+    send (icon + juce::Point<int> (8, 0), juce::ModifierKeys::leftButtonModifier);
+    ASSERT_TRUE (page->isDragAndDropActive());
+    EXPECT_EQ (page->getCurrentDragDescription().toString(), previewed);
+    EXPECT_EQ (imports(), 2);
+    send (icon + juce::Point<int> (8, 0), {});
+    EXPECT_TRUE (runMessageLoopUntil ([&] { return !page->isDragAndDropActive(); }));
+
+    // Unplugging hides it.
+    send (away, {});
+    send (icon, {});
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return popup.isVisible(); }));
+    disconnect();
+    EXPECT_FALSE (popup.isVisible());
+    page->removeFromDesktop();
+}
+
+// A press while the preview's request is on its way is an ordinary drag: it
+// waits for that same answer instead of asking again.
+TEST_F (PatternPage, ADragDuringThePreviewsRequestTakesItsAnswer)
+{
+    connectAndWaitForPattern();
+    data().setPreviewDelay (1);
+    const auto icon = data().getFileIconArea().getCentre();
+    gateOpen = false;
+    data().mouseMove (mouseEventAt (data(), icon, icon));
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return korva.count (HidSequenceManager::kImportPattern) == 1; }));
+
+    data().mouseDown (mouseEventAt (data(), downAt, downAt));
+    drag();
+    EXPECT_TRUE (data().getConvertingBar().isVisible());
+    EXPECT_FALSE (data().getPreviewPopup().isVisible());
+    gateOpen = true;
+    ASSERT_TRUE (waitForPreparedFile());
+    EXPECT_EQ (korva.count (HidSequenceManager::kImportPattern), 1);
+    EXPECT_EQ (notesOf (parseWrittenFile (fileBytes (juce::File (data().getPreparedFile())))),
+               (std::vector<int>{60, 64, 60, 64}));
+    EXPECT_FALSE (data().getPreviewPopup().isVisible());
+    release();
 }
 
 TEST (PatternViewFileUri, EncodesEveryByteAFileUriMayNotCarryAsItIs)
