@@ -12,6 +12,7 @@
 #include "core/conversion/PatternConversions.h"
 #include "core/engine/Engine.h"
 #include "core/infra/AsyncTask.h"
+#include "core/midi/MidiFitReport.h"
 #include "core/patterns/PatternInfo.h"
 
 #include <juce_events/juce_events.h>
@@ -49,6 +50,10 @@ public:
     PatternToMidiResult convertPatternToMidiFile (const juce::MemoryBlock& payload, const juce::File& file) override;
     bool convertMidiFileToPattern (const juce::File& file, juce::MemoryBlock& payload) override;
 
+    // What the last dropped file kept and lost, counted while it was converted;
+    // report.read is false after a rejected file and before the first drop.
+    MidiFitReport getLastDropReport() const;
+
     bool writeMidiFile (const engine::RenderedSteps& renderedSteps, const juce::File& file);
 
     // Shared with the message thread: the pattern page reads the two numbers and
@@ -65,6 +70,9 @@ private:
     CcNumbers ccNumbers{};
     int patternInfoExtra = 0;
     engine::ChordSlots chordSlots{};
+
+    mutable std::mutex m_dropReportLock;
+    MidiFitReport m_lastDropReport;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (PatternDataManager)
 };
