@@ -12,6 +12,7 @@ namespace tool
 
 int runRender (const Arguments& args);
 int runMidiToPattern (const Arguments& args);
+int runFit (const Arguments& args);
 int runDump (const Arguments& args);
 
 } // namespace tool
