@@ -39,6 +39,9 @@ struct PendingNote
     int slot = -1; // -1 when the step had no room for it
 };
 
+// Reporting is a template argument so that a read without a report runs the
+// code it always ran, without a test of the report at every event.
+template <bool Reporting>
 class Reader
 {
 public:
@@ -62,10 +65,10 @@ public:
             return false;
         m_ticksPerStep = division / 4;
         m_ticksPerEighth = (float)m_ticksPerStep * 0.125f;
-        if (m_report != nullptr)
+        if constexpr (Reporting)
         {
-            m_report->barCount = (int)(m_maxSteps / kStepsPerBar);
-            m_report->ticksPerQuarter = (int)division;
+            m_fit.barCount = (int)(m_maxSteps / kStepsPerBar);
+            m_fit.ticksPerQuarter = (int)division;
         }
 
         std::size_t chunk = kFirstChunk;
@@ -84,11 +87,12 @@ public:
         }
 
         m_record.block.barCount = (uint8_t)(m_maxSteps / kStepsPerBar);
-        if (m_report != nullptr)
+        if constexpr (Reporting)
         {
             if (m_stopAfterTrack)
                 countUnreadTracks (chunk, trackCount);
-            m_report->read = true;
+            m_fit.read = true;
+            *m_report = std::move (m_fit);
         }
         return true;
     }
@@ -108,32 +112,18 @@ private:
             const std::size_t events = chunk + kChunkHeaderSize;
             if ((length & 0x80000000u) != 0 || length > m_size - events)
                 return;
-            m_pos = events;
-            m_end = events + length;
-            m_tick = 0;
-            m_runningStatus = 0;
             m_beyondEnd = true;
             m_stopAfterTrack = false;
-            while (m_pos < m_end && !m_stopAfterTrack && readEvent())
-            {
-            }
-            chunk = m_end;
+            readEvents (events, events + length);
+            chunk = events + length;
         }
     }
 
     bool readTrack (std::size_t begin, std::size_t end)
     {
-        m_pos = begin;
-        m_end = end;
-        m_tick = 0;
         m_beyondEnd = false;
-        m_runningStatus = 0;
-
-        while (m_pos < m_end && !m_stopAfterTrack)
-        {
-            if (!readEvent())
-                return false;
-        }
+        if (!readEvents (begin, end))
+            return false;
 
         // Notes still sounding end with the bar that holds the current step.
         const int64_t bars = m_currentStep < 16 ? 1 : m_currentStep < 32 ? 2 : m_currentStep < 48 ? 3 : 4;
@@ -143,7 +133,25 @@ private:
         return true;
     }
 
-    bool readEvent()
+    // The one loop over events, so that readEvent is inlined into it; false at
+    // the first malformed event.
+    bool readEvents (std::size_t begin, std::size_t end)
+    {
+        m_pos = begin;
+        m_end = end;
+        m_tick = 0;
+        m_runningStatus = 0;
+        while (m_pos < m_end && !m_stopAfterTrack)
+        {
+            if (!readEvent())
+                return false;
+        }
+        return true;
+    }
+
+    // Inlined into the loop: with the report's counting GCC would no longer do it
+    // by itself, and the call per event costs more than the counting.
+    __attribute__ ((always_inline)) bool readEvent()
     {
         uint32_t delta = 0;
         if (!readVariableLength (delta))
@@ -188,12 +196,12 @@ private:
                     if (noteOn)
                         startNote (note, velocity);
                 }
-                else if (noteOn && m_report != nullptr)
+                else if (noteOn && Reporting)
                 {
                     lose (m_unread ? kNotesInLaterTracks : kNotesAfterLastBar, m_tick, note);
                 }
-                if (noteOn && m_report != nullptr)
-                    ++m_report->notesSeen;
+                if (noteOn && Reporting)
+                    ++m_fit.notesSeen;
                 return true;
             }
             case 0xB:
@@ -204,10 +212,10 @@ private:
                     return false;
                 if (!m_beyondEnd)
                     setController (controller, value);
-                else if (m_report != nullptr)
+                else if (Reporting)
                     lose (m_unread ? kControllersInLaterTracks : kControllersAfterLastBar, m_tick, controller);
-                if (m_report != nullptr)
-                    ++m_report->controllersSeen;
+                if constexpr (Reporting)
+                    ++m_fit.controllersSeen;
                 return true;
             }
             case 0xA:
@@ -241,7 +249,7 @@ private:
             uint32_t length = 0;
             if (!readVariableLength (length))
                 return false;
-            if (type == 0x51 && length == 3 && m_report != nullptr)
+            if (type == 0x51 && length == 3 && Reporting)
                 noteTempo();
             return skip (length);
         }
@@ -277,15 +285,15 @@ private:
     {
         if (m_notesInStep >= kMaxNotesPerStep || m_currentStep < 0 || m_currentStep >= m_maxSteps)
         {
-            if (m_report != nullptr)
+            if constexpr (Reporting)
                 lose (m_notesInStep >= kMaxNotesPerStep ? kNotesBeyondStepLimit : kNotesWithoutSlot, m_tick, note);
             return;
         }
-        const uint8_t takenBefore = m_report != nullptr ? stepword::noteMask (m_record.block.steps[m_currentStep]) : 0;
+        const uint8_t takenBefore = Reporting ? stepword::noteMask (m_record.block.steps[m_currentStep]) : 0;
         const int slot = addNoteToStep (m_record.block, (int)m_currentStep, m_currentSubPosition, note, velocity);
         m_pending[note] = {m_tick, m_currentStep, slot};
         ++m_notesInStep;
-        if (m_report != nullptr)
+        if constexpr (Reporting)
             countPlacedNote (note, slot, takenBefore);
     }
 
@@ -299,18 +307,22 @@ private:
         if ((takenBefore & (1u << slot)) != 0)
             lose (kNotesReplaced, m_tick, note);
         else
-            ++m_report->notesKept;
+            ++m_fit.notesKept;
 
         const double placed =
             (double)m_currentStep * m_ticksPerStep + (double)m_currentSubPosition * m_ticksPerStep / 6.0;
-        m_report->largestStartErrorTicks = std::max (m_report->largestStartErrorTicks, (double)m_tick - placed);
+        m_fit.largestStartErrorTicks = std::max (m_fit.largestStartErrorTicks, (double)m_tick - placed);
     }
 
     void lose (FitReason reason, int64_t tick, int number)
     {
-        FitLoss& loss = m_report->losses[(std::size_t)reason];
-        if (++loss.count > kFitExampleCount)
-            return;
+        if (++m_fit.losses[(std::size_t)reason].count <= kFitExampleCount)
+            addExample (m_fit.losses[(std::size_t)reason], tick, number);
+    }
+
+    // Out of line: it runs a few times per reason, and kept inline it slows the loop.
+    __attribute__ ((noinline)) void addExample (FitLoss& loss, int64_t tick, int number)
+    {
         const int64_t step = tick / m_ticksPerStep;
         const int subPosition = std::min (subPositionOf (tick % m_ticksPerStep, m_ticksPerStep), kSubPositionCount - 1);
         loss.examples.push_back (
@@ -322,7 +334,7 @@ private:
         if (m_tempoSeen || m_end - m_pos < 3)
             return;
         m_tempoSeen = true;
-        m_report->microsecondsPerQuarter =
+        m_fit.microsecondsPerQuarter =
             ((uint32_t)m_data[m_pos] << 16) | ((uint32_t)m_data[m_pos + 1] << 8) | m_data[m_pos + 2];
     }
 
@@ -342,7 +354,7 @@ private:
             if (stored <= kMaxNoteLength)
             {
                 m_record.block.notes[pending.step][pending.slot].length = stored;
-                if (m_report != nullptr)
+                if constexpr (Reporting)
                     countLength (endTick - pending.startTick, stored);
             }
         }
@@ -353,7 +365,7 @@ private:
     void countLength (int64_t ticks, uint16_t stored)
     {
         const double error = std::abs ((double)ticks - (stored + 1.0) * m_ticksPerEighth);
-        m_report->largestLengthErrorTicks = std::max (m_report->largestLengthErrorTicks, error);
+        m_fit.largestLengthErrorTicks = std::max (m_fit.largestLengthErrorTicks, error);
     }
 
     void setController (uint8_t controller, uint8_t value)
@@ -370,10 +382,10 @@ private:
                 taken = true;
             }
         }
-        if (m_report == nullptr)
+        if constexpr (!Reporting)
             return;
         if (taken)
-            ++m_report->controllersKept;
+            ++m_fit.controllersKept;
         else
             lose (kControllersWithoutLane, m_tick, controller);
     }
@@ -415,7 +427,8 @@ private:
     const CcNumbers& m_ccNumbers;
     PatternRecord& m_record;
     const int64_t m_maxSteps;
-    MidiFitReport* const m_report; // nullptr when nobody asked
+    MidiFitReport* const m_report; // set when Reporting
+    MidiFitReport m_fit;           // filled while reading, handed over at the end
 
     uint32_t m_ticksPerStep = 1;
     float m_ticksPerEighth = 0.125f;
@@ -446,7 +459,9 @@ bool readMidiFile (const uint8_t* data, std::size_t size, int dropBarCount, cons
         *report = {};
     if (data == nullptr || dropBarCount < 1 || dropBarCount > kStepCount / kStepsPerBar)
         return false;
-    return Reader (data, size, dropBarCount, ccNumbers, record, report).read();
+    if (report != nullptr)
+        return Reader<true> (data, size, dropBarCount, ccNumbers, record, report).read();
+    return Reader<false> (data, size, dropBarCount, ccNumbers, record, nullptr).read();
 }
 
 bool readMidiFile (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers, PatternRecord& record,
