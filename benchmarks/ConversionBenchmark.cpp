@@ -142,19 +142,32 @@ void BM_MidiFileToPatternLarge (benchmark::State& state)
     state.counters["fileBytes"] = (double)bytes.size();
 }
 
-// The reader alone, on the same bytes in memory.
-void BM_ReadMidiLarge (benchmark::State& state)
+// The reader alone, on the same bytes in memory, with or without a fit report
+// (a drop in the window always asks for one).
+void readMidiLarge (benchmark::State& state, MidiFitReport* report)
 {
     const std::vector<uint8_t> bytes = largeMidiFile();
     auto record = std::make_unique<PatternRecord>();
     for (auto _ : state)
     {
         makeEmptyPattern (*record);
-        if (!readMidiFile (bytes.data(), bytes.size(), 4, kInfo.ccNumbers, *record))
+        if (!readMidiFile (bytes.data(), bytes.size(), 4, kInfo.ccNumbers, *record, report))
             state.SkipWithError ("read failed");
         benchmark::DoNotOptimize (record->block.steps[0]);
     }
     state.counters["fileBytes"] = (double)bytes.size();
+}
+
+void BM_ReadMidiLarge (benchmark::State& state)
+{
+    readMidiLarge (state, nullptr);
+}
+
+void BM_ReadMidiLargeWithReport (benchmark::State& state)
+{
+    MidiFitReport report;
+    readMidiLarge (state, &report);
+    state.counters["notesLost"] = (double)report.notesLost();
 }
 
 } // namespace
@@ -163,5 +176,6 @@ BENCHMARK (BM_PatternToMidiFile)->Arg (1)->Arg (4)->Arg (32)->Unit (benchmark::k
 BENCHMARK (BM_WriteMidiFileFull32Bars)->Unit (benchmark::kMillisecond);
 BENCHMARK (BM_MidiFileToPatternLarge)->Unit (benchmark::kMillisecond);
 BENCHMARK (BM_ReadMidiLarge)->Unit (benchmark::kMillisecond);
+BENCHMARK (BM_ReadMidiLargeWithReport)->Unit (benchmark::kMillisecond);
 
 } // namespace korva

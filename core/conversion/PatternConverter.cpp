@@ -60,14 +60,14 @@ PatternToMidiResult convertPatternToMidiFile (const uint8_t* payload, std::size_
 }
 
 bool convertMidiFileToPattern (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers,
-                               PatternPayload& payload)
+                               PatternPayload& payload, MidiFitReport* report)
 {
     auto record = std::make_unique<PatternRecord>();
     {
         EngineSession session;
         *record = engine::defaultPattern();
     }
-    if (!readMidiFile (file, dropBarCount, ccNumbers, *record))
+    if (!readMidiFile (file, dropBarCount, ccNumbers, *record, report))
         return false;
     encodePattern (*record, payload);
     return true;

@@ -112,10 +112,23 @@ int PatternDataManager::renderedBarsOf (const juce::File& file) const
 bool PatternDataManager::convertMidiFileToPattern (const juce::File& file, juce::MemoryBlock& payload)
 {
     PatternPayload bytes;
-    if (!korva::convertMidiFileToPattern (file, dropBarCount, getPatternInfo().ccNumbers, bytes))
+    MidiFitReport report;
+    const bool converted =
+        korva::convertMidiFileToPattern (file, dropBarCount, getPatternInfo().ccNumbers, bytes, &report);
+    {
+        const std::lock_guard<std::mutex> lock (m_dropReportLock);
+        m_lastDropReport = std::move (report);
+    }
+    if (!converted)
         return false;
     payload.replaceAll (bytes.data(), bytes.size());
     return true;
+}
+
+MidiFitReport PatternDataManager::getLastDropReport() const
+{
+    const std::lock_guard<std::mutex> lock (m_dropReportLock);
+    return m_lastDropReport;
 }
 
 bool PatternDataManager::writeMidiFile (const engine::RenderedSteps& renderedSteps, const juce::File& file)

@@ -12,6 +12,7 @@
 #include "core/conversion/PatternConversions.h"
 #include "core/engine/Engine.h"
 #include "core/infra/AsyncTask.h"
+#include "core/midi/MidiFitReport.h"
 #include "core/patterns/PatternInfo.h"
 
 #include <juce_events/juce_events.h>
@@ -51,6 +52,10 @@ public:
     PatternToMidiResult convertPatternToMidiFile (const juce::MemoryBlock& payload, const juce::File& file) override;
     bool convertMidiFileToPattern (const juce::File& file, juce::MemoryBlock& payload) override;
 
+    // What the last dropped file kept and lost, counted while it was converted;
+    // report.read is false after a rejected file and before the first drop.
+    MidiFitReport getLastDropReport() const;
+
     bool writeMidiFile (const engine::RenderedSteps& renderedSteps, const juce::File& file);
 
     // The bar count one of the last few files of convertPatternToMidiFile was
@@ -76,6 +81,9 @@ private:
     mutable std::mutex m_renderedLock;
     std::array<std::pair<juce::File, int>, 4> m_rendered{};
     std::size_t m_renderedNext = 0;
+
+    mutable std::mutex m_dropReportLock;
+    MidiFitReport m_lastDropReport;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (PatternDataManager)
 };

@@ -1,6 +1,8 @@
 #include "core/midi/MidiFileReader.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace korva
 {
@@ -24,6 +26,12 @@ uint32_t readU32 (const uint8_t* p)
     return ((uint32_t)p[0] << 24) | ((uint32_t)p[1] << 16) | ((uint32_t)p[2] << 8) | p[3];
 }
 
+// The sub-position (0 to 5, or 6 after a rounding slip) of `remainder` ticks into a step.
+int subPositionOf (int64_t remainder, uint32_t ticksPerStep)
+{
+    return (int)(6.0f * (float)remainder / (float)ticksPerStep);
+}
+
 struct PendingNote
 {
     int64_t startTick = kIdle;
@@ -31,12 +39,16 @@ struct PendingNote
     int slot = -1; // -1 when the step had no room for it
 };
 
+// Reporting is a template argument so that a read without a report runs the
+// code it always ran, without a test of the report at every event.
+template <bool Reporting>
 class Reader
 {
 public:
-    Reader (const uint8_t* data, std::size_t size, int dropBarCount, const CcNumbers& ccNumbers, PatternRecord& record)
+    Reader (const uint8_t* data, std::size_t size, int dropBarCount, const CcNumbers& ccNumbers, PatternRecord& record,
+            MidiFitReport* report)
         : m_data (data), m_size (size), m_ccNumbers (ccNumbers), m_record (record),
-          m_maxSteps ((int64_t)dropBarCount * kStepsPerBar)
+          m_maxSteps ((int64_t)dropBarCount * kStepsPerBar), m_report (report)
     {
     }
 
@@ -53,6 +65,11 @@ public:
             return false;
         m_ticksPerStep = division / 4;
         m_ticksPerEighth = (float)m_ticksPerStep * 0.125f;
+        if constexpr (Reporting)
+        {
+            m_fit.barCount = (int)(m_maxSteps / kStepsPerBar);
+            m_fit.ticksPerQuarter = (int)division;
+        }
 
         std::size_t chunk = kFirstChunk;
         for (uint32_t track = 0; track < trackCount && !m_stopAfterTrack; ++track)
@@ -66,26 +83,47 @@ public:
             if (!readTrack (events, events + length))
                 return false;
             chunk = events + length;
+            ++m_tracksRead;
         }
 
         m_record.block.barCount = (uint8_t)(m_maxSteps / kStepsPerBar);
+        if constexpr (Reporting)
+        {
+            if (m_stopAfterTrack)
+                countUnreadTracks (chunk, trackCount);
+            m_fit.read = true;
+            *m_report = std::move (m_fit);
+        }
         return true;
     }
 
 private:
+    // The tracks after the one that ended the reading are only counted: their
+    // events are read as events beyond the end, and the first byte that does
+    // not make sense ends the count (the reader never looked at them).
+    void countUnreadTracks (std::size_t chunk, uint32_t trackCount)
+    {
+        m_unread = true;
+        for (uint32_t track = m_tracksRead; track < trackCount; ++track)
+        {
+            if (m_size - chunk < kChunkHeaderSize)
+                return;
+            const uint32_t length = readU32 (m_data + chunk + 4);
+            const std::size_t events = chunk + kChunkHeaderSize;
+            if ((length & 0x80000000u) != 0 || length > m_size - events)
+                return;
+            m_beyondEnd = true;
+            m_stopAfterTrack = false;
+            readEvents (events, events + length);
+            chunk = events + length;
+        }
+    }
+
     bool readTrack (std::size_t begin, std::size_t end)
     {
-        m_pos = begin;
-        m_end = end;
-        m_tick = 0;
         m_beyondEnd = false;
-        m_runningStatus = 0;
-
-        while (m_pos < m_end && !m_stopAfterTrack)
-        {
-            if (!readEvent())
-                return false;
-        }
+        if (!readEvents (begin, end))
+            return false;
 
         // Notes still sounding end with the bar that holds the current step.
         const int64_t bars = m_currentStep < 16 ? 1 : m_currentStep < 32 ? 2 : m_currentStep < 48 ? 3 : 4;
@@ -95,7 +133,25 @@ private:
         return true;
     }
 
-    bool readEvent()
+    // The one loop over events, so that readEvent is inlined into it; false at
+    // the first malformed event.
+    bool readEvents (std::size_t begin, std::size_t end)
+    {
+        m_pos = begin;
+        m_end = end;
+        m_tick = 0;
+        m_runningStatus = 0;
+        while (m_pos < m_end && !m_stopAfterTrack)
+        {
+            if (!readEvent())
+                return false;
+        }
+        return true;
+    }
+
+    // Inlined into the loop: with the report's counting GCC would no longer do it
+    // by itself, and the call per event costs more than the counting.
+    __attribute__ ((always_inline)) bool readEvent()
     {
         uint32_t delta = 0;
         if (!readVariableLength (delta))
@@ -132,13 +188,20 @@ private:
                 uint8_t velocity = 0;
                 if (!readDataByte (note) || !readDataByte (velocity))
                     return false;
+                const bool noteOn = (status >> 4) == 0x9 && velocity > 0;
                 if (!m_beyondEnd)
                 {
                     m_noteSeen = true;
                     finishNote (note, m_tick);
-                    if ((status >> 4) == 0x9 && velocity > 0)
+                    if (noteOn)
                         startNote (note, velocity);
                 }
+                else if (noteOn && Reporting)
+                {
+                    lose (m_unread ? kNotesInLaterTracks : kNotesAfterLastBar, m_tick, note);
+                }
+                if (noteOn && Reporting)
+                    ++m_fit.notesSeen;
                 return true;
             }
             case 0xB:
@@ -149,6 +212,10 @@ private:
                     return false;
                 if (!m_beyondEnd)
                     setController (controller, value);
+                else if (Reporting)
+                    lose (m_unread ? kControllersInLaterTracks : kControllersAfterLastBar, m_tick, controller);
+                if constexpr (Reporting)
+                    ++m_fit.controllersSeen;
                 return true;
             }
             case 0xA:
@@ -180,7 +247,11 @@ private:
                 return true;
             }
             uint32_t length = 0;
-            return readVariableLength (length) && skip (length);
+            if (!readVariableLength (length))
+                return false;
+            if (type == 0x51 && length == 3 && Reporting)
+                noteTempo();
+            return skip (length);
         }
         return false;
     }
@@ -203,7 +274,7 @@ private:
             }
             m_notesInStep = 0;
         }
-        const int subPosition = (int)(6.0f * (float)r / (float)m_ticksPerStep);
+        const int subPosition = subPositionOf (r, m_ticksPerStep);
         if (subPosition >= kSubPositionCount)
             return false;
         m_currentSubPosition = subPosition;
@@ -213,10 +284,58 @@ private:
     void startNote (uint8_t note, uint8_t velocity)
     {
         if (m_notesInStep >= kMaxNotesPerStep || m_currentStep < 0 || m_currentStep >= m_maxSteps)
+        {
+            if constexpr (Reporting)
+                lose (m_notesInStep >= kMaxNotesPerStep ? kNotesBeyondStepLimit : kNotesWithoutSlot, m_tick, note);
             return;
+        }
+        const uint8_t takenBefore = Reporting ? stepword::noteMask (m_record.block.steps[m_currentStep]) : 0;
         const int slot = addNoteToStep (m_record.block, (int)m_currentStep, m_currentSubPosition, note, velocity);
         m_pending[note] = {m_tick, m_currentStep, slot};
         ++m_notesInStep;
+        if constexpr (Reporting)
+            countPlacedNote (note, slot, takenBefore);
+    }
+
+    void countPlacedNote (uint8_t note, int slot, uint8_t takenBefore)
+    {
+        if (slot < 0)
+        {
+            lose (kNotesWithoutSlot, m_tick, note);
+            return;
+        }
+        if ((takenBefore & (1u << slot)) != 0)
+            lose (kNotesReplaced, m_tick, note);
+        else
+            ++m_fit.notesKept;
+
+        const double placed =
+            (double)m_currentStep * m_ticksPerStep + (double)m_currentSubPosition * m_ticksPerStep / 6.0;
+        m_fit.largestStartErrorTicks = std::max (m_fit.largestStartErrorTicks, (double)m_tick - placed);
+    }
+
+    void lose (FitReason reason, int64_t tick, int number)
+    {
+        if (++m_fit.losses[(std::size_t)reason].count <= kFitExampleCount)
+            addExample (m_fit.losses[(std::size_t)reason], tick, number);
+    }
+
+    // Out of line: it runs a few times per reason, and kept inline it slows the loop.
+    __attribute__ ((noinline)) void addExample (FitLoss& loss, int64_t tick, int number)
+    {
+        const int64_t step = tick / m_ticksPerStep;
+        const int subPosition = std::min (subPositionOf (tick % m_ticksPerStep, m_ticksPerStep), kSubPositionCount - 1);
+        loss.examples.push_back (
+            {tick, (int)(step / kStepsPerBar) + 1, (int)(step % kStepsPerBar) + 1, subPosition + 1, number});
+    }
+
+    void noteTempo()
+    {
+        if (m_tempoSeen || m_end - m_pos < 3)
+            return;
+        m_tempoSeen = true;
+        m_fit.microsecondsPerQuarter =
+            ((uint32_t)m_data[m_pos] << 16) | ((uint32_t)m_data[m_pos + 1] << 8) | m_data[m_pos + 2];
     }
 
     void finishNote (int note, int64_t endTick)
@@ -233,9 +352,20 @@ private:
             const uint16_t length = (uint16_t)(int32_t)eighths;
             const uint16_t stored = length > 0 ? (uint16_t)(length - 1) : 0;
             if (stored <= kMaxNoteLength)
+            {
                 m_record.block.notes[pending.step][pending.slot].length = stored;
+                if constexpr (Reporting)
+                    countLength (endTick - pending.startTick, stored);
+            }
         }
         pending = {};
+    }
+
+    // A stored length n stands for n + 1 eighths of a step.
+    void countLength (int64_t ticks, uint16_t stored)
+    {
+        const double error = std::abs ((double)ticks - (stored + 1.0) * m_ticksPerEighth);
+        m_fit.largestLengthErrorTicks = std::max (m_fit.largestLengthErrorTicks, error);
     }
 
     void setController (uint8_t controller, uint8_t value)
@@ -243,11 +373,21 @@ private:
         if (m_currentStep < 0 || m_currentStep >= m_maxSteps)
             return;
         // Two lanes on the same controller both take its values.
+        bool taken = false;
         for (int lane = 0; lane < kLaneCount; ++lane)
         {
             if (m_ccNumbers[(std::size_t)lane] == controller)
+            {
                 setStepCcValue (m_record.block, (int)m_currentStep, lane, value);
+                taken = true;
+            }
         }
+        if constexpr (!Reporting)
+            return;
+        if (taken)
+            ++m_fit.controllersKept;
+        else
+            lose (kControllersWithoutLane, m_tick, controller);
     }
 
     // A variable-length quantity of at most 4 bytes, as the file format allows.
@@ -287,6 +427,8 @@ private:
     const CcNumbers& m_ccNumbers;
     PatternRecord& m_record;
     const int64_t m_maxSteps;
+    MidiFitReport* const m_report; // set when Reporting
+    MidiFitReport m_fit;           // filled while reading, handed over at the end
 
     uint32_t m_ticksPerStep = 1;
     float m_ticksPerEighth = 0.125f;
@@ -302,27 +444,38 @@ private:
     int m_notesInStep = 0;
     bool m_noteSeen = false;
     bool m_stopAfterTrack = false;
+    uint32_t m_tracksRead = 0;
+    bool m_unread = false; // counting the tracks after the reading ended
+    bool m_tempoSeen = false;
     std::array<PendingNote, 128> m_pending{};
 };
 
 } // namespace
 
 bool readMidiFile (const uint8_t* data, std::size_t size, int dropBarCount, const CcNumbers& ccNumbers,
-                   PatternRecord& record)
+                   PatternRecord& record, MidiFitReport* report)
 {
+    if (report != nullptr)
+        *report = {};
     if (data == nullptr || dropBarCount < 1 || dropBarCount > kStepCount / kStepsPerBar)
         return false;
-    return Reader (data, size, dropBarCount, ccNumbers, record).read();
+    if (report != nullptr)
+        return Reader<true> (data, size, dropBarCount, ccNumbers, record, report).read();
+    return Reader<false> (data, size, dropBarCount, ccNumbers, record, nullptr).read();
 }
 
-bool readMidiFile (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers, PatternRecord& record)
+bool readMidiFile (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers, PatternRecord& record,
+                   MidiFitReport* report)
 {
+    if (report != nullptr)
+        *report = {};
     if (!file.existsAsFile() || file.getSize() > kMaxMidiFileSize)
         return false;
     juce::MemoryBlock data;
     if (!file.loadFileAsData (data))
         return false;
-    return readMidiFile (static_cast<const uint8_t*> (data.getData()), data.getSize(), dropBarCount, ccNumbers, record);
+    return readMidiFile (static_cast<const uint8_t*> (data.getData()), data.getSize(), dropBarCount, ccNumbers, record,
+                         report);
 }
 
 } // namespace korva

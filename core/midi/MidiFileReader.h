@@ -11,6 +11,7 @@
 // of steps that receive notes, the ccMask and ccValues of steps that receive
 // controller values.
 
+#include "core/midi/MidiFitReport.h"
 #include "core/patterns/PatternInfo.h"
 #include "core/patterns/PatternRecord.h"
 
@@ -30,10 +31,15 @@ constexpr juce::int64 kMaxMidiFileSize = 64 * 1024 * 1024;
 // below 4, a chunk or an event running past its end, an unknown status byte or a
 // data byte where a status must be, or `dropBarCount` outside 1 to 4. The record
 // may then be partly written.
+//
+// With a `report`, the reader also counts what it keeps, drops and moves
+// (MidiFitReport.h); report->read tells whether the file was accepted. The
+// record comes out the same with or without one.
 bool readMidiFile (const uint8_t* data, std::size_t size, int dropBarCount, const CcNumbers& ccNumbers,
-                   PatternRecord& record);
+                   PatternRecord& record, MidiFitReport* report = nullptr);
 
 // The same for a file on disk; an unreadable or oversized file is rejected.
-bool readMidiFile (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers, PatternRecord& record);
+bool readMidiFile (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers, PatternRecord& record,
+                   MidiFitReport* report = nullptr);
 
 } // namespace korva

@@ -71,7 +71,7 @@ TEST (KorvaTool, HelpForTheToolAndEachCommand)
     TempFolder folder;
     const ProcessResult help = korvaTool ({"--help"}, folder.get());
     EXPECT_EQ (help.exitCode, 0);
-    for (const char* command : {"render", "midi2pattern", "dump", "show", "devices", "projects", "pull", "push",
+    for (const char* command : {"render", "midi2pattern", "fit", "dump", "show", "devices", "projects", "pull", "push",
                                 "rename", "delete", "rename-file", "pattern-info", "pull-pattern", "push-midi"})
     {
         EXPECT_NE (help.out.find (std::string ("  ") + command + " "), std::string::npos) << command;
@@ -357,6 +357,78 @@ TEST (KorvaTool, MidiToPatternWritesThePayloadTheDeviceWouldGet)
     addNote (expected, 0, 0, 60, 7, 90);
     encodePattern (expected, payload);
     EXPECT_EQ (bytesOf (folder / "one.bin"), Bytes (payload.begin(), payload.end()));
+}
+
+TEST (KorvaTool, FitReportsWhatTheFileKeepsAndLosesAsTextAndJson)
+{
+    TempFolder folder;
+    // One bar taken: D4 (7 ticks into step 20) comes after it and controller 74
+    // has no lane. C4 lasts 125 ticks, stored as 120: 5 ticks, 5.2 ms at 120 BPM.
+    const Bytes midi = midiFile ({TrackBytes()
+                                      .noteOn (0, 60, 90)
+                                      .noteOff (125, 60)
+                                      .controller (240, 74, 33)
+                                      .noteOn (20 * 120 + 7, 62)
+                                      .noteOff (21 * 120, 62)
+                                      .endOfTrack (21 * 120)});
+    writeBytes (folder / "in.mid", midi.data(), midi.size());
+
+    const std::string text = "1 bar, 480 ticks per quarter note, 120.0 BPM\n"
+                             "Notes: 2 in the file, 1 kept, 1 lost\n"
+                             "  1 after bar 1: 2.5.1 D4\n"
+                             "Controller changes: 1 in the file, 0 kept, 1 lost\n"
+                             "  1 on a controller no lane takes: 1.3.1 CC 74\n"
+                             "Largest timing error: starts 0.0 ticks (0.0 ms), lengths 5.0 ticks (5.2 ms)\n";
+    ProcessResult r = korvaTool ({"fit", "in.mid", "--bars", "1"}, folder.get());
+    ASSERT_EQ (r.exitCode, 0) << r.err;
+    EXPECT_EQ (r.out, text);
+    EXPECT_EQ (namesIn (folder.get()), juce::StringArray ({"in.mid"})) << "fit writes nothing";
+
+    // midi2pattern prints the same report and writes the payload it writes without one.
+    r = korvaTool ({"midi2pattern", "in.mid", "-o", "reported.bin", "--bars", "1", "--report"}, folder.get());
+    ASSERT_EQ (r.exitCode, 0) << r.err;
+    EXPECT_EQ (r.out, text);
+    r = korvaTool ({"midi2pattern", "in.mid", "-o", "plain.bin", "--bars", "1"}, folder.get());
+    ASSERT_EQ (r.exitCode, 0) << r.err;
+    EXPECT_TRUE (r.out.empty());
+    EXPECT_EQ (bytesOf (folder / "reported.bin"), bytesOf (folder / "plain.bin"));
+
+    // All four bars with controller 74 on a lane: nothing lost; D4 starts 7 ticks late.
+    writeInfo (folder / "info.bin", {0, 74, 0, 0, 0});
+    for (const char* command : {"fit", "midi2pattern"})
+    {
+        SCOPED_TRACE (command);
+        std::vector<std::string> args{command, "in.mid", "--info", "info.bin", "--json"};
+        if (juce::String (command) == "midi2pattern")
+            args.insert (args.end(), {"-o", "four.bin"});
+        r = korvaTool (args, folder.get());
+        ASSERT_EQ (r.exitCode, 0) << r.err;
+        const juce::var json = juce::JSON::parse (juce::String (r.out));
+        ASSERT_TRUE (json.isObject()) << r.out;
+        EXPECT_EQ ((int)json["bars"], 4);
+        EXPECT_EQ ((int)json["notes"]["kept"], 2);
+        EXPECT_EQ ((int)json["notes"]["lost"], 0);
+        EXPECT_EQ ((int)json["controllerChanges"]["kept"], 1);
+        EXPECT_EQ ((int)json["losses"]["notesAfterLastBar"]["count"], 0);
+        EXPECT_EQ (json["losses"]["notesAfterLastBar"]["examples"].size(), 0);
+        EXPECT_DOUBLE_EQ ((double)json["largestError"]["start"]["ticks"], 7.0);
+        EXPECT_NEAR ((double)json["largestError"]["start"]["milliseconds"], 7.2917, 1e-3);
+    }
+
+    r = korvaTool ({"fit", "in.mid", "--bars", "1", "--json"}, folder.get());
+    ASSERT_EQ (r.exitCode, 0) << r.err;
+    const juce::var lost = juce::JSON::parse (juce::String (r.out))["losses"];
+    EXPECT_EQ ((int)lost["notesAfterLastBar"]["count"], 1);
+    EXPECT_EQ (lost["notesAfterLastBar"]["examples"][0]["position"].toString(), "2.5.1");
+    EXPECT_EQ (lost["notesAfterLastBar"]["examples"][0]["note"].toString(), "D4");
+    EXPECT_EQ ((int)lost["controllersWithoutLane"]["examples"][0]["controller"], 74);
+
+    // A file the reader rejects has no report.
+    writeBytes (folder / "broken.mid", "MThd", 4);
+    r = korvaTool ({"fit", "broken.mid"}, folder.get());
+    EXPECT_EQ (r.exitCode, 1);
+    EXPECT_TRUE (r.out.empty());
+    EXPECT_NE (r.err.find ("broken.mid"), std::string::npos) << r.err;
 }
 
 TEST (KorvaTool, RenderThenMidiToPatternRendersTheSameNotes)

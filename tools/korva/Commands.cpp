@@ -17,6 +17,8 @@ namespace
 const Option kOutput{"--output", "-o", "FILE", "the file to write (replaced only when the command succeeds)"};
 const Option kInfo{"--info", nullptr, "INFO",
                    "a 20-byte pattern-information payload: controller numbers of the five lanes, six chord slots"};
+const Option kDropBars{"--bars", "-b", "N", "bars to take: 1, 2 or 4 (default 4)"};
+const Option kJson{"--json", nullptr, nullptr, "print the report as JSON"};
 
 } // namespace
 
@@ -33,14 +35,33 @@ const std::vector<Command>& commandTable()
          1,
          runRender},
         {"midi2pattern",
-         "IN.mid -o PATTERN [--bars N] [--info INFO]",
+         "IN.mid -o PATTERN [--bars N] [--info INFO] [--report] [--json]",
          "turn a Standard MIDI File into the 4096-byte pattern payload that would be sent to the KORVA",
          "Notes and the controllers named by --info are taken from the first bars, up to the end of the\n"
-         "first track that holds a note. Without --info every lane takes controller 0.",
-         {kOutput, {"--bars", "-b", "N", "bars to take: 1, 2 or 4 (default 4)"}, kInfo},
+         "first track that holds a note. Without --info every lane takes controller 0.\n"
+         "With --report it then prints what the file kept and lost, as korva fit does.",
+         {kOutput,
+          kDropBars,
+          kInfo,
+          {"--report", nullptr, nullptr, "print what was kept and what was lost"},
+          {"--json", nullptr, nullptr, "print the report as JSON (implies --report)"}},
          1,
          1,
          runMidiToPattern},
+        {"fit",
+         "IN.mid [--bars N] [--info INFO] [--json]",
+         "tell what of a Standard MIDI File a pattern would keep and what it would lose, writing nothing",
+         "Counts the notes and controller changes kept and those lost, by reason (after the last bar,\n"
+         "beyond 8 notes in a step, no free slot, the same note again at the same position, controllers\n"
+         "no lane takes, tracks after the first one with notes), with the first examples of each as\n"
+         "bar.step.sub-position (from 1, a step being a sixteenth and a sub-position a sixth of a step)\n"
+         "and note name (60 = C4). Starts move onto sixths of a step and lengths onto eighths; the largest\n"
+         "of these errors is given in ticks and in milliseconds at the file's first tempo (120 BPM\n"
+         "without one). The report comes from the reader midi2pattern uses, on the same pass.",
+         {kDropBars, kInfo, kJson},
+         1,
+         1,
+         runFit},
         {"dump",
          "PATTERN",
          "print a 4096-byte pattern payload as JSON, every field by name",

@@ -2,6 +2,7 @@
 
 #include "core/conversion/PatternConverter.h"
 #include "core/device/DeviceMessages.h"
+#include "tools/korva/FitReportOutput.h"
 #include "tools/korva/PatternJson.h"
 #include "tools/korva/ToolFiles.h"
 
@@ -52,6 +53,45 @@ bool readPatternPayload (const juce::String& path, juce::MemoryBlock& data, int&
     return false;
 }
 
+namespace
+{
+// The MIDI file of midi2pattern and fit into a payload, with the bar count and
+// the lane controllers their options give.
+bool convertMidiArgument (const Arguments& args, PatternPayload& payload, MidiFitReport* report, int& exitCode)
+{
+    int bars = kDefaultBars;
+    juce::String error;
+    if (!readBarCount (args, "--bars", kDropBarCounts, kDefaultBars, bars, error))
+    {
+        exitCode = failLine (error, kExitUsage);
+        return false;
+    }
+    PatternInfo info;
+    if (!readInfoOption (args, info, exitCode))
+        return false;
+
+    const juce::String midiPath = args.positionals[0];
+    const juce::File midiFile = fileFromArgument (midiPath);
+    if (midiFile.isDirectory())
+        exitCode = fail (midiPath, "is a folder, not a file", kExitFailure);
+    else if (!midiFile.existsAsFile())
+        exitCode = fail (midiPath, "no such file", kExitFailure);
+    else if (!convertMidiFileToPattern (midiFile, bars, info.ccNumbers, payload, report))
+        exitCode = fail (midiPath, devicemessages::kMidiToPatternFailed, kExitFailure);
+    else
+        return true;
+    return false;
+}
+
+int printFitReport (const Arguments& args, const MidiFitReport& report)
+{
+    const juce::String text = args.has ("--json") ? formatJson (fitReportJson (report)) : fitReportText (report);
+    std::cout << text.toStdString() << std::endl;
+    return std::cout.good() ? kExitOk : fail ("standard output", "cannot write", kExitFailure);
+}
+
+} // namespace
+
 int runRender (const Arguments& args)
 {
     const juce::String patternPath = args.positionals[0];
@@ -93,35 +133,32 @@ int runRender (const Arguments& args)
 
 int runMidiToPattern (const Arguments& args)
 {
-    const juce::String midiPath = args.positionals[0];
     const juce::String outputPath = args.valueOr ("--output", {});
     if (outputPath.isEmpty())
         return failLine ("korva midi2pattern: the output file is missing (-o PATTERN)", kExitUsage);
 
-    int bars = kDefaultBars;
-    juce::String error;
-    if (!readBarCount (args, "--bars", kDropBarCounts, kDefaultBars, bars, error))
-        return failLine (error, kExitUsage);
-
-    int exitCode = kExitOk;
-    PatternInfo info;
-    if (!readInfoOption (args, info, exitCode))
-        return exitCode;
-
-    const juce::File midiFile = fileFromArgument (midiPath);
-    if (midiFile.isDirectory())
-        return fail (midiPath, "is a folder, not a file", kExitFailure);
-    if (!midiFile.existsAsFile())
-        return fail (midiPath, "no such file", kExitFailure);
-
+    // --json asks for the report too.
+    const bool report = args.has ("--report") || args.has ("--json");
+    MidiFitReport fit;
     auto payload = std::make_unique<PatternPayload>();
-    if (!convertMidiFileToPattern (midiFile, bars, info.ccNumbers, *payload))
-        return fail (midiPath, devicemessages::kMidiToPatternFailed, kExitFailure);
+    int exitCode = kExitOk;
+    if (!convertMidiArgument (args, *payload, report ? &fit : nullptr, exitCode))
+        return exitCode;
 
     juce::String reason;
     if (!writeBytes (fileFromArgument (outputPath), payload->data(), payload->size(), reason))
         return fail (outputPath, reason, kExitFailure);
-    return kExitOk;
+    return report ? printFitReport (args, fit) : kExitOk;
+}
+
+int runFit (const Arguments& args)
+{
+    MidiFitReport fit;
+    auto payload = std::make_unique<PatternPayload>();
+    int exitCode = kExitOk;
+    if (!convertMidiArgument (args, *payload, &fit, exitCode))
+        return exitCode;
+    return printFitReport (args, fit);
 }
 
 int runDump (const Arguments& args)

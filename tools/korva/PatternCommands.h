@@ -13,6 +13,7 @@ namespace tool
 
 int runRender (const Arguments& args);
 int runMidiToPattern (const Arguments& args);
+int runFit (const Arguments& args);
 int runDump (const Arguments& args);
 int runShow (const Arguments& args);
 

@@ -212,6 +212,10 @@ TEST (PatternDataManager, ConversionsUseTheBarCountsAndThePatternInformation)
     EXPECT_EQ (stepNoteMask (oneBar.block, 0), 0b111);
     EXPECT_EQ (stepCcValue (oneBar.block, 0, 0), 99);
     EXPECT_EQ (stepNoteMask (oneBar.block, 20), 0);
+    // The same pass counted the note of bar 2 as lost.
+    const MidiFitReport oneBarReport = manager.getLastDropReport();
+    EXPECT_EQ (describeLosses (oneBarReport), "1 note did not fit: 1 after bar 1.");
+    EXPECT_EQ (oneBarReport.notesKept, 3);
 
     manager.dropBarCount = 2;
     ASSERT_TRUE (manager.convertMidiFileToPattern (midi, payload));
@@ -219,6 +223,8 @@ TEST (PatternDataManager, ConversionsUseTheBarCountsAndThePatternInformation)
     ASSERT_EQ (decodePattern (static_cast<const uint8_t*> (payload.getData()), payload.getSize(), twoBars), kDecodeOk);
     EXPECT_EQ (twoBars.block.barCount, 2);
     EXPECT_TRUE (slotStartsAt (twoBars.block, 20, 0, 3));
+    EXPECT_TRUE (manager.getLastDropReport().read);
+    EXPECT_EQ (describeLosses (manager.getLastDropReport()), "");
 
     // Only the last few renders are remembered.
     for (int i = 0; i < 4; ++i)
@@ -230,6 +236,7 @@ TEST (PatternDataManager, ConversionsUseTheBarCountsAndThePatternInformation)
     juce::MemoryBlock untouched ("left alone", 10);
     EXPECT_FALSE (manager.convertMidiFileToPattern (midi, untouched));
     EXPECT_EQ (untouched, juce::MemoryBlock ("left alone", 10));
+    EXPECT_FALSE (manager.getLastDropReport().read) << "no report of an earlier drop is left over";
 }
 
 TEST (PatternDataManagerConcurrency, GetInstanceCreatesOneManagerForEveryThread)

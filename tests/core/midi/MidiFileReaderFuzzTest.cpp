@@ -1,12 +1,14 @@
 // Random mutations of valid MIDI files fed to the reader: it must never read or
 // write outside the file or the pattern (AddressSanitizer watches the asan
 // build), and whatever it accepts must leave a pattern the device can take.
-// The seed and the number of mutations are fixed, so a failure repeats.
+// Reading with a fit report must give the same record, and the report must add
+// up. The seed and the number of mutations are fixed, so a failure repeats.
 
 #include "core/midi/MidiFileReader.h"
 #include "core/midi/MidiFileWriter.h"
 #include "tests/core/midi/MidiTestSupport.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -158,6 +160,29 @@ void expectPatternTheDeviceCanTake (const PatternRecord& record, const PatternRe
     }
 }
 
+// The report adds up, and its kept notes are the notes of the pattern.
+void expectReportMatchesRecord (const MidiFitReport& report, const PatternRecord& record, const PatternRecord& empty)
+{
+    int notesInPattern = 0;
+    for (int step = 0; step < kStepCount; ++step)
+        notesInPattern += __builtin_popcount (stepNoteMask (record.block, step)) -
+                          __builtin_popcount (stepNoteMask (empty.block, step));
+    EXPECT_EQ (report.notesKept, notesInPattern);
+    EXPECT_EQ (report.notesSeen, report.notesKept + report.notesLost());
+    EXPECT_EQ (report.controllersSeen, report.controllersKept + report.controllersLost());
+    for (const FitLoss& loss : report.losses)
+    {
+        EXPECT_EQ ((int)loss.examples.size(), std::min (loss.count, kFitExampleCount));
+        for (const FitExample& example : loss.examples)
+        {
+            EXPECT_GE (example.bar, 1);
+            EXPECT_TRUE (example.step >= 1 && example.step <= kStepsPerBar) << example.step;
+            EXPECT_TRUE (example.subPosition >= 1 && example.subPosition <= kSubPositionCount) << example.subPosition;
+            EXPECT_TRUE (example.number >= 0 && example.number <= 127) << example.number;
+        }
+    }
+}
+
 } // namespace
 
 TEST (MidiFileReaderFuzz, MutatedFilesAreReadSafely)
@@ -167,6 +192,7 @@ TEST (MidiFileReaderFuzz, MutatedFilesAreReadSafely)
     PatternRecord empty;
     makeEmptyPattern (empty);
     auto record = std::make_unique<PatternRecord>();
+    auto reported = std::make_unique<PatternRecord>();
 
     for (const Bytes& seed : seeds)
     {
@@ -185,12 +211,21 @@ TEST (MidiFileReaderFuzz, MutatedFilesAreReadSafely)
         std::unique_ptr<uint8_t[]> bytes (new uint8_t[std::max<std::size_t> (input.size(), 1)]);
         std::memcpy (bytes.get(), input.data(), input.size());
         *record = empty;
-        if (!readMidiFile (bytes.get(), input.size(), bars, cc, *record))
+        const bool read = readMidiFile (bytes.get(), input.size(), bars, cc, *record);
+
+        // Asking for a report changes nothing the reader does.
+        *reported = empty;
+        MidiFitReport report;
+        ASSERT_EQ (readMidiFile (bytes.get(), input.size(), bars, cc, *reported, &report), read) << i;
+        ASSERT_EQ (report.read, read) << i;
+        ASSERT_EQ (std::memcmp (record.get(), reported.get(), sizeof (PatternRecord)), 0) << i;
+        if (!read)
             continue;
 
         ++accepted;
         SCOPED_TRACE (i);
         expectPatternTheDeviceCanTake (*record, empty, bars);
+        expectReportMatchesRecord (report, *record, empty);
     }
     RecordProperty ("accepted", accepted);
     // Both sides of the reader were exercised.

@@ -1,0 +1,118 @@
+#include "tools/korva/FitReportOutput.h"
+
+namespace korva
+{
+
+namespace tool
+{
+
+namespace
+{
+
+juce::String ticksAndMilliseconds (const MidiFitReport& report, double ticks)
+{
+    return juce::String (ticks, 1) + " ticks (" + juce::String (report.ticksToMilliseconds (ticks), 1) + " ms)";
+}
+
+// "  8 after bar 4: 5.1.1 C4, 5.2.1 D4, 5.3.1 E4, ..." for every reason with a count.
+void addLossLines (const MidiFitReport& report, FitReason first, FitReason last, juce::StringArray& lines)
+{
+    for (int r = first; r <= last; ++r)
+    {
+        const FitLoss& loss = report.losses[(std::size_t)r];
+        if (loss.count == 0)
+            continue;
+        juce::StringArray examples;
+        for (const FitExample& example : loss.examples)
+            examples.add (positionText (example) + " " + exampleSubject ((FitReason)r, example));
+        if (loss.count > (int)loss.examples.size())
+            examples.add ("...");
+        lines.add ("  " + juce::String (loss.count) + " " + fitReasonText ((FitReason)r, report.barCount) + ": " +
+                   examples.joinIntoString (", "));
+    }
+}
+
+juce::String countsLine (const char* what, int seen, int kept, int lost)
+{
+    return juce::String (what) + ": " + juce::String (seen) + " in the file, " + juce::String (kept) + " kept, " +
+           juce::String (lost) + " lost";
+}
+
+juce::var errorJson (const MidiFitReport& report, double ticks)
+{
+    auto* error = new juce::DynamicObject();
+    error->setProperty ("ticks", ticks);
+    error->setProperty ("milliseconds", report.ticksToMilliseconds (ticks));
+    return juce::var (error);
+}
+
+juce::var countsJson (int seen, int kept, int lost)
+{
+    auto* counts = new juce::DynamicObject();
+    counts->setProperty ("inFile", seen);
+    counts->setProperty ("kept", kept);
+    counts->setProperty ("lost", lost);
+    return juce::var (counts);
+}
+
+} // namespace
+
+juce::String fitReportText (const MidiFitReport& report)
+{
+    juce::StringArray lines;
+    lines.add (juce::String (report.barCount) + (report.barCount == 1 ? " bar, " : " bars, ") +
+               juce::String (report.ticksPerQuarter) + " ticks per quarter note, " +
+               juce::String (report.beatsPerMinute(), 1) + " BPM");
+    lines.add (countsLine ("Notes", report.notesSeen, report.notesKept, report.notesLost()));
+    addLossLines (report, kNotesAfterLastBar, kNotesInLaterTracks, lines);
+    lines.add (
+        countsLine ("Controller changes", report.controllersSeen, report.controllersKept, report.controllersLost()));
+    addLossLines (report, kControllersAfterLastBar, kControllersInLaterTracks, lines);
+    lines.add ("Largest timing error: starts " + ticksAndMilliseconds (report, report.largestStartErrorTicks) +
+               ", lengths " + ticksAndMilliseconds (report, report.largestLengthErrorTicks));
+    return lines.joinIntoString ("\n");
+}
+
+juce::var fitReportJson (const MidiFitReport& report)
+{
+    auto* losses = new juce::DynamicObject();
+    for (int r = 0; r < kFitReasonCount; ++r)
+    {
+        const FitLoss& loss = report.losses[(std::size_t)r];
+        juce::Array<juce::var> examples;
+        for (const FitExample& example : loss.examples)
+        {
+            auto* item = new juce::DynamicObject();
+            item->setProperty ("position", positionText (example));
+            item->setProperty ("tick", (juce::int64)example.tick);
+            if (isControllerReason ((FitReason)r))
+                item->setProperty ("controller", example.number);
+            else
+                item->setProperty ("note", noteName (example.number));
+            examples.add (juce::var (item));
+        }
+        auto* entry = new juce::DynamicObject();
+        entry->setProperty ("count", loss.count);
+        entry->setProperty ("examples", examples);
+        losses->setProperty (fitReasonKey ((FitReason)r), juce::var (entry));
+    }
+
+    auto* errors = new juce::DynamicObject();
+    errors->setProperty ("start", errorJson (report, report.largestStartErrorTicks));
+    errors->setProperty ("length", errorJson (report, report.largestLengthErrorTicks));
+
+    auto* root = new juce::DynamicObject();
+    root->setProperty ("bars", report.barCount);
+    root->setProperty ("ticksPerQuarter", report.ticksPerQuarter);
+    root->setProperty ("beatsPerMinute", report.beatsPerMinute());
+    root->setProperty ("notes", countsJson (report.notesSeen, report.notesKept, report.notesLost()));
+    root->setProperty ("controllerChanges",
+                       countsJson (report.controllersSeen, report.controllersKept, report.controllersLost()));
+    root->setProperty ("losses", juce::var (losses));
+    root->setProperty ("largestError", juce::var (errors));
+    return juce::var (root);
+}
+
+} // namespace tool
+
+} // namespace korva
