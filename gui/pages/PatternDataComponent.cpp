@@ -109,6 +109,7 @@ PatternDataComponent::PatternDataComponent (HidSequenceManager& sequencer, korva
 
     addChildComponent (m_convertingBar);
     addAndMakeVisible (m_dropArea);
+    m_dropArea.addChildComponent (m_dropNotice);
     m_dropArea.addActionListener (this);
 
     // Above the drop area, which covers the whole right half.
@@ -192,6 +193,7 @@ void PatternDataComponent::resized()
     m_convertingBar.setBounds (40, h - 75, w / 2 - 120, 8);
     m_renderLength.setBounds (160, h - 55, w / 2 - 270, 25);
     m_dropLength.setBounds (w / 2 + 160, h - 55, w / 2 - 270, 25);
+    m_dropNotice.setBounds (20, h - 114, w / 2 - 40, 40); // over the drop side's instruction
 
     // Over the page, above the icon, inside the component.
     const auto icon = getFileIconArea();
@@ -378,6 +380,7 @@ void PatternDataComponent::showPreview (const juce::File& file, int bars)
 
 void PatternDataComponent::actionListenerCallback (const juce::String& path)
 {
+    m_dropNotice.dismiss();
     m_patterns.dropBarCount = barsOf (m_dropLength);
     m_sequencer.requestQueryExportablePattern (juce::File (path));
 }
@@ -473,7 +476,16 @@ void PatternDataComponent::exportPatternDataResponsed (int result)
         return;
 
     if (result != HidSequenceManager::kResultOK)
+    {
         message (devicemessages::communicationError (result));
+        return;
+    }
+
+    // The pattern was sent; what of the file did not fit it is told briefly.
+    // A drop that lost nothing shows nothing.
+    const auto lost = describeLosses (m_patterns.getLastDropReport());
+    if (lost.isNotEmpty())
+        m_dropNotice.show ("Sent. " + lost);
 }
 
 void PatternDataComponent::readSmfErrorOccurred()

@@ -9,6 +9,7 @@
 #include "core/device/HidSequenceManager.h"
 #include "core/infra/AsyncTask.h"
 #include "gui/pages/PatternPreviewPopup.h"
+#include "gui/widgets/TimedNotice.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -109,6 +110,8 @@ public:
     bool hasStartedFileDrag() const noexcept { return m_fileDragStarted; }
     ConvertingBar& getConvertingBar() noexcept { return m_convertingBar; }
     FileDropArea& getDropArea() noexcept { return m_dropArea; }
+    // After a drop that lost notes or controller changes: what and why.
+    TimedNotice& getDropNotice() noexcept { return m_dropNotice; }
     juce::ComboBox& getRenderLengthSelector() noexcept { return m_renderLength; }
     juce::ComboBox& getDropLengthSelector() noexcept { return m_dropLength; }
     const juce::Image& getDragImage() const noexcept { return m_dragIcon; }
@@ -146,6 +149,7 @@ private:
 
     ConvertingBar m_convertingBar;
     FileDropArea m_dropArea;
+    TimedNotice m_dropNotice; // a child of the drop area, so that drops on it still land
 
     juce::String m_preparedFile; // the MIDI file made for the current gesture
     bool m_idle = true;          // no drag-out conversion under way

@@ -742,6 +742,40 @@ TEST_F (PatternPage, ADroppedMidiFileIsSentToTheKorva)
     EXPECT_EQ (notes, std::vector<int>{60});
 }
 
+TEST_F (PatternPage, ADropThatLostNotesSaysSoBrieflyAndOneThatLostNothingSaysNothing)
+{
+    connect();
+    data().getDropLengthSelector().setSelectedId (2); // "2 bar"
+    auto& notice = data().getDropNotice();
+    notice.setShownTime (60000);
+
+    // One note in bar 1 and one in bar 3 (480 ticks a quarter): the second is lost.
+    const auto lossy = tmp / "lossy.mid";
+    const auto lossyBytes = midiFile (
+        {TrackBytes().noteOn (0, 60).noteOff (120, 60).noteOn (3840, 62).noteOff (3960, 62).endOfTrack (3960)});
+    ASSERT_TRUE (lossy.replaceWithData (lossyBytes.data(), lossyBytes.size()));
+    data().getDropArea().filesDropped ({lossy.getFullPathName()}, 10, 10);
+    ASSERT_TRUE (waitForEvent ("exportPattern 1000"));
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return notice.isVisible(); }));
+    EXPECT_EQ (notice.getText(), "Sent. 1 note did not fit: 1 after bar 2.");
+    EXPECT_TRUE (boxes.empty());
+    // Over the drop side, and a child of it, so that a file dropped on the
+    // notice still lands.
+    EXPECT_EQ (notice.getParentComponent(), &data().getDropArea());
+    EXPECT_TRUE (data().getDropArea().getLocalBounds().contains (notice.getBounds()));
+
+    // The next drop takes the notice away; keeping everything, it shows none.
+    events.clear();
+    const auto whole = tmp / "whole.mid";
+    const auto wholeBytes = midiFile ({TrackBytes().noteOn (0, 60).noteOff (120, 60).endOfTrack (120)});
+    ASSERT_TRUE (whole.replaceWithData (wholeBytes.data(), wholeBytes.size()));
+    data().getDropArea().filesDropped ({whole.getFullPathName()}, 10, 10);
+    ASSERT_TRUE (waitForEvent ("exportPattern 1000"));
+    ASSERT_TRUE (deliverPostedMessages());
+    EXPECT_FALSE (notice.isVisible());
+    EXPECT_TRUE (boxes.empty());
+}
+
 //==============================================================================
 // Messages
 
