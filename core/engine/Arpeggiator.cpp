@@ -133,12 +133,13 @@ int chooseArpeggiatorNote (TrackState& t, const PatternSettings& settings, const
     switch (mode)
     {
         case 1: // down
-            note = none ? -1 : highestBelow (held, last);
+            // No held note lies below "none" (-50): the first choice wraps like
+            // any other, so the octave moves on before the first note too.
+            note = highestBelow (held, last);
             if (note < 0)
             {
                 note = held.highest();
-                if (!none)
-                    nextOctave();
+                nextOctave();
             }
             break;
         case 2: // up and down, each end note once

@@ -172,7 +172,8 @@ TEST (EngineArpeggiator, ModesWalkTheHeldNotesAndOctaves)
     };
     const Case cases[] = {
         {"up", arpeggioPattern ({60, 64}, 0, 2), {60, 64, 72, 76, 60, 64, 72, 76}},
-        {"down", arpeggioPattern ({60, 64}, 1, 2), {64, 60, 76, 72, 64, 60, 76, 72}},
+        // The first choice finds nothing below "none" and wraps: the octave moves on first.
+        {"down", arpeggioPattern ({60, 64}, 1, 2), {76, 72, 64, 60, 76, 72, 64, 60}},
         // Each end once; the octave moves on where the descent reaches the lowest note.
         {"up and down", arpeggioPattern ({60, 64, 67}, 2, 2), {60, 64, 67, 64, 72, 76, 79, 76}},
         {"up and down with two notes", arpeggioPattern ({60, 64}, 2, 1), {60, 64, 60, 64, 60, 64, 60, 64}},
@@ -192,6 +193,20 @@ TEST (EngineArpeggiator, ModesWalkTheHeldNotesAndOctaves)
             expected.push_back ({(int)i, 0, c.expected[i]});
         EXPECT_EQ (starts, expected);
     }
+}
+
+TEST (EngineArpeggiator, DownStartsAnOctaveUpWhenThereAreTwo)
+{
+    // One held note, 69, struck at step 15, going down over two octaves: the
+    // first choice wraps from "none", takes the highest note and moves the
+    // octave on, so the first arpeggiated note is 81.
+    PatternRecord pattern = arpeggioPattern ({}, 1, 2);
+    addNote (pattern, 15, 0, 69, 511);
+    EXPECT_EQ (noteStarts (*render (pattern, 1)), (std::vector<NoteStart>{{15, 0, 81}}));
+
+    // With one octave there is nothing to move on to.
+    pattern.settings.arpOctaves = 1;
+    EXPECT_EQ (noteStarts (*render (pattern, 1)), (std::vector<NoteStart>{{15, 0, 69}}));
 }
 
 TEST (EngineArpeggiator, RatesFireOnTheirGrid)
