@@ -52,7 +52,8 @@ std::string describe (const std::vector<x11probe::WindowInfo>& windows)
 }
 } // namespace
 
-TEST (ProgramProcess, StartsAsOneFixedWindowRaisesItForASecondStartAndClosesCleanly)
+// It checks which window has the keyboard, so no other test's window may run beside it.
+TEST (ProgramProcessOnTheDesktop, StartsAsOneFixedWindowRaisesItForASecondStartAndClosesCleanly)
 {
     ASSERT_TRUE (x11probe::displayAvailable()) << "the GUI tests need an X display (make test starts Xvfb)";
     x11probe::internWindowManagerAtoms();
