@@ -135,13 +135,15 @@ private:
 
     // The one loop over events, so that readEvent is inlined into it; false at
     // the first malformed event.
+    // An event may start inside its chunk and run past the chunk's declared end:
+    // reads are bounded by the file, the loop by the chunk.
     bool readEvents (std::size_t begin, std::size_t end)
     {
         m_pos = begin;
-        m_end = end;
+        m_end = m_size;
         m_tick = 0;
         m_runningStatus = 0;
-        while (m_pos < m_end && !m_stopAfterTrack)
+        while (m_pos < end && !m_stopAfterTrack)
         {
             if (!readEvent())
                 return false;
@@ -192,9 +194,14 @@ private:
                 if (!m_beyondEnd)
                 {
                     m_noteSeen = true;
-                    finishNote (note, m_tick);
-                    if (noteOn)
+                    // A note number of 128 or more has no pending entry; a velocity
+                    // of 128 or more ends the earlier note but places nothing.
+                    if (note < 128)
+                        finishNote (note, m_tick);
+                    if (noteOn && note < 128 && velocity < 128)
                         startNote (note, velocity);
+                    else if (noteOn && Reporting)
+                        lose (kNotesOutOfRange, m_tick, note);
                 }
                 else if (noteOn && Reporting)
                 {
@@ -378,7 +385,14 @@ private:
         {
             if (m_ccNumbers[(std::size_t)lane] == controller)
             {
-                setStepCcValue (m_record.block, (int)m_currentStep, lane, value);
+                // A value of 128 or more sets the lane's bit but is not stored.
+                if (value < 128)
+                    setStepCcValue (m_record.block, (int)m_currentStep, lane, value);
+                else
+                {
+                    uint32_t& word = m_record.block.steps[m_currentStep];
+                    word = stepword::withCcMask (word, (uint8_t)(stepword::ccMask (word) | (1u << lane)));
+                }
                 taken = true;
             }
         }
@@ -406,9 +420,10 @@ private:
         return false;
     }
 
+    // A byte with its top bit set where data belongs is read as data.
     bool readDataByte (uint8_t& value)
     {
-        if (m_pos >= m_end || (m_data[m_pos] & 0x80) != 0)
+        if (m_pos >= m_end)
             return false;
         value = m_data[m_pos++];
         return true;
@@ -433,8 +448,8 @@ private:
     uint32_t m_ticksPerStep = 1;
     float m_ticksPerEighth = 0.125f;
 
-    std::size_t m_pos = 0; // read position, always within the current chunk
-    std::size_t m_end = 0; // end of the current chunk
+    std::size_t m_pos = 0; // read position, always within the file
+    std::size_t m_end = 0; // end of the file: bound of every read
     int64_t m_tick = 0;
     uint8_t m_runningStatus = 0;
     bool m_beyondEnd = false;

@@ -24,6 +24,7 @@ constexpr std::array<ReasonInfo, kFitReasonCount> kReasons{{
     {"notesBeyondStepLimit", "beyond 8 notes in a step", kNotes},
     {"notesWithoutSlot", "with no free slot in their step", kNotes},
     {"notesReplaced", "replaced by the same note at the same position", kNotes},
+    {"notesOutOfRange", "with a note number or velocity above 127", kNotes},
     {"notesInLaterTracks", "in tracks after the first one with notes", kNotes},
     {"controllersAfterLastBar", "after bar BAR", kControllers},
     {"controllersWithoutLane", "on a controller no lane takes", kControllers},

@@ -23,6 +23,7 @@ enum FitReason
     kNotesBeyondStepLimit,    // a ninth (or later) note starting in one step
     kNotesWithoutSlot,        // the step's eight note slots were already taken
     kNotesReplaced,           // the same note again at the same sub-position took the earlier one's slot
+    kNotesOutOfRange,         // a note number or velocity of 128 or more, which a pattern cannot hold
     kNotesInLaterTracks,      // in a track after the first one with notes, which is not read
     kControllersAfterLastBar, // controller changes at or after the end of the bars read
     kControllersWithoutLane,  // a controller number no lane takes
