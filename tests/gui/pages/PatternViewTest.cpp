@@ -979,6 +979,8 @@ TEST_F (PatternPageConcurrency, TheUpdateIsDoneBeforeTheSequencerGoesOn)
         connect();
         disconnect();
     }
+    // The probe hears of the last change on the sequencer's thread, after the page.
+    ASSERT_TRUE (waitUntil ([&] { return probe.seen().size() >= 10; }));
     EXPECT_EQ (probe.seen(), (std::vector<bool>{true, false, true, false, true, false, true, false, true, false}));
     EXPECT_EQ (posted.load(), 0);
 }
