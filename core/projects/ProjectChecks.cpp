@@ -58,6 +58,51 @@ juce::String deleteQuestion (const juce::String& projectName)
 {
     return "Deleting project " + projectName + ". Are you sure?";
 }
+bool checkProjectFile (const juce::File& file, int expectedPatterns, int& patterns, juce::String& reason)
+{
+    juce::MemoryBlock data;
+    if (! file.loadFileAsData (data))
+    {
+        reason = "cannot read the file";
+        return false;
+    }
+
+    juce::MemoryBlock header (data.getData(), juce::jmin (data.getSize(), (size_t) ProjectDataManager::kBlockSize));
+    if (data.getSize() < (size_t) ProjectDataManager::kBlockSize || ! ProjectDataManager::isProjectHeader (header))
+    {
+        reason = "not a project file (no project header)";
+        return false;
+    }
+
+    patterns = ProjectDataManager::countPatterns (header);
+    if (expectedPatterns >= 0 && patterns != expectedPatterns)
+    {
+        reason = "the header announces " + juce::String (patterns) + " patterns, KORVA listed "
+                 + juce::String (expectedPatterns);
+        return false;
+    }
+
+    const size_t expectedSize = (size_t) ProjectDataManager::kBlockSize * (size_t) (patterns + 1);
+    if (data.getSize() != expectedSize)
+    {
+        reason = juce::String ((juce::int64) data.getSize()) + " bytes instead of "
+                 + juce::String ((juce::int64) expectedSize) + " for " + juce::String (patterns) + " patterns";
+        return false;
+    }
+
+    for (int i = 0; i < patterns; ++i)
+    {
+        const size_t offset = (size_t) ProjectDataManager::kBlockSize * (size_t) (i + 1);
+        const juce::MemoryBlock block (static_cast<const char*> (data.getData()) + offset, 3);
+        if (! ProjectDataManager::isPatternBlock (block))
+        {
+            reason = "pattern block " + juce::String (i + 1) + " is not a pattern";
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace projectchecks
 
 } // namespace korva

@@ -48,6 +48,12 @@ juce::String checkExport (const juce::String& projectName);
 // file system."
 juce::String cannotChangeFile (ProjectAction action, const juce::File& file, int error);
 
+// A project file is whole when its header block carries the magic, a
+// pattern block follows for every pattern its bitmaps announce (each
+// starting with "seq"), and nothing else does. `expectedPatterns` (unless
+// -1) is what the KORVA's list said. False and the reason when it is not.
+bool checkProjectFile (const juce::File& file, int expectedPatterns, int& patterns, juce::String& reason);
+
 // "Deleting project <name>. Are you sure?"
 juce::String deleteQuestion (const juce::String& projectName);
 } // namespace projectchecks

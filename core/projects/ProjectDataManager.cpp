@@ -41,9 +41,21 @@ ProjectDataManager::~ProjectDataManager()
         s_instance = nullptr;
 }
 
+void ProjectDataManager::setImportFolder (const juce::File& folder)
+{
+    const juce::ScopedLock lock (m_lock);
+    m_importFolder = folder;
+}
+
 juce::File ProjectDataManager::beginImport (infra::FileFailure& failure)
 {
-    const auto folder = dataDirectory ? dataDirectory() : juce::File();
+    juce::File folder;
+    {
+        const juce::ScopedLock lock (m_lock);
+        folder = m_importFolder;
+    }
+    if (folder == juce::File() && dataDirectory)
+        folder = dataDirectory();
     failure = { folder, 0, {} };
     if (folder == juce::File())
     {
@@ -219,6 +231,19 @@ juce::File ProjectDataManager::saveToDataDirectory (const juce::File& finished, 
 juce::File ProjectDataManager::saveToFolder (const juce::File& finished, const juce::File& folder,
                                              infra::FileFailure* failure)
 {
+    const auto base = fileNameSafe (getProjectName()) + "_" + juce::Time::getCurrentTime().formatted ("%Y%m%d_%H%M%S");
+    return placeInFolder (finished, folder, base, false, failure);
+}
+
+juce::File ProjectDataManager::copyToFolder (const juce::File& project, const juce::File& folder,
+                                             infra::FileFailure* failure)
+{
+    return placeInFolder (project, folder, project.getFileNameWithoutExtension(), true, failure);
+}
+
+juce::File ProjectDataManager::placeInFolder (const juce::File& source, const juce::File& folder,
+                                              const juce::String& base, bool keepSource, infra::FileFailure* failure)
+{
     infra::FileFailure ignored;
     auto& why = failure != nullptr ? *failure : ignored;
     why = { folder, 0, {} };
@@ -229,37 +254,46 @@ juce::File ProjectDataManager::saveToFolder (const juce::File& finished, const j
     }
     if ((why.error = infra::FileTools::makeFolders (folder)) != 0)
         return {};
-    if ((why.error = infra::FileTools::sync (finished)) != 0)
+    if (! keepSource && (why.error = infra::FileTools::sync (source)) != 0)
         return {};
 
-    // By a rename where it can; across file systems through a hidden copy in
-    // the folder first, so that the folder never shows a partial project.
-    const auto base = fileNameSafe (getProjectName()) + "_" + juce::Time::getCurrentTime().formatted ("%Y%m%d_%H%M%S");
+    // By a rename where it can; across file systems, or when the source
+    // stays, through a hidden copy in the folder first, so that the folder
+    // never shows a partial project.
     const auto copy = folder.getChildFile ("." + base + ".prj.part");
-    auto from = finished;
+    auto from = source;
+    const auto copyFirst = [&]
+    {
+        infra::FileTools::remove (copy);
+        why.error = infra::FileTools::copyWithoutReplacing (source, copy);
+        if (why.error != 0)
+            return false;
+        from = copy;
+        return true;
+    };
+    if (keepSource && ! copyFirst())
+        return {};
+
     for (int n = 1; n <= 1000; ++n)
     {
         const auto destination =
             folder.getChildFile (base + (n > 1 ? "_" + juce::String (n) : juce::String()) + ".prj");
         why.error = infra::FileTools::renameWithoutReplacing (from, destination);
-        if (why.error == EXDEV && from == finished)
+        if (why.error == EXDEV && from == source)
         {
-            infra::FileTools::remove (copy);
-            why.error = infra::FileTools::copyWithoutReplacing (finished, copy);
-            if (why.error != 0)
+            if (! copyFirst())
                 return {};
-            from = copy;
             why.error = infra::FileTools::renameWithoutReplacing (from, destination);
         }
         if (why.error == EEXIST)
             continue;
         if (why.error != 0)
             break;
-        if (from != finished)
-            infra::FileTools::remove (finished);
+        if (from != source && ! keepSource)
+            infra::FileTools::remove (source);
         return destination;
     }
-    if (from != finished)
+    if (from != source)
         infra::FileTools::remove (from);
     return {};
 }

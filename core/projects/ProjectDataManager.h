@@ -38,6 +38,9 @@ public:
     // by a rename. Creates the file afresh (empty); a null file and the
     // failure when it cannot be.
     juce::File beginImport (infra::FileFailure& failure) override;
+    // Imports are assembled in this folder instead of the data folder while
+    // it is set (a run of imports stages them apart); a null file ends that.
+    void setImportFolder (const juce::File& folder);
     static constexpr const char* kImportFileName = ".korva-import.prj.part";
     // Into the folder the import was assembled in (saveToFolder).
     juce::File finishImport (const juce::File& assembled, infra::FileFailure& failure) override;
@@ -84,6 +87,10 @@ public:
     // assembled in; the korva tool's copies).
     juce::File saveToFolder (const juce::File& finished, const juce::File& folder,
                              infra::FileFailure* failure = nullptr);
+    // Copies a project file into a folder under its own name, with the same
+    // numbered suffix when that name is taken; the file itself stays.
+    static juce::File copyToFolder (const juce::File& project, const juce::File& folder,
+                                    infra::FileFailure* failure = nullptr);
 
     // Every byte of the UTF-8 form in 1 .. 127 and none of \ / : * ? " < > | ~.
     static bool isValidProjectName (const juce::String& name);
@@ -106,8 +113,12 @@ public:
     std::function<juce::File()> dataDirectory;
 
 private:
+    static juce::File placeInFolder (const juce::File& source, const juce::File& folder, const juce::String& base,
+                                     bool keepSource, infra::FileFailure* failure);
+
     mutable juce::CriticalSection m_lock;
     juce::String m_projectName;
+    juce::File m_importFolder;
     mutable juce::File m_tempFolder;
 
     static ProjectDataManager* s_instance;

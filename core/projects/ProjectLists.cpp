@@ -195,17 +195,8 @@ void PcProjectList::setFiles (const juce::Array<juce::File>& files)
     {
         const auto& file = files.getReference (i);
 
-        // Only the header block is needed; larger files are not read whole.
         juce::MemoryBlock header;
-        {
-            juce::FileInputStream in (file);
-            if (! in.openedOk() || in.getTotalLength() < ProjectDataManager::kBlockSize)
-                continue;
-            header.setSize ((size_t) ProjectDataManager::kBlockSize);
-            if (in.read (header.getData(), ProjectDataManager::kBlockSize) != ProjectDataManager::kBlockSize)
-                continue;
-        }
-        if (! ProjectDataManager::isProjectHeader (header))
+        if (! readHeader (file, header))
             continue;
 
         ProjectListRow row;
@@ -221,6 +212,17 @@ void PcProjectList::setFiles (const juce::Array<juce::File>& files)
         m_files = files;
     }
     replaceRows (std::move (rows));
+}
+
+bool PcProjectList::readHeader (const juce::File& file, juce::MemoryBlock& header)
+{
+    // Only the header block is needed; larger files are not read whole.
+    juce::FileInputStream in (file);
+    if (! in.openedOk() || in.getTotalLength() < ProjectDataManager::kBlockSize)
+        return false;
+    header.setSize ((size_t) ProjectDataManager::kBlockSize);
+    return in.read (header.getData(), ProjectDataManager::kBlockSize) == ProjectDataManager::kBlockSize
+           && ProjectDataManager::isProjectHeader (header);
 }
 
 juce::File PcProjectList::getFile (int row) const

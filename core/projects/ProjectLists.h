@@ -95,6 +95,9 @@ public:
     void setFiles (const juce::Array<juce::File>& files);
     // The file of a row, as last given to setFiles.
     juce::File getFile (int row) const;
+    // A file is listed when its first block reads whole and is a project
+    // header, which `header` then holds.
+    static bool readHeader (const juce::File& file, juce::MemoryBlock& header);
 
     juce::String getCellText (const ProjectListRow& row, int columnId) const override;
 

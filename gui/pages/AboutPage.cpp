@@ -8,7 +8,7 @@ namespace korva
 
 AboutPage::AboutPage() : View ("AboutPage")
 {
-    openManual = [this] (const juce::File& f) { return openWithDefaultProgram (f); };
+    openManual = [this] (const juce::File& f) { return m_opener.open (f); };
     setLookAndFeel (&m_lookAndFeel);
     m_manualButton.addListener (this);
     addAndMakeVisible (m_manualButton);
@@ -16,7 +16,6 @@ AboutPage::AboutPage() : View ("AboutPage")
 
 AboutPage::~AboutPage()
 {
-    stopTimer();
     m_manualButton.removeListener (this);
     setLookAndFeel (nullptr);
 }
@@ -52,27 +51,6 @@ void AboutPage::buttonClicked (juce::Button*)
     const auto manual = manualLocation ? manualLocation() : juce::File();
     if (manual.existsAsFile() && openManual)
         openManual (manual);
-}
-
-bool AboutPage::openWithDefaultProgram (const juce::File& file)
-{
-    auto viewer = std::make_unique<juce::ChildProcess>();
-    if (! viewer->start (juce::StringArray { viewerProgram, file.getFullPathName() }, 0))
-        return false;
-
-    m_viewers.add (viewer.release());
-    startTimer (1000);
-    return true;
-}
-
-void AboutPage::timerCallback()
-{
-    for (int i = m_viewers.size(); --i >= 0;)
-        if (! m_viewers.getUnchecked (i)->isRunning()) // also collects the ended process
-            m_viewers.remove (i);
-
-    if (m_viewers.isEmpty())
-        stopTimer();
 }
 
 } // namespace korva

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gui/widgets/DesktopOpener.h"
 #include "gui/widgets/LookAndFeels.h"
 #include "gui/widgets/Resources.h"
 #include "gui/widgets/View.h"
@@ -8,7 +9,7 @@ namespace korva
 {
 
 // The "ABOUT" page: the version, and the button that opens the manual.
-class AboutPage final : public View, private juce::Button::Listener, private juce::Timer
+class AboutPage final : public View, private juce::Button::Listener
 {
 public:
     static constexpr const char* kVersionText = "1.0.1";
@@ -27,19 +28,15 @@ public:
     std::function<juce::File()> manualLocation = getManualFile;
     std::function<bool (const juce::File&)> openManual;
 
-    // Opens a file with the desktop's default program (xdg-open), passing the
-    // path as one argument, never through a shell.
-    bool openWithDefaultProgram (const juce::File& file);
-    juce::String viewerProgram { "xdg-open" };
-    int getNumRunningViewers() const noexcept { return m_viewers.size(); }
+    // The desktop's default program, which opens the manual.
+    DesktopOpener& getOpener() noexcept { return m_opener; }
 
 private:
     void buttonClicked (juce::Button*) override;
-    void timerCallback() override; // reaps the viewers that have ended
 
     AboutPageLookAndFeel m_lookAndFeel;
     juce::TextButton m_manualButton { "Manual" };
-    juce::OwnedArray<juce::ChildProcess> m_viewers;
+    DesktopOpener m_opener;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AboutPage)
 };

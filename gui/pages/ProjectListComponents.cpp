@@ -379,6 +379,34 @@ void PcProjectListComponent::paint (juce::Graphics& g)
     g.drawRect (getLocalBounds(), 1);
 }
 
+void PcProjectListComponent::paintOverChildren (juce::Graphics& g)
+{
+    if (! m_dragOver)
+        return;
+    g.setColour (juce::Colour (ProjectTableModel::kSelectedRowColour).darker (0.6f));
+    g.drawRect (getLocalBounds(), 3);
+}
+
+void PcProjectListComponent::fileDragEnter (const juce::StringArray&, int, int)
+{
+    m_dragOver = true;
+    repaint();
+}
+
+void PcProjectListComponent::fileDragExit (const juce::StringArray&)
+{
+    m_dragOver = false;
+    repaint();
+}
+
+void PcProjectListComponent::filesDropped (const juce::StringArray& paths, int, int)
+{
+    m_dragOver = false;
+    repaint();
+    if (onFilesDropped)
+        onFilesDropped (paths);
+}
+
 void PcProjectListComponent::resized()
 {
     m_table.setBounds (getLocalBounds().reduced (1));

@@ -41,6 +41,7 @@ public:
     juce::String getSelectedProjectName() const;
 
     juce::TableListBox& getTable() noexcept { return m_table; }
+    ProjectTableModel& getModel() noexcept { return m_model; }
 
     void paint (juce::Graphics& g) override;
     void resized() override;
@@ -53,7 +54,9 @@ private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (KorvaProjectListComponent)
 };
 
-class PcProjectListComponent final : public juce::Component, private juce::ChangeListener
+class PcProjectListComponent final : public juce::Component,
+                                     public juce::FileDragAndDropTarget,
+                                     private juce::ChangeListener
 {
 public:
     static constexpr int kNameColumn = 1;
@@ -149,10 +152,21 @@ public:
     int getSelectedProjectPatterns() const;
 
     juce::TableListBox& getTable() noexcept { return m_table; }
+    ProjectTableModel& getModel() noexcept { return m_model; }
     AppFileList& getFileList() noexcept { return *m_fileList; }
 
     void paint (juce::Graphics& g) override;
+    void paintOverChildren (juce::Graphics& g) override;
     void resized() override;
+
+    // Files dragged from a file manager: the table takes them when this is
+    // set, and its frame is highlighted while they are over it.
+    std::function<void (const juce::StringArray& paths)> onFilesDropped;
+    bool isInterestedInFileDrag (const juce::StringArray&) override { return onFilesDropped != nullptr; }
+    void fileDragEnter (const juce::StringArray&, int, int) override;
+    void fileDragExit (const juce::StringArray&) override;
+    void filesDropped (const juce::StringArray& paths, int, int) override;
+    bool isDragOver() const noexcept { return m_dragOver; }
 
 private:
     void changeListenerCallback (juce::ChangeBroadcaster*) override;
@@ -164,6 +178,7 @@ private:
     std::unique_ptr<AppFileList> m_fileList;
     juce::TableListBox m_table;
     juce::File m_lastFolder;
+    bool m_dragOver = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (PcProjectListComponent)
 };

@@ -56,6 +56,43 @@ void ProjectTableModel::sortOrderChanged (int columnId, bool forwards)
     m_table->repaint();
 }
 
+namespace
+{
+void tell (const std::function<void()>& action)
+{
+    if (action)
+        action();
+}
+} // namespace
+
+void ProjectTableModel::returnKeyPressed (int)
+{
+    tell (onActivate);
+}
+
+void ProjectTableModel::deleteKeyPressed (int)
+{
+    tell (onDelete);
+}
+
+void ProjectTableModel::cellDoubleClicked (int, int, const juce::MouseEvent& e)
+{
+    if (e.mods.isLeftButtonDown() || ! e.mods.isAnyMouseButtonDown())
+        tell (onActivate);
+}
+
+void ProjectTableModel::cellClicked (int, int, const juce::MouseEvent& e)
+{
+    if (e.mods.isPopupMenu())
+        tell (onMenu);
+}
+
+void ProjectTableModel::backgroundClicked (const juce::MouseEvent& e)
+{
+    if (e.mods.isPopupMenu())
+        tell (onMenu);
+}
+
 //==============================================================================
 KorvaProjectTableModel::KorvaProjectTableModel (KorvaProjectList& list, std::function<int()> currentProjectIndex)
     : ProjectTableModel (list), m_korvaList (list), m_currentProjectIndex (std::move (currentProjectIndex))

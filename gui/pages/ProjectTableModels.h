@@ -29,6 +29,19 @@ public:
     void paintCell (juce::Graphics&, int row, int columnId, int width, int height, bool selected) override;
     void sortOrderChanged (int columnId, bool forwards) override;
 
+    // What the user asks of the selected row with the keyboard and the mouse:
+    // Enter or a double-click, the Delete key, a right-click (on a row, which
+    // it selects, or below the rows).
+    std::function<void()> onActivate;
+    std::function<void()> onDelete;
+    std::function<void()> onMenu;
+
+    void returnKeyPressed (int) override;
+    void deleteKeyPressed (int) override;
+    void cellDoubleClicked (int row, int columnId, const juce::MouseEvent&) override;
+    void cellClicked (int row, int columnId, const juce::MouseEvent& e) override;
+    void backgroundClicked (const juce::MouseEvent& e) override;
+
 protected:
     virtual juce::Colour getTextColour (const ProjectListRow&) const { return juce::Colour (kTextColour); }
 

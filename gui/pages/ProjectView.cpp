@@ -1,6 +1,7 @@
 #include "gui/pages/ProjectView.h"
 
 #include "core/device/DeviceMessages.h"
+#include "core/infra/FileTools.h"
 #include "core/projects/ProjectChecks.h"
 #include "core/projects/ProjectDataManager.h"
 #include "core/settings/DirectorySetting.h"
@@ -51,6 +52,20 @@ ProjectView::ProjectView (HidSequenceManager& sequencer)
                                       [chosen] (const juce::FileChooser& chooser) { chosen (chooser.getResult()); });
     };
 
+    showMenu = [] (const juce::PopupMenu& menu, juce::Rectangle<int> area, std::function<void (int)> chosen) {
+        juce::PopupMenu (menu).showMenuAsync (juce::PopupMenu::Options().withTargetScreenArea (area), std::move (chosen));
+    };
+
+    auto& korvaTable = m_korvaList.getModel();
+    korvaTable.onActivate = [this] { activate (Side::kKorva); };
+    korvaTable.onDelete = [this] { deleteKorvaProject(); };
+    korvaTable.onMenu = [this] { openMenu (Side::kKorva, true); };
+    auto& pcTable = m_pcList.getModel();
+    pcTable.onActivate = [this] { activate (Side::kPc); };
+    pcTable.onDelete = [this] { deletePcProject(); };
+    pcTable.onMenu = [this] { openMenu (Side::kPc, true); };
+    m_pcList.onFilesDropped = [this] (const juce::StringArray& paths) { projectFilesDropped (paths); };
+
     setLookAndFeel (&m_lookAndFeel);
     m_korvaList.setLookAndFeel (&m_korvaListLookAndFeel);
     m_pcList.setLookAndFeel (&m_pcListLookAndFeel);
@@ -81,6 +96,8 @@ ProjectView::~ProjectView()
 
     closeProgressWindows();
     m_folderChooser.reset();
+    juce::PopupMenu::dismissAllActiveMenus();
+    m_backup.reset();
 
     for (auto* button : std::initializer_list<juce::Button*> { &m_folderButton, &m_korvaRenameButton,
                                                                &m_korvaDeleteButton, &m_pcRenameButton,
@@ -147,6 +164,15 @@ void ProjectView::refresh()
     const bool connected = m_sequencer.isConnected();
     m_korvaList.setEnabled (connected);
 
+    if (! connected && isImportingAll())
+    {
+        m_backup->disconnected();
+        runEnded();
+    }
+    // An import the KORVA took with it never answers.
+    if (connected)
+        m_runImportPending = false;
+
     m_korvaModel.clear();
     m_korvaList.refresh();
 
@@ -207,6 +233,195 @@ void ProjectView::buttonClicked (juce::Button* button)
         deletePcProject();
 }
 
+//==============================================================================
+// Keys and menus
+
+ProjectView::Side ProjectView::focusedSide() const
+{
+    if (m_korvaList.hasKeyboardFocus (true))
+        return Side::kKorva;
+    if (m_pcList.hasKeyboardFocus (true))
+        return Side::kPc;
+    return Side::kNone;
+}
+
+bool ProjectView::keyPressed (const juce::KeyPress& key)
+{
+    const auto side = focusedSide();
+    if (side == Side::kNone)
+        return false;
+
+    if (key == juce::KeyPress (juce::KeyPress::F2Key))
+    {
+        if (side == Side::kKorva)
+        {
+            if (m_korvaRenameButton.isEnabled())
+                renameKorvaProject();
+        }
+        else
+        {
+            renamePcProject();
+        }
+        return true;
+    }
+    if (key == juce::KeyPress (juce::KeyPress::F10Key, juce::ModifierKeys::shiftModifier, 0))
+    {
+        openMenu (side, false);
+        return true;
+    }
+    return false;
+}
+
+bool ProjectView::keyStateChanged (bool isKeyDown)
+{
+    const bool menuKeyDown = isKeyDown && juce::KeyPress::isKeyCurrentlyDown (kMenuKeyCode);
+    const bool pressed = menuKeyDown && ! m_menuKeyDown;
+    m_menuKeyDown = menuKeyDown;
+    if (! pressed || focusedSide() == Side::kNone)
+        return false;
+    openMenu (focusedSide(), false);
+    return true;
+}
+
+void ProjectView::activate (Side side)
+{
+    // As the arrows do, with their checks and messages.
+    if (side == Side::kKorva && m_importButton.isEnabled())
+        importProject();
+    else if (side == Side::kPc && m_exportButton.isEnabled())
+        exportProject();
+}
+
+juce::PopupMenu ProjectView::makeKorvaMenu() const
+{
+    const bool selected = m_korvaList.getSelectedProjectIndex() >= 0;
+    const bool connected = m_sequencer.isConnected();
+    juce::PopupMenu menu;
+    menu.addItem (kImportItem, "Import", selected && m_importButton.isEnabled());
+    menu.addItem (kImportAllItem, juce::String::fromUTF8 (kImportAllText),
+                  connected && m_korvaModel.getNumRows() > 0 && ! isImportingAll());
+    menu.addItem (kRenameItem, "Rename", selected && m_korvaRenameButton.isEnabled());
+    menu.addItem (kDeleteItem, "Delete", selected && m_korvaDeleteButton.isEnabled());
+    return menu;
+}
+
+juce::PopupMenu ProjectView::makePcMenu() const
+{
+    const bool selected = m_pcList.getSelectedProjectFile() != juce::File();
+    juce::PopupMenu menu;
+    menu.addItem (kExportItem, "Export", selected && m_exportButton.isEnabled());
+    menu.addItem (kRenameItem, "Rename", selected && m_pcRenameButton.isEnabled());
+    menu.addItem (kDeleteItem, "Delete", selected && m_pcDeleteButton.isEnabled());
+    menu.addItem (kOpenFolderItem, kOpenFolderText);
+    menu.addItem (kChooseFolderItem, juce::String::fromUTF8 (kChooseFolderText));
+    return menu;
+}
+
+void ProjectView::openMenu (Side side, bool atPointer)
+{
+    if (side == Side::kNone || ! showMenu)
+        return;
+
+    // At the pointer for a right-click; for a key, below the selected row
+    // (or the table's header when none is).
+    juce::Rectangle<int> area;
+    if (atPointer)
+    {
+        area = juce::Rectangle<int> (1, 1).withPosition (juce::Desktop::getMousePosition());
+    }
+    else
+    {
+        auto& table = side == Side::kKorva ? m_korvaList.getTable() : m_pcList.getTable();
+        const int row = table.getSelectedRow();
+        const auto rowArea = row >= 0 ? table.getRowPosition (row, true) : table.getHeader().getBounds();
+        area = table.localAreaToGlobal (rowArea).withWidth (table.getWidth() / 2);
+    }
+
+    juce::Component::SafePointer<ProjectView> safe (this);
+    showMenu (side == Side::kKorva ? makeKorvaMenu() : makePcMenu(), area, [safe, side] (int item) {
+        if (safe == nullptr || item == 0)
+            return;
+        // A row's items act on the side the menu belongs to.
+        if (side == Side::kKorva && item == kRenameItem)
+            safe->renameKorvaProject();
+        else if (side == Side::kKorva && item == kDeleteItem)
+            safe->deleteKorvaProject();
+        else
+            safe->menuItemChosen (item);
+    });
+}
+
+void ProjectView::menuItemChosen (int item)
+{
+    switch (item)
+    {
+        case kImportItem: importProject(); break;
+        case kImportAllItem: importAllProjects(); break;
+        case kExportItem: exportProject(); break;
+        case kRenameItem: renamePcProject(); break;
+        case kDeleteItem: deletePcProject(); break;
+        case kOpenFolderItem: openDataFolder(); break;
+        case kChooseFolderItem: chooseDataFolder(); break;
+        default: break;
+    }
+}
+
+void ProjectView::openDataFolder()
+{
+    const auto folder = DirectorySettingManager::getInstance()->getDataDirectoryFile();
+    // A folder chosen once may have gone since; the file manager needs it.
+    if (const int error = infra::FileTools::makeFolders (folder); error != 0)
+    {
+        message ({}, "Could not open the data folder " + folder.getFullPathName() + ": "
+                         + infra::FileFailure { folder, error, {} }.reason() + ".");
+        return;
+    }
+    if (! m_opener.open (folder))
+        message ({}, "Could not open the data folder " + folder.getFullPathName() + ": " + m_opener.program
+                         + " could not be started.");
+}
+
+//==============================================================================
+// Project files dropped from a file manager
+
+void ProjectView::projectFilesDropped (const juce::StringArray& paths)
+{
+    const auto folder = DirectorySettingManager::getInstance()->getDataDirectoryFile();
+    juce::StringArray refused;
+    bool copied = false;
+    for (const auto& path : paths)
+    {
+        const juce::File file (path);
+        juce::MemoryBlock header;
+        if (file.isDirectory() || ! PcProjectList::readHeader (file, header))
+        {
+            refused.add (file.getFileName());
+            continue;
+        }
+        // Already listed: a copy beside itself would only be a duplicate.
+        if (file.getParentDirectory() == folder)
+            continue;
+
+        infra::FileFailure failure;
+        if (ProjectDataManager::copyToFolder (file, folder, &failure) == juce::File())
+        {
+            // The folder takes no project: the other files would fare no better.
+            m_pcList.refresh();
+            message ({}, "Could not copy " + file.getFileName() + ": "
+                             + devicemessages::cannotSaveProject (failure));
+            return;
+        }
+        copied = true;
+    }
+    if (copied)
+        m_pcList.refresh();
+    if (! refused.isEmpty())
+        message ({}, juce::String (refused.size() == 1 ? "This file is not a KORVA project and was not copied: "
+                                                       : "These files are not KORVA projects and were not copied: ")
+                         + refused.joinIntoString (", "));
+}
+
+//==============================================================================
 void ProjectView::message (const juce::String& title, const juce::String& text)
 {
     if (showMessage)
@@ -268,6 +483,82 @@ void ProjectView::exportProject()
         return;
     }
     m_sequencer.requestQueryExportableProject (file, patterns);
+}
+
+//==============================================================================
+// Import all
+
+void ProjectView::importAllProjects()
+{
+    if (isImportingAll() || ! m_sequencer.isConnected() || m_korvaModel.getNumRows() == 0)
+        return;
+
+    // In the table's order, the project in use too.
+    m_backup = std::make_shared<ProjectBackup> (*ProjectDataManager::getInstance(), m_korvaModel.getRows(),
+                                                DirectorySettingManager::getInstance()->getDataDirectoryFile());
+    m_runCancelled = false;
+
+    auto backup = m_backup;
+    auto& sequencer = m_sequencer;
+    juce::Component::SafePointer<ProjectView> safe (this);
+    auto* window = new ProgressWindow (
+        ProjectBackup::kTitle, "Transferring...", true, true,
+        [backup, &sequencer] {
+            const auto progress = backup->getProgress (juce::jmax (0.0, sequencer.getRequestProgress()));
+            return progress.bytesTotal > 0 ? (double) progress.bytesDone / (double) progress.bytesTotal : 0.0;
+        },
+        [backup] { return backup->isOver(); },
+        [safe] {
+            if (safe != nullptr)
+                safe->cancelRun();
+        },
+        [backup, &sequencer] {
+            return ProjectBackup::describe (backup->getProgress (juce::jmax (0.0, sequencer.getRequestProgress())));
+        });
+    addProgressWindow (window);
+    importNextOfRun();
+}
+
+void ProjectView::importNextOfRun()
+{
+    if (m_runCancelled && ! m_backup->isOver())
+        m_backup->importCancelled();
+
+    if (const auto row = m_backup->startNext())
+    {
+        m_runImportPending = true;
+        m_sequencer.requestImportProjectData ((juce::uint8) row->index);
+        return;
+    }
+    runEnded();
+}
+
+void ProjectView::runImportEnded (int result, const infra::FileFailure& local)
+{
+    m_runImportPending = false;
+    if (m_backup == nullptr || m_backup->isOver())
+        return;
+
+    if (m_runCancelled)
+        m_backup->importCancelled();
+    else
+        m_backup->importEnded (result, local);
+    m_pcList.refresh();
+    importNextOfRun();
+}
+
+void ProjectView::cancelRun()
+{
+    if (! isImportingAll())
+        return;
+    m_runCancelled = true;
+    m_sequencer.requestCancel();
+}
+
+void ProjectView::runEnded()
+{
+    m_pcList.refresh();
+    message (ProjectBackup::kTitle, m_backup->summary());
 }
 
 //==============================================================================
@@ -363,6 +654,11 @@ void ProjectView::openProgressWindow (const juce::String& title, const juce::Str
     auto* window = new ProgressWindow (
         title, text, true, hasCancelButton, [&sequencer] { return sequencer.getRequestProgress(); },
         [&sequencer] { return sequencer.takeRequestFinished(); }, [&sequencer] { sequencer.requestCancel(); });
+    addProgressWindow (window);
+}
+
+void ProjectView::addProgressWindow (ProgressWindow* window)
+{
     m_progressWindows.removeIf ([] (const auto& w) { return w == nullptr; });
     m_progressWindows.add (window);
     window->launch();
@@ -436,10 +732,20 @@ void ProjectView::renameProjectResponsed (int result)
 // sequencer's thread, in its call, before another transfer can replace it.
 void ProjectView::importProjectDataResponsed (int result)
 {
-    transferEnded (result == HidSequenceManager::kResultOK
-                       ? juce::String()
-                       : devicemessages::importFailure (result, m_sequencer.getLocalFailure()),
-                   true);
+    importEnded (result, m_sequencer.getLocalFailure());
+}
+
+void ProjectView::importEnded (int result, const infra::FileFailure& local)
+{
+    if (infra::hop (m_taskBox, [this, result, local] { importEnded (result, local); }))
+        return;
+
+    if (m_runImportPending)
+        runImportEnded (result, local);
+    else
+        transferEnded (result == HidSequenceManager::kResultOK ? juce::String()
+                                                                : devicemessages::importFailure (result, local),
+                       true);
 }
 
 void ProjectView::transferEnded (const juce::String& failure, bool imported)
@@ -494,6 +800,15 @@ void ProjectView::importProjectDataRequestStarted()
 {
     if (infra::hop (m_taskBox, [this] { importProjectDataRequestStarted(); }))
         return;
+
+    // The run has its one window. A cancel pressed before this import went
+    // out could not reach it then.
+    if (m_runImportPending)
+    {
+        if (m_runCancelled)
+            m_sequencer.requestCancel();
+        return;
+    }
     openProgressWindow ({}, "Transferring...", true);
 }
 

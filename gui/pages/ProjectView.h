@@ -5,15 +5,18 @@
 // their progress, and renaming and deleting on either side.
 
 #include "core/device/HidSequenceManager.h"
+#include "core/device/ProjectBackup.h"
 #include "core/infra/AsyncTask.h"
 #include "gui/pages/DevicePage.h"
 #include "gui/pages/ProjectListComponents.h"
+#include "gui/widgets/DesktopOpener.h"
 #include "gui/widgets/LookAndFeels.h"
 #include "gui/widgets/ProgressWindow.h"
 #include "gui/widgets/View.h"
 #include "gui/widgets/Widgets.h"
 
 #include <functional>
+#include <memory>
 
 namespace korva
 {
@@ -36,6 +39,43 @@ public:
 
     void buttonClicked (juce::Button* button) override;
     void actionListenerCallback (const juce::String& message) override;
+
+    // F2 renames the selected project of the table that has the keyboard;
+    // the menu key (or Shift+F10) opens that table's menu. Enter, Delete and
+    // double-clicks reach the page through the tables.
+    bool keyPressed (const juce::KeyPress& key) override;
+    bool keyStateChanged (bool isKeyDown) override;
+    // The menu key, which the framework passes on only as a key going down.
+    static constexpr int kMenuKeyCode = 0x67 | 0x10000000;
+
+    // The tables' right-click menus.
+    enum MenuItem
+    {
+        kImportItem = 1,
+        kImportAllItem,
+        kExportItem,
+        kRenameItem,
+        kDeleteItem,
+        kOpenFolderItem,
+        kChooseFolderItem
+    };
+    static constexpr const char* kImportAllText = "Import All Projects\xe2\x80\xa6";
+    static constexpr const char* kOpenFolderText = "Open Data Folder";
+    static constexpr const char* kChooseFolderText = "Choose Data Folder\xe2\x80\xa6";
+    juce::PopupMenu makeKorvaMenu() const;
+    juce::PopupMenu makePcMenu() const;
+    // Carries out a menu item (0: the menu was dismissed).
+    void menuItemChosen (int item);
+
+    // Copies every project of the KORVA into the data folder, with one
+    // progress window and one message at the end.
+    void importAllProjects();
+    // The run under way or ended last; nullptr before the first.
+    const ProjectBackup* getBackup() const noexcept { return m_backup.get(); }
+    bool isImportingAll() const noexcept { return m_backup != nullptr && ! m_backup->isOver(); }
+
+    // Project files dropped onto the PC/Mac table: copied into the data folder.
+    void projectFilesDropped (const juce::StringArray& paths);
 
     // HidSequenceManagerListener: any thread; the work is done on the message thread.
     void connectionChanged() override;
@@ -64,6 +104,8 @@ public:
     juce::Button& getExportButton() noexcept { return m_exportButton; }
     // The question for the device's list of projects.
     DevicePoll& getPoll() noexcept { return m_poll; }
+    // What opens the data folder in the desktop's file manager.
+    DesktopOpener& getOpener() noexcept { return m_opener; }
 
     // The progress window still open, if any.
     ProgressWindow* getProgressWindow() const;
@@ -77,12 +119,15 @@ public:
     std::function<juce::String (const juce::String&, bool)> askForName;
     // the folder chooser (starting folder, then told the chosen folder, or a null file).
     std::function<void (const juce::File&, std::function<void (const juce::File&)>)> chooseFolder;
+    // a pop-up menu at a place of the screen, then told the item chosen (0: none).
+    std::function<void (const juce::PopupMenu&, juce::Rectangle<int>, std::function<void (int)>)> showMenu;
 
 private:
     void poll();
     void refresh();
     void setDeviceButtonsEnabled (bool enabled);
     void openProgressWindow (const juce::String& title, const juce::String& message, bool hasCancelButton);
+    void addProgressWindow (ProgressWindow* window);
     void message (const juce::String& title, const juce::String& text);
     void closeProgressWindows();
 
@@ -95,10 +140,31 @@ private:
     void renamePcProject();
     void deletePcProject();
 
+    enum class Side
+    {
+        kNone,
+        kKorva,
+        kPc
+    };
+    // The table that has the keyboard.
+    Side focusedSide() const;
+    void activate (Side side);
+    void openMenu (Side side, bool atPointer);
+    void openDataFolder();
+
+    // The import-all run: the next project, the end of one, the end of all.
+    void importNextOfRun();
+    void runImportEnded (int result, const infra::FileFailure& local);
+    void cancelRun();
+    void runEnded();
+
     static juce::String communicationError (int result);
     // Any thread: on the message thread, shows the failure of a transfer,
     // or lists the data folder afresh after an import.
     void transferEnded (const juce::String& failure, bool imported);
+    // Message thread: an import ended with the sequencer's result and what
+    // failed on this side (read in the sequencer's call).
+    void importEnded (int result, const infra::FileFailure& local);
 
     HidSequenceManager& m_sequencer;
     KorvaProjectList& m_korvaModel;
@@ -120,6 +186,14 @@ private:
     bool m_active = false;
     std::unique_ptr<juce::FileChooser> m_folderChooser;
     juce::Array<juce::WeakReference<ProgressWindow>> m_progressWindows;
+
+    DesktopOpener m_opener;
+    bool m_menuKeyDown = false;
+
+    // Shared with its progress window, which may outlive the run by a moment.
+    std::shared_ptr<ProjectBackup> m_backup;
+    bool m_runImportPending = false; // an import of the run was asked for and has not ended
+    bool m_runCancelled = false;
 
     infra::MessageThreadTaskBox m_taskBox;
 

@@ -8,10 +8,12 @@ namespace korva
 
 ProgressWindow::ProgressWindow (const juce::String& title, const juce::String& message, bool hasProgressBar,
                                 bool hasCancelButton, std::function<double()> progress,
-                                std::function<bool()> takeFinished, std::function<void()> cancel)
+                                std::function<bool()> takeFinished, std::function<void()> cancel,
+                                std::function<juce::String()> status)
     : juce::ThreadWithProgressWindow (title, hasProgressBar, hasCancelButton, 10000, "Cancel"),
       m_status (message),
       m_hasCancelButton (hasCancelButton),
+      m_readStatus (std::move (status)),
       m_progress (std::move (progress)),
       m_takeFinished (std::move (takeFinished)),
       m_cancel (std::move (cancel))
@@ -37,6 +39,23 @@ void ProgressWindow::show (double value)
     m_shownProgress = value;
 }
 
+juce::String ProgressWindow::getStatus() const
+{
+    const juce::ScopedLock lock (m_statusLock);
+    return m_status;
+}
+
+void ProgressWindow::showStatus (const juce::String& text)
+{
+    {
+        const juce::ScopedLock lock (m_statusLock);
+        if (text == m_status)
+            return;
+        m_status = text;
+    }
+    setStatusMessage (text);
+}
+
 void ProgressWindow::run()
 {
     show (-1.0);
@@ -50,6 +69,8 @@ void ProgressWindow::run()
             return;
         if (m_progress)
             show (m_progress());
+        if (m_readStatus)
+            showStatus (m_readStatus());
         wait (kPollPeriodMs);
     }
 

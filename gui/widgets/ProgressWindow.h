@@ -23,10 +23,11 @@ public:
     // The window's thread polls the sequencer: `progress` reads the request's
     // progress (0 .. 1), `takeFinished` says whether the request ended and
     // clears that signal when it did. What they read must outlive the
-    // window. `cancel` asks the sequencer to cancel the transfer.
+    // window. `cancel` asks the sequencer to cancel the transfer. `status`,
+    // when given, is read with the progress and replaces the message.
     ProgressWindow (const juce::String& title, const juce::String& message, bool hasProgressBar,
                     bool hasCancelButton, std::function<double()> progress, std::function<bool()> takeFinished,
-                    std::function<void()> cancel);
+                    std::function<void()> cancel, std::function<juce::String()> status = nullptr);
     ~ProgressWindow() override;
 
     // Shows the window and starts following the request. Message thread.
@@ -35,7 +36,7 @@ public:
     // The value the bar shows (-1: the moving stripes).
     double getShownProgress() const noexcept { return m_shownProgress.load(); }
     bool hasCancelButton() const noexcept { return m_hasCancelButton; }
-    const juce::String& getStatus() const noexcept { return m_status; }
+    juce::String getStatus() const;
 
 private:
     void run() override;
@@ -54,8 +55,12 @@ private:
         ProgressWindow& m_owner;
     };
 
-    const juce::String m_status;
+    void showStatus (const juce::String& text);
+
+    mutable juce::CriticalSection m_statusLock;
+    juce::String m_status;
     const bool m_hasCancelButton;
+    const std::function<juce::String()> m_readStatus;
     const std::function<double()> m_progress;
     const std::function<bool()> m_takeFinished;
     std::function<void()> m_cancel;

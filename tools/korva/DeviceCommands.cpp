@@ -2,6 +2,7 @@
 
 #include "core/conversion/PatternDataManager.h"
 #include "core/device/DeviceMessages.h"
+#include "core/device/ProjectBackup.h"
 #include "core/hidlink/HidLink.h"
 #include "core/projects/ProjectChecks.h"
 #include "core/projects/ProjectDataManager.h"
@@ -85,55 +86,6 @@ void printLine (const juce::String& line)
     std::cout << line.toStdString() << std::endl;
 }
 
-// A project file is whole when its header block carries the magic, a pattern
-// block follows for every pattern its bitmaps announce (each starting with
-// "seq"), and nothing else does. `expectedPatterns` (unless -1) is what the
-// device's list said.
-bool checkProjectFile (const juce::File& file, int expectedPatterns, int& patterns, juce::String& reason)
-{
-    juce::MemoryBlock data;
-    if (! file.loadFileAsData (data))
-    {
-        reason = "cannot read the file";
-        return false;
-    }
-
-    juce::MemoryBlock header (data.getData(), juce::jmin (data.getSize(), (size_t) ProjectDataManager::kBlockSize));
-    if (data.getSize() < (size_t) ProjectDataManager::kBlockSize || ! ProjectDataManager::isProjectHeader (header))
-    {
-        reason = "not a project file (no project header)";
-        return false;
-    }
-
-    patterns = ProjectDataManager::countPatterns (header);
-    if (expectedPatterns >= 0 && patterns != expectedPatterns)
-    {
-        reason = "the header announces " + juce::String (patterns) + " patterns, KORVA listed "
-                 + juce::String (expectedPatterns);
-        return false;
-    }
-
-    const size_t expectedSize = (size_t) ProjectDataManager::kBlockSize * (size_t) (patterns + 1);
-    if (data.getSize() != expectedSize)
-    {
-        reason = juce::String ((juce::int64) data.getSize()) + " bytes instead of "
-                 + juce::String ((juce::int64) expectedSize) + " for " + juce::String (patterns) + " patterns";
-        return false;
-    }
-
-    for (int i = 0; i < patterns; ++i)
-    {
-        const size_t offset = (size_t) ProjectDataManager::kBlockSize * (size_t) (i + 1);
-        const juce::MemoryBlock block (static_cast<const char*> (data.getData()) + offset, 3);
-        if (! ProjectDataManager::isPatternBlock (block))
-        {
-            reason = "pattern block " + juce::String (i + 1) + " is not a pattern";
-            return false;
-        }
-    }
-    return true;
-}
-
 // The answer to a yes-or-no question on standard error, read from standard
 // input; Ctrl+C and the end of the input say no.
 bool confirm (const juce::String& question)
@@ -198,121 +150,47 @@ struct Destination
     juce::File folder;
 };
 
-// The folder finished imports are assembled in before they are checked and
-// put in their place: hidden in the folder they are for, so that a folder
-// that cannot take a project says so at its first block, and the checked
-// copy reaches its place by a rename. Removed with whatever is left when it
-// goes.
-class StagingFolder
+// One project of a pull: asks the KORVA for it and tells the run how the
+// import ended.
+Outcome importOne (DeviceSession& session, ProjectBackup& backup, const ProjectListRow& row,
+                   const juce::String& progressLabel)
 {
-public:
-    StagingFolder (DeviceSession& session, const juce::File& destinationFolder)
-        : m_session (session), m_folder (destinationFolder.getChildFile (".korva-pull"))
-    {
-        m_folder.deleteRecursively();
-        m_error = infra::FileTools::makeFolders (m_folder);
-        m_session.setImportFolder (m_folder);
-    }
-
-    ~StagingFolder()
-    {
-        m_session.setImportFolder ({});
-        m_folder.deleteRecursively();
-    }
-
-    // 0, or why the folder could not be made.
-    int error() const noexcept { return m_error; }
-
-    // The projects in it, newest first.
-    juce::Array<juce::File> projects() const
-    {
-        auto files = m_folder.findChildFiles (juce::File::findFiles, false, "*.prj");
-        std::sort (files.begin(), files.end(), [] (const juce::File& a, const juce::File& b)
-                   { return a.getLastModificationTime() > b.getLastModificationTime(); });
-        return files;
-    }
-
-private:
-    DeviceSession& m_session;
-    juce::File m_folder;
-    int m_error = 0;
-
-    JUCE_DECLARE_NON_COPYABLE (StagingFolder)
-};
-
-Outcome pullProject (DeviceSession& session, const ProjectListRow& row, const Destination& destination,
-                     const juce::String& progressLabel)
-{
-    auto* projects = ProjectDataManager::getInstance();
-    // Failures of the computer's side name the folder the user gave (or the
-    // data folder), in which the staging folder hides.
-    const juce::File folder =
-        destination.file != juce::File() ? destination.file.getParentDirectory() : destination.folder;
-    const auto cannotSave = [&folder] (int error)
-    { return Outcome::failed (devicemessages::cannotSaveProject ({folder, error, {}})); };
-
-    StagingFolder staging (session, folder);
-    if (staging.error() != 0)
-        return cannotSave (staging.error());
-
-    // The name becomes the start of the file's name, as on the project page.
-    projects->setProjectName (row.name);
-
+    std::optional<SequencerEvent> ended;
     DeviceSession::Exchange import;
-    import.issue = [&session, index = row.index ] { session.sequencer().requestImportProjectData ((juce::uint8)index);
-};
-import.interpret = [&cannotSave](const SequencerEvent& event)
-                       ->std::optional<Outcome> {
-                           if (event.kind != SequencerEvent::kImportProject) return std::nullopt;
-if (event.result == HidSequenceManager::kResultOK)
-    return Outcome::done();
-if (event.local.failed())
-    return cannotSave (event.local.error);
-return Outcome::failed (devicemessages::requestFailure (event.result));
+    import.issue = [&session, index = row.index]
+    { session.sequencer().requestImportProjectData ((juce::uint8) index); };
+    import.interpret = [&ended] (const SequencerEvent& event) -> std::optional<Outcome>
+    {
+        if (event.kind != SequencerEvent::kImportProject)
+            return std::nullopt;
+        ended = event;
+        return Outcome::done();
     };
     import.cancellable = true;
     import.progressLabel = progressLabel;
 
     // What arrived before a failure or a cancel was removed by the sequencer.
     const Outcome outcome = session.run (import);
-    if (! outcome.ok())
-        return outcome;
-
-    const auto arrived = staging.projects();
-    if (arrived.isEmpty())
-        return Outcome::failed (devicemessages::communicationError (HidSequenceManager::kResultDataError));
-
-    const juce::File& copy = arrived.getReference (0);
-    int patterns = 0;
-    juce::String reason;
-    if (! checkProjectFile (copy, row.patterns, patterns, reason))
-        return Outcome::failed ("the copy from KORVA is damaged: " + reason);
-
-    juce::File placed;
-    if (destination.file != juce::File())
+    switch (outcome.kind)
     {
-        int error = 0;
-        if (! writeThroughTemporary (
-                destination.file,
-                [&copy, &error] (const juce::File& temporary, juce::String&)
-                { return (error = infra::FileTools::copyWithoutReplacing (copy, temporary)) == 0; },
-                reason))
-            return error != 0 ? cannotSave (error) : Outcome::failed (displayName (destination.file) + ": " + reason);
-        placed = destination.file;
+        case Outcome::kDone:
+            backup.importEnded (ended->result, ended->local);
+            break;
+        case Outcome::kFailed:
+            backup.importFailed (outcome.message);
+            // What the transport said on the way out counts; the run ends.
+            if (! session.sequencer().isConnected())
+                backup.disconnected();
+            break;
+        case Outcome::kDisconnected:
+            backup.disconnected();
+            break;
+        case Outcome::kCancelled:
+        case Outcome::kInterrupted:
+        default:
+            backup.importCancelled();
+            break;
     }
-    else
-    {
-        infra::FileFailure failure;
-        placed = projects->saveToFolder (copy, destination.folder, &failure);
-        if (placed == juce::File())
-            return Outcome::failed (devicemessages::cannotSaveProject (failure));
-    }
-    printLine (displayName (placed));
-
-    // Projects the KORVA's user sent meanwhile go where the program puts them.
-    const auto dataFolder = DirectorySettingManager::getInstance()->getDataDirectoryFile();
-    for (int i = 1; i < arrived.size(); ++i)
-        projects->saveToFolder (arrived.getReference (i), dataFolder);
     return outcome;
 }
 
@@ -422,24 +300,52 @@ int runPull (const Arguments& args)
         return failLine ("korva: Could not import this project. The project does not exist.", kExitFailure);
     }
 
-    for (size_t i = 0; i < rows.size(); ++i)
-    {
-        const auto& row = rows[i];
-        const juce::String name = juce::String (row.index).paddedLeft ('0', 3) + " " + row.name;
-        const juce::String label = all ? juce::String (kTransferring) + " (" + juce::String ((int) i + 1) + "/"
-                                             + juce::String ((int) rows.size()) + ") " + name
-                                       : juce::String (kTransferring);
-        const Outcome outcome = pullProject (session, row, destination, label);
-        if (outcome.ok())
-            continue;
+    // A file is replaced only when the pull succeeded.
+    ProjectBackup::Placer placer;
+    if (destination.file != juce::File())
+        placer = [&destination] (const juce::File& copy, infra::FileFailure& failure)
+        {
+            int error = 0;
+            juce::String reason;
+            if (writeThroughTemporary (
+                    destination.file,
+                    [&copy, &error] (const juce::File& temporary, juce::String&)
+                    { return (error = infra::FileTools::copyWithoutReplacing (copy, temporary)) == 0; },
+                    reason))
+                return destination.file;
+            failure = error != 0 ? infra::FileFailure{destination.file.getParentDirectory(), error, {}}
+                                 : infra::FileFailure{destination.file, 0, reason};
+            return juce::File();
+        };
 
-        const int code = DeviceSession::report (outcome, all ? name : juce::String());
-        exitCode = juce::jmax (exitCode, code);
-        // One damaged or refused project does not stop a backup; a KORVA
-        // that went away or a Ctrl+C does.
-        if (outcome.kind != Outcome::kFailed)
-            return code;
+    // Failures of the computer's side name the folder the user gave (or the
+    // data folder), in which the staging folder hides.
+    const juce::File folder =
+        destination.file != juce::File() ? destination.file.getParentDirectory() : destination.folder;
+    ProjectBackup backup (*ProjectDataManager::getInstance(), rows, folder, placer);
+    session.setStagingFolder (folder.getChildFile (ProjectBackup::kStagingFolderName));
+
+    while (const auto row = backup.startNext())
+    {
+        const juce::String name = juce::String (row->index).paddedLeft ('0', 3) + " " + row->name;
+        const auto progress = backup.getProgress (0.0);
+        const juce::String label = all ? juce::String (kTransferring) + " (" + juce::String (progress.number) + "/"
+                                             + juce::String (progress.count) + ") " + name
+                                       : juce::String (kTransferring);
+        const Outcome outcome = importOne (session, backup, *row, label);
+
+        const auto& entry = *backup.getCurrent();
+        if (entry.result == ProjectBackup::Result::kCopied)
+            printLine (displayName (entry.file));
+        else if (entry.result == ProjectBackup::Result::kFailed)
+            exitCode = juce::jmax (exitCode,
+                                   DeviceSession::report (Outcome::failed (entry.failure), all ? name : juce::String()));
+        if (outcome.kind == Outcome::kCancelled || outcome.kind == Outcome::kInterrupted)
+            return DeviceSession::report (outcome, all ? name : juce::String());
     }
+    // A folder that cannot be made is told before any project.
+    if (backup.getCurrent() == nullptr && backup.isOver() && ! rows.empty())
+        return DeviceSession::report (Outcome::failed (backup.getStopReason()));
     return exitCode;
 }
 
@@ -455,7 +361,7 @@ int runPush (const Arguments& args)
     // Only a whole project goes to the device.
     int patterns = 0;
     juce::String reason;
-    if (! checkProjectFile (file, -1, patterns, reason))
+    if (! projectchecks::checkProjectFile (file, -1, patterns, reason))
         return fail (path, reason, kExitFailure);
     juce::MemoryBlock header;
     ProjectDataManager::readProjectHeader (file, header);

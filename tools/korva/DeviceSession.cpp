@@ -167,15 +167,6 @@ bool DeviceSession::open (int& exitCode)
     // the project imports, so it comes first.
     auto* patterns = korva::PatternDataManager::getInstance();
     auto* projects = ProjectDataManager::getInstance();
-    projects->dataDirectory = [shared = m_shared]
-    {
-        {
-            const std::lock_guard<std::mutex> lock (shared->lock);
-            if (shared->importFolder != juce::File())
-                return shared->importFolder;
-        }
-        return DirectorySettingManager::getInstance()->getDataDirectoryFile();
-    };
 
     // The program's start-up order.
     m_deviceManager = HidDeviceManager::getInstance();
@@ -271,17 +262,13 @@ void DeviceSession::closeStack()
         HidDeviceManager::deleteInstance();
     m_deviceManager = nullptr;
 
-    setImportFolder ({});
+    setStagingFolder ({});
     m_lock.reset();
 }
 
 //==============================================================================
-void DeviceSession::setImportFolder (const juce::File& folder)
+void DeviceSession::setStagingFolder (const juce::File& folder)
 {
-    {
-        const std::lock_guard<std::mutex> lock (m_shared->lock);
-        m_shared->importFolder = folder;
-    }
     const std::lock_guard<std::mutex> lock (g_stagingLock);
     g_staging = folder;
 }

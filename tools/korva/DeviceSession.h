@@ -120,9 +120,9 @@ public:
     // The pattern information (PatternDataManager).
     Outcome fetchPatternInfo();
 
-    // Where finished project imports go while a pull runs; a null file
-    // sends them (and projects the device pushes) to the data folder.
-    void setImportFolder (const juce::File& folder);
+    // The folder a pull stages its imports in, removed when the command is
+    // stopped at once by a second Ctrl+C; a null file when there is none.
+    void setStagingFolder (const juce::File& folder);
 
     // True once Ctrl+C was pressed.
     static bool interruptRequested();
@@ -175,12 +175,6 @@ private:
     HidSequenceManager* m_sequencer = nullptr;
     bool m_listening = false;
 
-    struct SharedState
-    {
-        std::mutex lock;
-        juce::File importFolder;
-    };
-    std::shared_ptr<SharedState> m_shared = std::make_shared<SharedState>();
 
     mutable std::mutex m_eventLock;
     std::vector<SequencerEvent> m_events;

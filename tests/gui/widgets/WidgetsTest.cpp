@@ -212,12 +212,12 @@ TEST (AboutPage, TheManualIsOpenedWithItsPathAsOneArgumentAndTheViewerIsCollecte
     script.setExecutePermission (true);
 
     AboutPage view;
-    view.viewerProgram = script.getFullPathName();
+    view.getOpener().program = script.getFullPathName();
     const auto manual = tmp / "English/KORVA Manager User's Manual_EN.pdf";
     manual.create();
 
-    ASSERT_TRUE (view.openWithDefaultProgram (manual));
-    ASSERT_TRUE (runMessageLoopUntil ([&] { return view.getNumRunningViewers() == 0; }, 5000));
+    ASSERT_TRUE (view.getOpener().open (manual));
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return view.getOpener().getNumRunning() == 0; }, 5000));
     EXPECT_EQ (out.loadFileAsString(), manual.getFullPathName() + "\n");
 }
 
