@@ -58,11 +58,14 @@ ProjectView::ProjectView (HidSequenceManager& sequencer)
 
     auto& korvaTable = m_korvaList.getModel();
     korvaTable.onActivate = [this] { activate (Side::kKorva); };
-    korvaTable.onDelete = [this] { deleteKorvaProject(); };
+    korvaTable.onDelete = [this] {
+        if (isKorvaSelectionUsable())
+            deleteKorvaProject();
+    };
     korvaTable.onMenu = [this] { openMenu (Side::kKorva, true); };
     auto& pcTable = m_pcList.getModel();
     pcTable.onActivate = [this] { activate (Side::kPc); };
-    pcTable.onDelete = [this] { deletePcProject(); };
+    pcTable.onDelete = [this] { clickIfEnabled (m_pcDeleteButton); };
     pcTable.onMenu = [this] { openMenu (Side::kPc, true); };
     m_pcList.onFilesDropped = [this] (const juce::StringArray& paths) { projectFilesDropped (paths); };
 
@@ -253,15 +256,10 @@ bool ProjectView::keyPressed (const juce::KeyPress& key)
 
     if (key == juce::KeyPress (juce::KeyPress::F2Key))
     {
-        if (side == Side::kKorva)
-        {
-            if (m_korvaRenameButton.isEnabled())
-                renameKorvaProject();
-        }
-        else
-        {
-            renamePcProject();
-        }
+        if (side == Side::kPc)
+            clickIfEnabled (m_pcRenameButton);
+        else if (isKorvaSelectionUsable())
+            renameKorvaProject();
         return true;
     }
     if (key == juce::KeyPress (juce::KeyPress::F10Key, juce::ModifierKeys::shiftModifier, 0))
@@ -283,25 +281,38 @@ bool ProjectView::keyStateChanged (bool isKeyDown)
     return true;
 }
 
+void ProjectView::clickIfEnabled (juce::Button& button)
+{
+    // As the button does, with its checks and messages.
+    if (button.isEnabled())
+        buttonClicked (&button);
+}
+
+bool ProjectView::isKorvaSelectionUsable() const
+{
+    // What the buttons show once the selection's notice has arrived; a
+    // right-click selects a row and opens the menu before it does.
+    const int index = m_korvaList.getSelectedProjectIndex();
+    return m_sequencer.isConnected() && index >= 0 && index != currentProjectIndex();
+}
+
 void ProjectView::activate (Side side)
 {
-    // As the arrows do, with their checks and messages.
-    if (side == Side::kKorva && m_importButton.isEnabled())
+    if (side == Side::kPc)
+        clickIfEnabled (m_exportButton);
+    else if (isKorvaSelectionUsable())
         importProject();
-    else if (side == Side::kPc && m_exportButton.isEnabled())
-        exportProject();
 }
 
 juce::PopupMenu ProjectView::makeKorvaMenu() const
 {
-    const bool selected = m_korvaList.getSelectedProjectIndex() >= 0;
-    const bool connected = m_sequencer.isConnected();
+    const bool usable = isKorvaSelectionUsable();
     juce::PopupMenu menu;
-    menu.addItem (kImportItem, "Import", selected && m_importButton.isEnabled());
+    menu.addItem (kImportItem, "Import", usable);
     menu.addItem (kImportAllItem, juce::String::fromUTF8 (kImportAllText),
-                  connected && m_korvaModel.getNumRows() > 0 && ! isImportingAll());
-    menu.addItem (kRenameItem, "Rename", selected && m_korvaRenameButton.isEnabled());
-    menu.addItem (kDeleteItem, "Delete", selected && m_korvaDeleteButton.isEnabled());
+                  m_sequencer.isConnected() && m_korvaModel.getNumRows() > 0 && ! isImportingAll());
+    menu.addItem (kRenameItem, "Rename", usable);
+    menu.addItem (kDeleteItem, "Delete", usable);
     return menu;
 }
 

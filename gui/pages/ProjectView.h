@@ -149,6 +149,9 @@ private:
     // The table that has the keyboard.
     Side focusedSide() const;
     void activate (Side side);
+    void clickIfEnabled (juce::Button& button);
+    // A project of the KORVA is selected that may be imported, renamed or deleted.
+    bool isKorvaSelectionUsable() const;
     void openMenu (Side side, bool atPointer);
     void openDataFolder();
 

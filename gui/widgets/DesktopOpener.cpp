@@ -1,5 +1,7 @@
 #include "gui/widgets/DesktopOpener.h"
 
+#include <unistd.h>
+
 namespace korva
 {
 
@@ -8,10 +10,31 @@ DesktopOpener::~DesktopOpener()
     stopTimer();
 }
 
+namespace
+{
+// The program's file: a path as it stands, a name looked up on the PATH. A
+// child process that cannot run its program is only seen to fail after it
+// started, so this is asked first.
+juce::File findProgram (const juce::String& program)
+{
+    if (program.containsChar ('/'))
+        return juce::File::getCurrentWorkingDirectory().getChildFile (program);
+    for (const auto& folder : juce::StringArray::fromTokens (juce::SystemStats::getEnvironmentVariable ("PATH", {}), ":", {}))
+        if (folder.isNotEmpty())
+            if (const auto file = juce::File (folder).getChildFile (program); file.existsAsFile() && file.hasReadAccess())
+                return file;
+    return {};
+}
+} // namespace
+
 bool DesktopOpener::open (const juce::File& fileOrFolder)
 {
+    const auto executable = findProgram (program);
+    if (! executable.existsAsFile() || ::access (executable.getFullPathName().toRawUTF8(), X_OK) != 0)
+        return false;
+
     auto child = std::make_unique<juce::ChildProcess>();
-    if (! child->start (juce::StringArray { program, fileOrFolder.getFullPathName() }, 0))
+    if (! child->start (juce::StringArray { executable.getFullPathName(), fileOrFolder.getFullPathName() }, 0))
         return false;
 
     m_running.add (child.release());

@@ -56,6 +56,8 @@ public:
     std::atomic<int> exportRoom { 1 };
     // While closed, the device holds back its answer to the block after the header.
     std::atomic<bool> gateOpen { true };
+    // The import of this project is answered "busy".
+    std::atomic<int> busyImport { -1 };
     std::atomic<juce::uint32> editEndTime { 0 };
     std::vector<juce::MemoryBlock> received; // export blocks, transport thread only until read after the end
 
@@ -100,6 +102,8 @@ private:
     {
         if (command == 0x02) // abort: the device confirms
             return status ({ 1 });
+        if (command == 0x00 && index == busyImport.load())
+            return status ({ 2 });
         if (command == 0x00)
         {
             std::lock_guard<std::mutex> lock (m_mutex);
@@ -151,6 +155,10 @@ struct Page : ::testing::Test
     std::unique_ptr<ProjectView> page;
 
     std::vector<std::pair<juce::String, juce::String>> boxes;
+    // The items of the last menu the page opened (text, enabled), and the
+    // one the user picks from the next (none: the menu is dismissed).
+    std::vector<std::pair<juce::String, bool>> menuShown;
+    juce::String menuPick;
     std::vector<std::pair<juce::String, juce::String>> questions;
     bool confirmAnswer = true;
     std::function<juce::String (const juce::String&, bool)> renameAnswer;
@@ -190,6 +198,19 @@ struct Page : ::testing::Test
         };
         page->askForName = [this] (const juce::String& name, bool checkDevice) {
             return renameAnswer ? renameAnswer (name, checkDevice) : name;
+        };
+        page->showMenu = [this] (const juce::PopupMenu& menu, juce::Rectangle<int>, std::function<void (int)> chosen) {
+            menuShown.clear();
+            int picked = 0;
+            for (juce::PopupMenu::MenuItemIterator it (menu); it.next();)
+            {
+                const auto& item = it.getItem();
+                menuShown.push_back ({ item.text, item.isEnabled });
+                if (item.text == menuPick && item.isEnabled)
+                    picked = item.itemID;
+            }
+            // As the framework's menu does, after the click that opened it.
+            juce::MessageManager::callAsync ([chosen, picked] { chosen (picked); });
         };
         page->onTransitioned (true);
     }
@@ -264,6 +285,20 @@ struct Page : ::testing::Test
         ASSERT_NE (it, names.end()) << name;
         page->getPcList().getTable().selectRow ((int) (it - names.begin()));
     }
+
+    // A right-click on a table (its selected row, or below the rows), then
+    // `item` picked from the menu; false when the menu had no such item enabled.
+    bool pickFromMenu (ProjectTableModel& table, const juce::String& item)
+    {
+        menuPick = item;
+        menuShown.clear();
+        table.onMenu();
+        if (! deliverPostedMessages())
+            return false;
+        return std::find (menuShown.begin(), menuShown.end(), std::make_pair (item, true)) != menuShown.end();
+    }
+    bool pickFromKorvaMenu (const juce::String& item) { return pickFromMenu (page->getKorvaList().getModel(), item); }
+    bool pickFromPcMenu (const juce::String& item) { return pickFromMenu (page->getPcList().getModel(), item); }
 
     // The click is posted; it is done on return.
     void click (juce::Button& button)
