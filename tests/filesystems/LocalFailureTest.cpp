@@ -215,6 +215,49 @@ TEST_F (PageOnFailingDisks, AnImportTheDataFolderCannotTakeNamesItAndLeavesItAsI
     }
 }
 
+// Import all into a data folder that fills up after the first project, or
+// is read-only: the run stops at the project that does not fit, naming the
+// folder and the reason; what fitted is whole, nothing else is left.
+TEST_F (PageOnFailingDisks, ImportAllStopsAtAFullOrReadOnlyDataFolderAndKeepsWhatFitted)
+{
+    connectAndList();
+    const auto kept = dataFolder().getChildFile ("Kept_20260101_120000.prj");
+    for (const auto failing : {Failing::kFull, Failing::kReadOnly})
+    {
+        SCOPED_TRACE (reasonOf (failing));
+        boxes.clear();
+        // Room for the kept file and "Ballad" (a header and a pattern), no more.
+        const auto mount = makeFailing (failing, dataFolder(), kept, kKept, 3 * 4096);
+        ASSERT_TRUE (pickFromKorvaMenu (juce::String::fromUTF8 (ProjectView::kImportAllText)));
+
+        ASSERT_TRUE (waitForBox());
+        ASSERT_TRUE (waitUntilAtRest (sequencer));
+        ASSERT_EQ (boxes.size(), 1u);
+        const auto why = "Could not save the project in " + dataFolder().getFullPathName() + ": " + reasonOf (failing) + ".";
+        const auto lines = juce::StringArray::fromLines (boxes[0].second);
+        if (failing == Failing::kFull)
+        {
+            ASSERT_EQ (lines.size(), 5) << boxes[0].second;
+            EXPECT_EQ (lines[0], "Imported 1 of 3 projects into " + dataFolder().getFullPathName() + ".");
+            EXPECT_EQ (lines[3], "009 Demo: " + why);
+            EXPECT_EQ (lines[4], "Stopped: " + why + " 1 project was not imported.");
+            const auto ballad = dataFolder().findChildFiles (juce::File::findFiles, false, "Ballad_*.prj");
+            ASSERT_EQ (ballad.size(), 1);
+            const auto sent = projectFile ("Ballad", 1);
+            const auto* first = static_cast<const std::uint8_t*> (sent.getData());
+            EXPECT_EQ (bytesOfFile (ballad[0]), Bytes (first, first + sent.getSize()));
+            EXPECT_EQ (namesIn (dataFolder()).size(), 2) << namesIn (dataFolder()).joinIntoString (" ");
+        }
+        else
+        {
+            EXPECT_EQ (lines, (juce::StringArray{"Imported 0 of 3 projects into " + dataFolder().getFullPathName() + ".",
+                                                 "Stopped: " + why + " 3 projects were not imported."}));
+            EXPECT_EQ (namesIn (dataFolder()), juce::StringArray{kept.getFileName()});
+        }
+        EXPECT_EQ (bytesOfFile (kept), kKept);
+    }
+}
+
 // Renaming and deleting a file of a read-only data folder: the box names the
 // file and the reason, and the file stays as it was.
 TEST_F (PageOnFailingDisks, RenamingOrDeletingOnAReadOnlyFolderNamesTheFileAndChangesNothing)

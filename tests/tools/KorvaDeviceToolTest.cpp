@@ -119,6 +119,39 @@ TEST_F (KorvaDeviceTool, ListsDevicesAndProjectsAndPullsThemWhole)
     fails ({"pull", "9"}, "Could not import this project. The project does not exist.");
 }
 
+// A backup goes on after a project the KORVA refuses, and ends when the
+// KORVA goes; what it copied is whole and nothing else is left.
+TEST_F (KorvaDeviceTool, PullAllGoesOnAfterARefusalAndStopsWhenKorvaGoes)
+{
+    startSim ({"--busy-import", "1"});
+    const ProcessResult refused = korva ({"pull", "--all", "-o", "backup"});
+    EXPECT_EQ (refused.exitCode, 1);
+    EXPECT_EQ (refused.err, "korva: 001 Chord Study: KORVA is busy.\n");
+    EXPECT_EQ (std::count (refused.out.begin(), refused.out.end(), '\n'), 3) << refused.out;
+    const auto backup = work.getChildFile ("backup");
+    EXPECT_EQ (namesIn (backup).size(), 3) << namesIn (backup).joinIntoString (" "); // the hidden staging folder is gone
+    for (const auto& name : namesIn (backup))
+    {
+        const int index = name.startsWith ("Demo Song") ? 0 : name.startsWith ("Night Drive") ? 2 : 3;
+        EXPECT_FALSE (name.startsWith ("Chord Study"));
+        EXPECT_EQ (bytesOfFile (backup.getChildFile (name)), demo().projects.at (index)) << name;
+    }
+    stopSim();
+
+    // Gone while it sends the first project: the run ends there.
+    startSim ({"--vanish-after-sent", "30"});
+    const ProcessResult unplugged = korva ({"pull", "--all", "-o", "second"});
+    EXPECT_EQ (unplugged.exitCode, 1);
+    // What the transport said of the project under way may come first.
+    EXPECT_TRUE (unplugged.err == "korva: KORVA is not connected.\n"
+                 || juce::String (unplugged.err)
+                        .matchesWildcard ("korva: 000 Demo Song: Communication Error (00\?\?)\nkorva: KORVA is not connected.\n",
+                                          false))
+        << unplugged.err;
+    EXPECT_EQ (unplugged.out, "");
+    EXPECT_EQ (namesIn (work.getChildFile ("second")).size(), 0);
+}
+
 TEST_F (KorvaDeviceTool, PushesRenamesAndDeletesWithTheProgramsChecks)
 {
     startSim();

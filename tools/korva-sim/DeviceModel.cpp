@@ -320,7 +320,7 @@ Message DeviceModel::importProject (const Message& request)
         case kStartCommand:
         {
             m_outgoing.reset();
-            if (m_switches.busy)
+            if (m_switches.busy || index == m_switches.busyImport)
                 return status (kImport, kBusy);
             if (m_switches.refuse)
                 return status (kImport, kFailed);

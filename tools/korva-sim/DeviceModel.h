@@ -52,6 +52,7 @@ struct ModelSwitches
 {
     bool oldFirmware = false;  // the version probe goes unanswered
     bool busy = false;         // status 2 to the first message of 0x00 .. 0x04
+    int busyImport = -1;       // status 2 to the import of this project only
     bool refuse = false;       // status 0 to the first message of 0x01 .. 0x05, 0x32 and 0x33
     bool noRoom = false;       // no room left: the list says 0, room checks and exports fail
     char patternFormat = '3';  // format digit of the device's patterns: '2' older, '4' newer

@@ -57,6 +57,7 @@ Device switches:
   --old-firmware           leave the version probe unanswered
   --busy                   answer status 2 (busy) to the project list, delete, rename,
                            project import and room check
+  --busy-import INDEX      answer status 2 (busy) to the import of project INDEX only
   --refuse                 answer status 0 (failed) to delete, rename, project import,
                            room check, project export and both pattern messages
   --no-room                report no room left; room checks and exports fail
@@ -241,6 +242,7 @@ std::optional<int> readCommandLine (int argc, char** argv, Setup& setup)
         flag ("--old-firmware", switches.oldFirmware),
         flag ("--busy", switches.busy),
         flag ("--refuse", switches.refuse),
+        numberInto ("--busy-import", 0, 255, switches.busyImport),
         flag ("--no-room", switches.noRoom),
 
         text ("--dir", options.folder),

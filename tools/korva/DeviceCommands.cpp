@@ -334,6 +334,10 @@ int runPull (const Arguments& args)
                                        : juce::String (kTransferring);
         const Outcome outcome = importOne (session, backup, *row, label);
 
+        // The KORVA went away: that is the one thing to say.
+        if (outcome.kind == Outcome::kDisconnected)
+            return DeviceSession::report (outcome);
+
         const auto& entry = *backup.getCurrent();
         if (entry.result == ProjectBackup::Result::kCopied)
             printLine (displayName (entry.file));
