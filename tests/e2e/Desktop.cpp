@@ -380,6 +380,17 @@ void User::click (juce::Point<int> onScreen)
     pause (40);
 }
 
+void User::rightClickIn (const KorvaManager& program, juce::Point<int> inWindow)
+{
+    const auto onScreen = program.onScreen (inWindow);
+    m_pointer.moveTo (onScreen.x, onScreen.y);
+    pause (60);
+    m_pointer.press (3);
+    pause (40);
+    m_pointer.release (3);
+    pause (40);
+}
+
 void User::clickIn (unsigned long window, juce::Point<int> inWindow)
 {
     if (const auto bounds = x11::rootBoundsOf (window))

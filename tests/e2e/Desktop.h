@@ -178,6 +178,8 @@ public:
 
     void click (juce::Point<int> onScreen);
     void clickIn (const KorvaManager& program, juce::Point<int> inWindow) { click (program.onScreen (inWindow)); }
+    // The right-hand button, for a menu.
+    void rightClickIn (const KorvaManager& program, juce::Point<int> inWindow);
     // Clicks a point of a dialog window (its own coordinates).
     void clickIn (unsigned long window, juce::Point<int> inWindow);
     // Out of every window's way (hover highlights change what is drawn).

@@ -668,4 +668,104 @@ TEST_F (EndToEndOnTheDesktop, OldFirmwareAsksForAnUpgradeOnce)
     ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::korvaRows (s) == 2; })) << seen();
 }
 
+//==============================================================================
+// The whole KORVA copied from its table's menu, one project refused on the
+// way; the keys do what the buttons do; a project file dropped from a file
+// manager joins the data folder.
+TEST_F (EndToEndOnTheDesktop, TheWholeKorvaIsImportedFromItsMenuAndKeysAndDropsWork)
+{
+    ASSERT_TRUE (korva.seed ({ { 0, "Alpha", 2 }, { 1, "Bravo", 3 }, { 2, "Charlie", 1 }, { 3, "Delta", 0 } }));
+    startConnected ({ "--busy-import", "2" }, 4);
+    const auto store = korva.projects();
+    const auto data = places.dataFolder.getFullPathName();
+    const auto menuOpened = [&] (std::size_t windowsBefore) {
+        return waitUntil ([&] { return manager.dialogs().size() > windowsBefore; }, 5000);
+    };
+    // Keys go to the window that has the focus: a box that closed had it.
+    const auto selectForKeys = [&] (juce::Point<int> (*row) (int), juce::Rectangle<int> (*name) (int), int index) {
+        user.clickIn (manager, ui::blankOfProjectPage);
+        EXPECT_TRUE (waitUntil ([&] { return user.keyboard().hasFocus (manager.window()); })) << "the window has no focus";
+        selectRow (row, name, index);
+    };
+
+    // A right-click on "Bravo": its menu, where the second item is "Import All Projects…".
+    user.rightClickIn (manager, ui::korvaRow (1));
+    ASSERT_TRUE (menuOpened (0)) << seen();
+    for (const auto key : { XK_Down, XK_Down, XK_Return })
+        ASSERT_TRUE (user.keyboard().tap (key));
+
+    const juce::String done = "Import All Projects | Imported 3 of 4 projects into " + data + ".";
+    ASSERT_TRUE (manager.waitForMessageBox (done, 30000)) << seen();
+    EXPECT_TRUE (manager.trace().contains ("\n002 Charlie: KORVA is busy.")) << manager.trace();
+    const auto copies = filesIn (places.dataFolder);
+    ASSERT_EQ (copies.size(), 3);
+    for (const auto& [index, project] : store)
+    {
+        if (index == 2)
+            continue;
+        const auto match = std::find_if (copies.begin(), copies.end(), [&, &name = project.name] (const juce::File& f) {
+            return f.getFileName().startsWith (juce::String (name) + "_");
+        });
+        ASSERT_NE (match, copies.end()) << project.name;
+        EXPECT_EQ (bytesOf (*match), project.image) << project.name;
+    }
+    acknowledgeBox (done);
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::pcRows (s) == 3; })) << seen();
+
+    // PC/Mac, by name: Alpha, Bravo, Delta. F2 renames "Alpha" in its file;
+    // Enter sends it to the KORVA; Delete deletes "Delta" after the question.
+    const auto alpha = *std::find_if (copies.begin(), copies.end(),
+                                      [] (const juce::File& f) { return f.getFileName().startsWith ("Alpha_"); });
+    selectForKeys (ui::pcRow, ui::pcRowName, 0);
+    ASSERT_TRUE (user.keyboard().tap (XK_F2));
+    renameTo ("Alpha Copy");
+    ASSERT_TRUE (waitUntil ([&] { return nameInFile (alpha) == "Alpha Copy"; })) << nameInFile (alpha);
+    ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+
+    selectForKeys (ui::pcRow, ui::pcRowName, 0);
+    ASSERT_TRUE (user.keyboard().tap (XK_Return));
+    ASSERT_TRUE (waitUntil ([&] { return korva.indexOf ("Alpha Copy").has_value(); }, 15000)) << korva.log();
+    EXPECT_EQ (korva.projects().at (*korva.indexOf ("Alpha Copy")).image, renamed (store.at (0).image, "Alpha Copy"));
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::korvaRows (s) == 5; })) << seen();
+    ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+
+    selectForKeys (ui::pcRow, ui::pcRowName, 2);
+    ASSERT_TRUE (user.keyboard().tap (XK_Delete));
+    answerDeleteQuestion ("Delta", true);
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::pcRows (s) == 2; })) << seen();
+    EXPECT_EQ (filesIn (places.dataFolder).size(), 2);
+
+    // The menu key on the KORVA table (by name: Alpha, Alpha Copy, Bravo,
+    // Charlie, Delta): "Import" of "Delta", the first item.
+    selectForKeys (ui::korvaRow, ui::korvaRowName, 4);
+    user.moveAway();
+    const auto windows = manager.dialogs().size();
+    ASSERT_TRUE (user.keyboard().tap (XK_Menu));
+    ASSERT_TRUE (menuOpened (windows)) << seen();
+    for (const auto key : { XK_Down, XK_Return })
+        ASSERT_TRUE (user.keyboard().tap (key));
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::pcRows (s) == 3; })) << seen();
+    const auto delta = places.dataFolder.findChildFiles (juce::File::findFiles, false, "Delta_*.prj");
+    ASSERT_EQ (delta.size(), 1);
+    EXPECT_EQ (bytesOf (delta[0]), store.at (3).image);
+    ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+
+    // A project file dragged from a file manager onto the PC/Mac table.
+    const auto outside = places.root / "Echo.prj";
+    ASSERT_TRUE (outside.replaceWithData (store.at (1).image.data(), store.at (1).image.size()));
+    const auto target = manager.onScreen (ui::pcRow (6));
+    x11::XdndDragSource source;
+    source.drag (x11::XdndDragSource::dropWindowAt (target.x, target.y), target.x, target.y,
+                 { x11::fileUri (outside.getFullPathName().toStdString()) });
+    EXPECT_TRUE (source.waitUntilDone (5000));
+    const auto echo = places.dataFolder.getChildFile ("Echo.prj");
+    ASSERT_TRUE (waitUntil ([&] { return echo.existsAsFile(); }, 5000)) << seen();
+    EXPECT_EQ (bytesOf (echo), store.at (1).image);
+    EXPECT_TRUE (outside.existsAsFile());
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::pcRows (s) == 4; })) << seen();
+
+    EXPECT_EQ (manager.messageBoxes(),
+               (juce::StringArray { done, "Delete Project | Deleting project Delta. Are you sure?" }));
+}
+
 } // namespace korva
