@@ -21,7 +21,7 @@ namespace
 {
 const juce::String kImportAll = juce::String::fromUTF8 (ProjectView::kImportAllText);
 
-struct ImportAll : Page
+struct ImportAllConcurrency : Page
 {
     std::mutex askedLock;
     std::vector<int> asked; // the projects the KORVA was asked for, in order
@@ -90,7 +90,7 @@ struct ImportAll : Page
 const FakeKorva::Project kBallad { 2, "Ballad", 1 }, kDemo { 9, "Demo", 0 }, kLive { 4, "Live", 2 };
 } // namespace
 
-TEST_F (ImportAll, CopiesEveryProjectInTheTablesOrderWithOneWindowAndOneMessage)
+TEST_F (ImportAllConcurrency, CopiesEveryProjectInTheTablesOrderWithOneWindowAndOneMessage)
 {
     // Offered only with a KORVA that has projects.
     ASSERT_FALSE (pickFromKorvaMenu (kImportAll));
@@ -135,7 +135,7 @@ TEST_F (ImportAll, CopiesEveryProjectInTheTablesOrderWithOneWindowAndOneMessage)
     EXPECT_EQ (askedFor(), (std::vector<int> { 4, 9, 2 }));
 }
 
-TEST_F (ImportAll, AProjectTheKorvaRefusesIsToldAndTheRunGoesOn)
+TEST_F (ImportAllConcurrency, AProjectTheKorvaRefusesIsToldAndTheRunGoesOn)
 {
     connectAndList();
     device.busyImport = kDemo.index;
@@ -149,7 +149,7 @@ TEST_F (ImportAll, AProjectTheKorvaRefusesIsToldAndTheRunGoesOn)
     expectCopiesOf ({ kBallad, kLive });
 }
 
-TEST_F (ImportAll, CancelEndsTheCopyUnderWayAndKeepsTheCompletedOnes)
+TEST_F (ImportAllConcurrency, CancelEndsTheCopyUnderWayAndKeepsTheCompletedOnes)
 {
     connectAndList();
     holdAt = kLive.index;
@@ -167,7 +167,7 @@ TEST_F (ImportAll, CancelEndsTheCopyUnderWayAndKeepsTheCompletedOnes)
     expectCopiesOf ({ kBallad, kDemo });
 }
 
-TEST_F (ImportAll, AnUnplugEndsTheRunAndTheKorvaIsServedAgainWhenItIsBack)
+TEST_F (ImportAllConcurrency, AnUnplugEndsTheRunAndTheKorvaIsServedAgainWhenItIsBack)
 {
     connectAndList();
     holdAt = kDemo.index;
