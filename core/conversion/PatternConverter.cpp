@@ -59,18 +59,18 @@ PatternToMidiResult convertPatternToMidiFile (const uint8_t* payload, std::size_
     return writeMidiFile (*rendered, barCount, info.ccNumbers, file) ? kMidiFileWritten : kMidiFileNotWritten;
 }
 
-bool convertMidiFileToPattern (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers,
-                               PatternPayload& payload, MidiFitReport* report)
+MidiReadResult convertMidiFileToPattern (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers,
+                                         PatternPayload& payload, MidiFitReport* report)
 {
     auto record = std::make_unique<PatternRecord>();
     {
         EngineSession session;
         *record = engine::defaultPattern();
     }
-    if (!readMidiFile (file, dropBarCount, ccNumbers, *record, report))
-        return false;
-    encodePattern (*record, payload);
-    return true;
+    MidiReadResult result = readMidiFile (file, dropBarCount, ccNumbers, *record, report);
+    if (result)
+        encodePattern (*record, payload);
+    return result;
 }
 
 } // namespace korva

@@ -5,6 +5,7 @@
 // and the tests call them directly). They share the process-wide sequencer
 // engine, so calls from several threads take turns.
 
+#include "core/midi/MidiFileReader.h"
 #include "core/midi/MidiFitReport.h"
 #include "core/patterns/PatternInfo.h"
 #include "core/patterns/PatternRecord.h"
@@ -37,9 +38,10 @@ PatternToMidiResult convertPatternToMidiFile (const uint8_t* payload, std::size_
 
 // Builds the 4096-byte pattern payload of the first `dropBarCount` bars (1, 2 or
 // 4) of a MIDI file, starting from the empty pattern; controller lane j takes
-// the values of controller ccNumbers[j]. False when the file is rejected. With a
-// `report`, the reader fills it on the same pass (see MidiFitReport.h).
-bool convertMidiFileToPattern (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers,
-                               PatternPayload& payload, MidiFitReport* report = nullptr);
+// the values of controller ccNumbers[j]. A refused file leaves the payload as it
+// was and says why (MidiFileReader.h). With a `report`, the reader fills it on
+// the same pass (see MidiFitReport.h).
+MidiReadResult convertMidiFileToPattern (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers,
+                                         PatternPayload& payload, MidiFitReport* report = nullptr);
 
 } // namespace korva

@@ -113,11 +113,12 @@ bool PatternDataManager::convertMidiFileToPattern (const juce::File& file, juce:
 {
     PatternPayload bytes;
     MidiFitReport report;
-    const bool converted =
+    MidiReadResult converted =
         korva::convertMidiFileToPattern (file, dropBarCount, getPatternInfo().ccNumbers, bytes, &report);
     {
         const std::lock_guard<std::mutex> lock (m_dropReportLock);
         m_lastDropReport = std::move (report);
+        m_lastDropRefusal = std::move (converted.reason);
     }
     if (!converted)
         return false;
@@ -129,6 +130,12 @@ MidiFitReport PatternDataManager::getLastDropReport() const
 {
     const std::lock_guard<std::mutex> lock (m_dropReportLock);
     return m_lastDropReport;
+}
+
+juce::String PatternDataManager::getLastDropRefusal() const
+{
+    const std::lock_guard<std::mutex> lock (m_dropReportLock);
+    return m_lastDropRefusal;
 }
 
 bool PatternDataManager::writeMidiFile (const engine::RenderedSteps& renderedSteps, const juce::File& file)

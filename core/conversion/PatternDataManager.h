@@ -56,6 +56,10 @@ public:
     // report.read is false after a rejected file and before the first drop.
     MidiFitReport getLastDropReport() const;
 
+    // Why the last dropped file was refused ("SMPTE time division: only files in
+    // beats can be converted"); empty after an accepted file and before the first drop.
+    juce::String getLastDropRefusal() const;
+
     bool writeMidiFile (const engine::RenderedSteps& renderedSteps, const juce::File& file);
 
     // The bar count one of the last few files of convertPatternToMidiFile was
@@ -82,8 +86,9 @@ private:
     std::array<std::pair<juce::File, int>, 4> m_rendered{};
     std::size_t m_renderedNext = 0;
 
-    mutable std::mutex m_dropReportLock;
+    mutable std::mutex m_dropReportLock; // guards both
     MidiFitReport m_lastDropReport;
+    juce::String m_lastDropRefusal;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (PatternDataManager)
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 
 namespace korva
 {
@@ -32,6 +33,37 @@ int subPositionOf (int64_t remainder, uint32_t ticksPerStep)
     return (int)(6.0f * (float)remainder / (float)ticksPerStep);
 }
 
+// Why a file was refused, with what the reason's sentence needs to name the place.
+enum class Refusal : uint8_t
+{
+    none,
+    noHeader,        // shorter than a header and one track
+    smpte,           // value: the division
+    division,        // value: the division
+    trackMissing,    // value: the track count of the header; the file ends before the next chunk
+    chunkPastEnd,    // value: the claimed length; at: the chunk's first event byte
+    eventCutShort,   // at: the event's first byte
+    longNumber,      // at: the number's first byte
+    status,          // value: the status; at: its byte
+    noRunningStatus, // value: the data byte; at: its byte
+    subPosition      // at: the event's first byte
+};
+
+// "0xF4".
+juce::String hexByte (uint32_t value)
+{
+    return "0x" + juce::String::toHexString ((int)value).toUpperCase().paddedLeft ('0', 2);
+}
+
+// A file too short to hold a header and one track.
+juce::String refusalOfShortFile (const uint8_t* data, std::size_t size)
+{
+    if (data == nullptr || size < 4 || std::memcmp (data, "MThd", 4) != 0)
+        return "not a Standard MIDI File (no MThd header)";
+    return "the file ends after " + juce::String ((juce::int64)size) + " bytes, before a header and one track (" +
+           juce::String ((juce::int64)kMinimumFileSize) + " bytes): cut short?";
+}
+
 struct PendingNote
 {
     int64_t startTick = kIdle;
@@ -55,14 +87,16 @@ public:
     bool read()
     {
         if (m_size < kMinimumFileSize)
-            return false;
+            return refuse (Refusal::noHeader, 0, 0);
 
         const uint32_t trackCount = readU16 (m_data + 10);
         const uint32_t division = readU16 (m_data + 12);
         // SMPTE timing (top bit set) is not in beats, and a division below 4 has no
         // whole tick per step.
-        if ((division & 0x8000) != 0 || division < 4)
-            return false;
+        if ((division & 0x8000) != 0)
+            return refuse (Refusal::smpte, 12, division);
+        if (division < 4)
+            return refuse (Refusal::division, 12, division);
         m_ticksPerStep = division / 4;
         m_ticksPerEighth = (float)m_ticksPerStep * 0.125f;
         if constexpr (Reporting)
@@ -75,11 +109,11 @@ public:
         for (uint32_t track = 0; track < trackCount && !m_stopAfterTrack; ++track)
         {
             if (m_size - chunk < kChunkHeaderSize)
-                return false;
+                return refuse (Refusal::trackMissing, chunk, trackCount);
             const uint32_t length = readU32 (m_data + chunk + 4);
             const std::size_t events = chunk + kChunkHeaderSize;
             if ((length & 0x80000000u) != 0 || length > m_size - events)
-                return false;
+                return refuse (Refusal::chunkPastEnd, events, length);
             if (!readTrack (events, events + length))
                 return false;
             chunk = events + length;
@@ -97,7 +131,62 @@ public:
         return true;
     }
 
+    // Why read() returned false, in words.
+    juce::String refusalText() const
+    {
+        const juce::String track = "track " + juce::String (m_tracksRead + 1);
+        const juce::String at = " at byte " + juce::String ((juce::int64)m_refusalAt);
+        switch (m_refusal)
+        {
+            case Refusal::noHeader:
+                return refusalOfShortFile (m_data, m_size);
+            case Refusal::smpte:
+                return "SMPTE time division: only files in beats can be converted";
+            case Refusal::division:
+                return "time division of " + juce::String (m_refusalValue) +
+                       (m_refusalValue == 1 ? " tick" : " ticks") + " per beat: at least 4 are needed";
+            case Refusal::trackMissing:
+                return "the header names " + juce::String (m_refusalValue) + " tracks but the file ends before " +
+                       track + ": cut short?";
+            case Refusal::chunkPastEnd:
+                return track + " claims " + juce::String (m_refusalValue) + " bytes but the file ends after " +
+                       juce::String ((juce::int64) (m_size - m_refusalAt)) + ": cut short?";
+            case Refusal::eventCutShort:
+                return "the file ends inside an event of " + track + at + ": cut short?";
+            case Refusal::longNumber:
+                return track + ": the variable-length number" + at + " runs over 4 bytes";
+            case Refusal::status:
+                return track + ": status byte " + hexByte (m_refusalValue) + at + " is not allowed";
+            case Refusal::noRunningStatus:
+                return track + ": data byte " + hexByte (m_refusalValue) + at + " has no status before it";
+            case Refusal::subPosition:
+                return track + ": the event" + at + " falls outside the sixths of its step";
+            case Refusal::none:
+            default:
+                return "the file was refused";
+        }
+    }
+
 private:
+    // Notes why the file is refused: plain stores, no call, so that the reading
+    // loop keeps its position in a register (a call on the failure paths costs
+    // the loop a fifth of its speed).
+    __attribute__ ((always_inline)) bool refuse (Refusal refusal, std::size_t at, uint32_t value)
+    {
+        m_refusal = refusal;
+        m_refusalAt = at;
+        m_refusalValue = value;
+        return false;
+    }
+
+    __attribute__ ((always_inline)) bool refuseEvent (std::size_t start)
+    {
+        // The places that ran out of bytes or placed the event did not know where it began.
+        if (m_refusal == Refusal::eventCutShort || m_refusal == Refusal::subPosition)
+            m_refusalAt = start;
+        return false;
+    }
+
     // The tracks after the one that ended the reading are only counted: their
     // events are read as events beyond the end, and the first byte that does
     // not make sense ends the count (the reader never looked at them).
@@ -145,8 +234,9 @@ private:
         m_runningStatus = 0;
         while (m_pos < end && !m_stopAfterTrack)
         {
+            const std::size_t start = m_pos;
             if (!readEvent())
-                return false;
+                return refuseEvent (start);
         }
         return true;
     }
@@ -161,7 +251,7 @@ private:
         m_tick += delta;
 
         if (m_pos >= m_end)
-            return false;
+            return refuse (Refusal::eventCutShort, 0, 0);
         uint8_t status = m_data[m_pos];
         if ((status & 0x80) != 0)
         {
@@ -171,7 +261,7 @@ private:
         }
         else if (m_runningStatus == 0)
         {
-            return false;
+            return refuse (Refusal::noRunningStatus, m_pos, status);
         }
         else
         {
@@ -243,7 +333,7 @@ private:
         if (status == 0xFF)
         {
             if (m_pos >= m_end)
-                return false;
+                return refuse (Refusal::eventCutShort, 0, 0);
             const uint8_t type = m_data[m_pos++];
             if (type == 0x2F)
             {
@@ -260,7 +350,8 @@ private:
                 noteTempo();
             return skip (length);
         }
-        return false;
+        // Nothing of an unknown status was read but the status byte itself.
+        return refuse (Refusal::status, m_pos - 1, status);
     }
 
     // Quantises the event's tick onto a step and a sub-position.
@@ -283,7 +374,7 @@ private:
         }
         const int subPosition = subPositionOf (r, m_ticksPerStep);
         if (subPosition >= kSubPositionCount)
-            return false;
+            return refuse (Refusal::subPosition, 0, 0);
         m_currentSubPosition = subPosition;
         return true;
     }
@@ -411,20 +502,20 @@ private:
         for (int i = 0; i < 4; ++i)
         {
             if (m_pos >= m_end)
-                return false;
+                return refuse (Refusal::eventCutShort, 0, 0);
             const uint8_t b = m_data[m_pos++];
             value = (value << 7) | (b & 0x7Fu);
             if ((b & 0x80) == 0)
                 return true;
         }
-        return false;
+        return refuse (Refusal::longNumber, m_pos - 4, 0);
     }
 
     // A byte with its top bit set where data belongs is read as data.
     bool readDataByte (uint8_t& value)
     {
         if (m_pos >= m_end)
-            return false;
+            return refuse (Refusal::eventCutShort, 0, 0);
         value = m_data[m_pos++];
         return true;
     }
@@ -432,7 +523,7 @@ private:
     bool skip (uint32_t count)
     {
         if (count > m_end - m_pos)
-            return false;
+            return refuse (Refusal::eventCutShort, 0, 0);
         m_pos += count;
         return true;
     }
@@ -463,32 +554,81 @@ private:
     bool m_unread = false; // counting the tracks after the reading ended
     bool m_tempoSeen = false;
     std::array<PendingNote, 128> m_pending{};
+
+    Refusal m_refusal = Refusal::none;
+    std::size_t m_refusalAt = 0;
+    uint32_t m_refusalValue = 0;
 };
 
 } // namespace
 
-bool readMidiFile (const uint8_t* data, std::size_t size, int dropBarCount, const CcNumbers& ccNumbers,
-                   PatternRecord& record, MidiFitReport* report)
+namespace
 {
-    if (report != nullptr)
-        *report = {};
-    if (data == nullptr || dropBarCount < 1 || dropBarCount > kStepCount / kStepsPerBar)
-        return false;
-    if (report != nullptr)
-        return Reader<true> (data, size, dropBarCount, ccNumbers, record, report).read();
-    return Reader<false> (data, size, dropBarCount, ccNumbers, record, nullptr).read();
+
+MidiReadResult refused (juce::String reason)
+{
+    return {false, std::move (reason)};
 }
 
-bool readMidiFile (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers, PatternRecord& record,
-                   MidiFitReport* report)
+template <bool Reporting>
+MidiReadResult readWith (const uint8_t* data, std::size_t size, int dropBarCount, const CcNumbers& ccNumbers,
+                         PatternRecord& record, MidiFitReport* report)
+{
+    Reader<Reporting> reader (data, size, dropBarCount, ccNumbers, record, report);
+    if (reader.read())
+        return {true, {}};
+    return refused (reader.refusalText());
+}
+
+// "70 MB", "64.1 MB": rounded up to a tenth, so that a file just above the limit
+// does not read as the limit.
+juce::String megabytes (juce::int64 bytes)
+{
+    constexpr double kMegabyte = 1024.0 * 1024.0;
+    const double tenths = std::ceil ((double)bytes * 10.0 / kMegabyte);
+    if (std::fmod (tenths, 10.0) == 0.0)
+        return juce::String ((juce::int64) (tenths / 10.0)) + " MB";
+    return juce::String (tenths / 10.0, 1) + " MB";
+}
+
+} // namespace
+
+MidiReadResult readMidiFile (const uint8_t* data, std::size_t size, int dropBarCount, const CcNumbers& ccNumbers,
+                             PatternRecord& record, MidiFitReport* report)
 {
     if (report != nullptr)
         *report = {};
-    if (!file.existsAsFile() || file.getSize() > kMaxMidiFileSize)
-        return false;
+    if (dropBarCount < 1 || dropBarCount > kStepCount / kStepsPerBar)
+        return refused ("drop bar count " + juce::String (dropBarCount) + ": only 1 to " +
+                        juce::String (kStepCount / kStepsPerBar) + " bars can be taken");
+    if (data == nullptr)
+        return refused (refusalOfShortFile (nullptr, 0));
+    if (report != nullptr)
+        return readWith<true> (data, size, dropBarCount, ccNumbers, record, report);
+    return readWith<false> (data, size, dropBarCount, ccNumbers, record, nullptr);
+}
+
+MidiReadResult readMidiFile (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers,
+                             PatternRecord& record, MidiFitReport* report)
+{
+    if (report != nullptr)
+        *report = {};
+    if (file.isDirectory())
+        return refused ("a folder, not a file");
+    if (!file.existsAsFile())
+        return refused ("the file does not exist");
+
+    juce::FileInputStream in (file);
+    if (in.failedToOpen())
+        return refused ("the file cannot be read: " + in.getStatus().getErrorMessage());
+    const juce::int64 size = in.getTotalLength();
+    if (size > kMaxMidiFileSize)
+        return refused ("the file is " + megabytes (size) + ": files above " + megabytes (kMaxMidiFileSize) +
+                        " are not read");
     juce::MemoryBlock data;
-    if (!file.loadFileAsData (data))
-        return false;
+    in.readIntoMemoryBlock (data, (ssize_t)size);
+    if (in.getStatus().failed())
+        return refused ("the file cannot be read: " + in.getStatus().getErrorMessage());
     return readMidiFile (static_cast<const uint8_t*> (data.getData()), data.getSize(), dropBarCount, ccNumbers, record,
                          report);
 }

@@ -26,20 +26,35 @@ namespace korva
 // Files above this size are not MIDI files a pattern can come from.
 constexpr juce::int64 kMaxMidiFileSize = 64 * 1024 * 1024;
 
+// What became of a read: accepted, or refused with the reason in a sentence
+// that names what was wrong and where ("track 2 claims 401 bytes but the file
+// ends after 120: cut short?"). Byte offsets count from 0 at the file's first
+// byte; tracks count from 1 in the order of their chunks.
+struct MidiReadResult
+{
+    bool ok = false;
+    juce::String reason; // empty when ok
+
+    explicit operator bool() const noexcept { return ok; }
+};
+
 // Reads the file's bytes into `record`, which normally holds the empty pattern.
-// False when the file is rejected: shorter than 26 bytes, an SMPTE division or one
-// below 4, a chunk or an event running past its end, an unknown status byte or a
-// data byte where a status must be, or `dropBarCount` outside 1 to 4. The record
-// may then be partly written.
+// Refused: a file shorter than 26 bytes, an SMPTE division or one below 4, a
+// chunk or an event running past the end of the file, a status byte other than
+// a channel message, F0, F7 or FF, a data byte where a status must be, a
+// variable-length number longer than 4 bytes, or `dropBarCount` outside 1 to 4.
+// The record may then be partly written. The reason is put into words only
+// when the file is refused.
 //
 // With a `report`, the reader also counts what it keeps, drops and moves
 // (MidiFitReport.h); report->read tells whether the file was accepted. The
 // record comes out the same with or without one.
-bool readMidiFile (const uint8_t* data, std::size_t size, int dropBarCount, const CcNumbers& ccNumbers,
-                   PatternRecord& record, MidiFitReport* report = nullptr);
+MidiReadResult readMidiFile (const uint8_t* data, std::size_t size, int dropBarCount, const CcNumbers& ccNumbers,
+                             PatternRecord& record, MidiFitReport* report = nullptr);
 
-// The same for a file on disk; an unreadable or oversized file is rejected.
-bool readMidiFile (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers, PatternRecord& record,
-                   MidiFitReport* report = nullptr);
+// The same for a file on disk; a file that cannot be read or is larger than
+// kMaxMidiFileSize is refused too.
+MidiReadResult readMidiFile (const juce::File& file, int dropBarCount, const CcNumbers& ccNumbers,
+                             PatternRecord& record, MidiFitReport* report = nullptr);
 
 } // namespace korva

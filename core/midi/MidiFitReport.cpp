@@ -83,6 +83,9 @@ int MidiFitReport::controllersLost() const
 
 juce::String noteName (int note)
 {
+    // A file can hold note numbers no key has.
+    if (note < 0 || note > 127)
+        return juce::String (note);
     static const char* const names[] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
     return juce::String (names[((note % 12) + 12) % 12]) + juce::String (note / 12 - 1);
 }

@@ -81,7 +81,7 @@ struct MidiFitReport
     int controllersLost() const;
 };
 
-// "C4" for 60, "C#4" for 61, "C-1" for 0.
+// "C4" for 60, "C#4" for 61, "C-1" for 0; "188" for a number above 127.
 juce::String noteName (int note);
 
 // "5.1.1".

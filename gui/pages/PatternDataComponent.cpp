@@ -492,7 +492,10 @@ void PatternDataComponent::readSmfErrorOccurred()
 {
     if (infra::hop (m_taskBox, [this] { readSmfErrorOccurred(); }))
         return;
-    message (devicemessages::kMidiToPatternFailed);
+    // The reader's reason goes on a line of its own under the program's message.
+    const juce::String refusal = m_patterns.getLastDropRefusal();
+    const juce::String failed = devicemessages::kMidiToPatternFailed;
+    message (refusal.isEmpty() ? failed : failed + "\n" + refusal);
 }
 
 } // namespace korva

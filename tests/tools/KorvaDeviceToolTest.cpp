@@ -242,7 +242,8 @@ TEST_F (KorvaDeviceTool, PatternRoundTripGivesTheSameNotes)
     EXPECT_TRUE (roll[8].startsWith ("C4   |#")) << roll[8];
     EXPECT_TRUE (namesIn (tempFolder()).isEmpty()) << namesIn (tempFolder()).joinIntoString (" ");
 
-    fails ({"push-midi", "info.bin"}, "info.bin: Failed to convert MIDI file into pattern.");
+    fails ({"push-midi", "info.bin"},
+           "info.bin: Failed to convert MIDI file into pattern. (not a Standard MIDI File (no MThd header))");
 }
 
 TEST_F (KorvaDeviceTool, EachFailureSaysWhatTheProgramSays)

@@ -362,20 +362,23 @@ TEST (KorvaTool, MidiToPatternWritesThePayloadTheDeviceWouldGet)
 TEST (KorvaTool, FitReportsWhatTheFileKeepsAndLosesAsTextAndJson)
 {
     TempFolder folder;
-    // One bar taken: D4 (7 ticks into step 20) comes after it and controller 74
-    // has no lane. C4 lasts 125 ticks, stored as 120: 5 ticks, 5.2 ms at 120 BPM.
+    // One bar taken: D4 (7 ticks into step 20) comes after it, note 188 has no
+    // place in any pattern and controller 74 has no lane. C4 lasts 125 ticks,
+    // stored as 120: 5 ticks, 5.2 ms at 120 BPM.
     const Bytes midi = midiFile ({TrackBytes()
                                       .noteOn (0, 60, 90)
                                       .noteOff (125, 60)
                                       .controller (240, 74, 33)
+                                      .at (480, {0x90, 188, 100})
                                       .noteOn (20 * 120 + 7, 62)
                                       .noteOff (21 * 120, 62)
                                       .endOfTrack (21 * 120)});
     writeBytes (folder / "in.mid", midi.data(), midi.size());
 
     const std::string text = "1 bar, 480 ticks per quarter note, 120.0 BPM\n"
-                             "Notes: 2 in the file, 1 kept, 1 lost\n"
+                             "Notes: 3 in the file, 1 kept, 2 lost\n"
                              "  1 after bar 1: 2.5.1 D4\n"
+                             "  1 with a note number or velocity above 127: 1.5.1 188\n"
                              "Controller changes: 1 in the file, 0 kept, 1 lost\n"
                              "  1 on a controller no lane takes: 1.3.1 CC 74\n"
                              "Largest timing error: starts 0.0 ticks (0.0 ms), lengths 5.0 ticks (5.2 ms)\n";
@@ -393,7 +396,7 @@ TEST (KorvaTool, FitReportsWhatTheFileKeepsAndLosesAsTextAndJson)
     EXPECT_TRUE (r.out.empty());
     EXPECT_EQ (bytesOf (folder / "reported.bin"), bytesOf (folder / "plain.bin"));
 
-    // All four bars with controller 74 on a lane: nothing lost; D4 starts 7 ticks late.
+    // All four bars with controller 74 on a lane: only note 188 lost; D4 starts 7 ticks late.
     writeInfo (folder / "info.bin", {0, 74, 0, 0, 0});
     for (const char* command : {"fit", "midi2pattern"})
     {
@@ -407,7 +410,9 @@ TEST (KorvaTool, FitReportsWhatTheFileKeepsAndLosesAsTextAndJson)
         ASSERT_TRUE (json.isObject()) << r.out;
         EXPECT_EQ ((int)json["bars"], 4);
         EXPECT_EQ ((int)json["notes"]["kept"], 2);
-        EXPECT_EQ ((int)json["notes"]["lost"], 0);
+        EXPECT_EQ ((int)json["notes"]["lost"], 1);
+        EXPECT_EQ ((int)json["losses"]["notesOutOfRange"]["count"], 1);
+        EXPECT_EQ (json["losses"]["notesOutOfRange"]["examples"][0]["note"].toString(), "188");
         EXPECT_EQ ((int)json["controllerChanges"]["kept"], 1);
         EXPECT_EQ ((int)json["losses"]["notesAfterLastBar"]["count"], 0);
         EXPECT_EQ (json["losses"]["notesAfterLastBar"]["examples"].size(), 0);
@@ -423,12 +428,17 @@ TEST (KorvaTool, FitReportsWhatTheFileKeepsAndLosesAsTextAndJson)
     EXPECT_EQ (lost["notesAfterLastBar"]["examples"][0]["note"].toString(), "D4");
     EXPECT_EQ ((int)lost["controllersWithoutLane"]["examples"][0]["controller"], 74);
 
-    // A file the reader rejects has no report.
+    // A file the reader rejects has no report, only the reason: in JSON too when asked for.
     writeBytes (folder / "broken.mid", "MThd", 4);
+    const std::string reason = "the file ends after 4 bytes, before a header and one track (26 bytes): cut short?";
     r = korvaTool ({"fit", "broken.mid"}, folder.get());
     EXPECT_EQ (r.exitCode, 1);
     EXPECT_TRUE (r.out.empty());
-    EXPECT_NE (r.err.find ("broken.mid"), std::string::npos) << r.err;
+    EXPECT_EQ (r.err, "korva: broken.mid: Failed to convert MIDI file into pattern. (" + reason + ")\n");
+    r = korvaTool ({"fit", "broken.mid", "--json"}, folder.get());
+    EXPECT_EQ (r.exitCode, 1);
+    EXPECT_EQ (juce::JSON::parse (juce::String (r.out))["reason"].toString(), juce::String (reason)) << r.out;
+    EXPECT_NE (r.err.find (reason), std::string::npos) << r.err;
 }
 
 TEST (KorvaTool, RenderThenMidiToPatternRendersTheSameNotes)
@@ -600,7 +610,9 @@ TEST (KorvaTool, FailuresNameTheFileAndTheReasonAndLeaveNothingHalfWritten)
         {{"dump", "old.bin"},
          "korva: old.bin: The pattern data of KORVA is old. Please upgrade the firmware of KORVA.\n"},
         {{"dump", "short.bin"}, "korva: short.bin: not a pattern payload: 4 bytes instead of 4096\n"},
-        {{"midi2pattern", "bad.mid", "-o", "keep.bin"}, "korva: bad.mid: Failed to convert MIDI file into pattern.\n"},
+        {{"midi2pattern", "bad.mid", "-o", "keep.bin"},
+         "korva: bad.mid: Failed to convert MIDI file into pattern. (track 1 claims 1145643110 bytes but the file "
+         "ends after 10: cut short?)\n"},
         {{"midi2pattern", "missing.mid", "-o", "keep.bin"}, "korva: missing.mid: no such file\n"},
         {{"midi2pattern", "p.bin", "-o", "keep.bin", "--info", "missing.bin"}, "korva: missing.bin: no such file\n"},
     };

@@ -52,12 +52,13 @@ const std::vector<Command>& commandTable()
          "IN.mid [--bars N] [--info INFO] [--json]",
          "tell what of a Standard MIDI File a pattern would keep and what it would lose, writing nothing",
          "Counts the notes and controller changes kept and those lost, by reason (after the last bar,\n"
-         "beyond 8 notes in a step, no free slot, the same note again at the same position, controllers\n"
-         "no lane takes, tracks after the first one with notes), with the first examples of each as\n"
-         "bar.step.sub-position (from 1, a step being a sixteenth and a sub-position a sixth of a step)\n"
-         "and note name (60 = C4). Starts move onto sixths of a step and lengths onto eighths; the largest\n"
-         "of these errors is given in ticks and in milliseconds at the file's first tempo (120 BPM\n"
-         "without one). The report comes from the reader midi2pattern uses, on the same pass.",
+         "beyond 8 notes in a step, no free slot, the same note again at the same position, a note number\n"
+         "or velocity above 127, controllers no lane takes, tracks after the first one with notes), with\n"
+         "the first examples of each as bar.step.sub-position (from 1, a step being a sixteenth and a\n"
+         "sub-position a sixth of a step) and note name (60 = C4). Starts move onto sixths of a step and\n"
+         "lengths onto eighths; the largest of these errors is given in ticks and in milliseconds at the\n"
+         "file's first tempo (120 BPM without one). The report comes from the reader midi2pattern uses, on\n"
+         "the same pass. A file the reader refuses gets no report but the reason, also as JSON with --json.",
          {kDropBars, kInfo, kJson},
          1,
          1,

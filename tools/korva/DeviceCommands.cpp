@@ -9,6 +9,7 @@
 #include "core/projects/ProjectLists.h"
 #include "core/settings/DirectorySetting.h"
 #include "tools/korva/DeviceSession.h"
+#include "tools/korva/FitReportOutput.h"
 #include "tools/korva/ToolFiles.h"
 
 #include <algorithm>
@@ -690,7 +691,8 @@ int runPushMidi (const Arguments& args)
             case SequencerEvent::kQueryExportPattern:
                 return Outcome::failed (devicemessages::patternCheckFailure (event.result));
             case SequencerEvent::kReadSmfError:
-                return Outcome::failed (path + ": " + devicemessages::kMidiToPatternFailed);
+                return Outcome::failed (
+                    path + ": " + midiRefusalText (korva::PatternDataManager::getInstance()->getLastDropRefusal()));
             case SequencerEvent::kExportPattern:
                 return event.result == HidSequenceManager::kResultOK
                            ? Outcome::done()

@@ -1,5 +1,7 @@
 #include "tools/korva/FitReportOutput.h"
 
+#include "core/device/DeviceMessages.h"
+
 namespace korva
 {
 
@@ -110,6 +112,19 @@ juce::var fitReportJson (const MidiFitReport& report)
                        countsJson (report.controllersSeen, report.controllersKept, report.controllersLost()));
     root->setProperty ("losses", juce::var (losses));
     root->setProperty ("largestError", juce::var (errors));
+    return juce::var (root);
+}
+
+juce::String midiRefusalText (const juce::String& reason)
+{
+    const juce::String failed = devicemessages::kMidiToPatternFailed;
+    return reason.isEmpty() ? failed : failed + " (" + reason + ")";
+}
+
+juce::var midiRefusalJson (const juce::String& reason)
+{
+    auto* root = new juce::DynamicObject();
+    root->setProperty ("reason", reason);
     return juce::var (root);
 }
 

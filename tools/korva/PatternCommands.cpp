@@ -73,13 +73,22 @@ bool convertMidiArgument (const Arguments& args, PatternPayload& payload, MidiFi
     const juce::String midiPath = args.positionals[0];
     const juce::File midiFile = fileFromArgument (midiPath);
     if (midiFile.isDirectory())
+    {
         exitCode = fail (midiPath, "is a folder, not a file", kExitFailure);
-    else if (!midiFile.existsAsFile())
+        return false;
+    }
+    if (!midiFile.existsAsFile())
+    {
         exitCode = fail (midiPath, "no such file", kExitFailure);
-    else if (!convertMidiFileToPattern (midiFile, bars, info.ccNumbers, payload, report))
-        exitCode = fail (midiPath, devicemessages::kMidiToPatternFailed, kExitFailure);
-    else
+        return false;
+    }
+    const MidiReadResult read = convertMidiFileToPattern (midiFile, bars, info.ccNumbers, payload, report);
+    if (read)
         return true;
+    // A script that asked for JSON gets the reason as JSON too.
+    if (args.has ("--json"))
+        std::cout << formatJson (midiRefusalJson (read.reason)).toStdString() << std::endl;
+    exitCode = fail (midiPath, midiRefusalText (read.reason), kExitFailure);
     return false;
 }
 

@@ -130,8 +130,12 @@ TEST (PatternConverter, MidiToPatternStartsFromTheEmptyPattern)
 
     const juce::File broken = folder / "broken.mid";
     ASSERT_TRUE (broken.replaceWithData (midi.data(), 25));
-    EXPECT_FALSE (convertMidiFileToPattern (broken, 2, {}, payload));
-    EXPECT_FALSE (convertMidiFileToPattern (folder / "missing.mid", 2, {}, payload));
+    const PatternPayload converted = payload;
+    const MidiReadResult cut = convertMidiFileToPattern (broken, 2, {}, payload);
+    EXPECT_FALSE (cut);
+    EXPECT_EQ (cut.reason, "the file ends after 25 bytes, before a header and one track (26 bytes): cut short?");
+    EXPECT_EQ (convertMidiFileToPattern (folder / "missing.mid", 2, {}, payload).reason, "the file does not exist");
+    EXPECT_EQ (payload, converted) << "a refused file leaves the payload alone";
 }
 
 // The notes of a file the writer made, as a pattern would hold them: a step

@@ -225,6 +225,7 @@ TEST (PatternDataManager, ConversionsUseTheBarCountsAndThePatternInformation)
     EXPECT_TRUE (slotStartsAt (twoBars.block, 20, 0, 3));
     EXPECT_TRUE (manager.getLastDropReport().read);
     EXPECT_EQ (describeLosses (manager.getLastDropReport()), "");
+    EXPECT_EQ (manager.getLastDropRefusal(), "");
 
     // Only the last few renders are remembered.
     for (int i = 0; i < 4; ++i)
@@ -237,6 +238,12 @@ TEST (PatternDataManager, ConversionsUseTheBarCountsAndThePatternInformation)
     EXPECT_FALSE (manager.convertMidiFileToPattern (midi, untouched));
     EXPECT_EQ (untouched, juce::MemoryBlock ("left alone", 10));
     EXPECT_FALSE (manager.getLastDropReport().read) << "no report of an earlier drop is left over";
+    EXPECT_EQ (manager.getLastDropRefusal(), "drop bar count 0: only 1 to 4 bars can be taken");
+
+    // The next accepted drop clears the refusal.
+    manager.dropBarCount = 1;
+    ASSERT_TRUE (manager.convertMidiFileToPattern (midi, payload));
+    EXPECT_EQ (manager.getLastDropRefusal(), "");
 }
 
 TEST (PatternDataManagerConcurrency, GetInstanceCreatesOneManagerForEveryThread)

@@ -212,12 +212,18 @@ TEST (MidiFileReaderFuzz, MutatedFilesAreReadSafely)
         std::unique_ptr<uint8_t[]> bytes (new uint8_t[std::max<std::size_t> (input.size(), 1)]);
         std::memcpy (bytes.get(), input.data(), input.size());
         *record = empty;
-        const bool read = readMidiFile (bytes.get(), input.size(), bars, cc, *record);
+        const MidiReadResult plain = readMidiFile (bytes.get(), input.size(), bars, cc, *record);
+        const bool read = plain.ok;
+        // A refusal always says why; an acceptance says nothing.
+        ASSERT_EQ (plain.reason.isEmpty(), read) << i << ": " << plain.reason;
+        ASSERT_FALSE (plain.reason.contains ("was refused")) << i << ": " << plain.reason;
 
         // Asking for a report changes nothing the reader does.
         *reported = empty;
         MidiFitReport report;
-        ASSERT_EQ (readMidiFile (bytes.get(), input.size(), bars, cc, *reported, &report), read) << i;
+        const MidiReadResult withReport = readMidiFile (bytes.get(), input.size(), bars, cc, *reported, &report);
+        ASSERT_EQ (withReport.ok, read) << i;
+        ASSERT_EQ (withReport.reason, plain.reason) << i;
         ASSERT_EQ (report.read, read) << i;
         ASSERT_EQ (std::memcmp (record.get(), reported.get(), sizeof (PatternRecord)), 0) << i;
         if (!read)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 namespace korva
 {
@@ -53,17 +54,20 @@ std::vector<PatternNote> notesOf (const PatternRecord& record)
 struct ReadResult
 {
     bool ok;
+    juce::String reason;
     std::unique_ptr<PatternRecord> record;
 };
 
 ReadResult read (const Bytes& file, int bars = 4, const CcNumbers& cc = {})
 {
-    ReadResult result{false, std::make_unique<PatternRecord>()};
+    ReadResult result{false, {}, std::make_unique<PatternRecord>()};
     makeEmptyPattern (*result.record);
     // An exactly sized copy, so that a read past the end is a read past the allocation.
     const std::unique_ptr<uint8_t[]> bytes (new uint8_t[file.size()]);
     std::memcpy (bytes.get(), file.data(), file.size());
-    result.ok = readMidiFile (bytes.get(), file.size(), bars, cc, *result.record);
+    const MidiReadResult read = readMidiFile (bytes.get(), file.size(), bars, cc, *result.record);
+    result.ok = read.ok;
+    result.reason = read.reason;
     return result;
 }
 
@@ -247,11 +251,14 @@ TEST (MidiFileReader, ReadingStopsAfterTheFirstTrackWithNotes)
     EXPECT_EQ (stepCcMask (r.record->block, 1), 0);
 }
 
-TEST (MidiFileReader, MalformedFilesAreRejected)
+TEST (MidiFileReader, MalformedFilesAreRejectedWithWhatIsWrongAndWhere)
 {
     const TrackBytes note = TrackBytes().noteOn (0, 60).noteOff (120, 60).endOfTrack (120);
     const Bytes good = oneTrack (note);
-    ASSERT_TRUE (read (good).ok);
+    const ReadResult accepted = read (good);
+    ASSERT_TRUE (accepted.ok);
+    EXPECT_TRUE (accepted.reason.isEmpty()) << accepted.reason;
+    const Bytes twoTracks = midiFile ({TrackBytes().endOfTrack (0), note});
 
     auto withLength = [&] (uint32_t length)
     {
@@ -263,29 +270,55 @@ TEST (MidiFileReader, MalformedFilesAreRejected)
         return b;
     };
 
+    // A single track's events begin at byte 22.
     struct Case
     {
         const char* what;
         Bytes file;
+        const char* reason;
     };
     const Case cases[] = {
-        {"chunk longer than the file", withLength ((uint32_t)note.events().size() + 1)},
-        {"chunk length with the top bit set", withLength (0x80000010u)},
-        {"second chunk missing", midiFile ({TrackBytes().endOfTrack (0)}, 480, 1, 2)},
-        {"event cut by the end of its chunk", oneTrack (TrackBytes().noteOn (0, 60).raw ({0x00, 0x80, 60}))},
-        {"meta event longer than its chunk", oneTrack (TrackBytes().at (0, {0xFF, 0x01, 0x10, 'a'}))},
-        {"end of track without its length byte", oneTrack (TrackBytes().noteOn (0, 60).raw ({0x00, 0xFF, 0x2F}))},
-        {"delta time running off the chunk", oneTrack (TrackBytes().noteOn (0, 60).raw ({0x81, 0x80}))},
-        {"delta time of five bytes", oneTrack (TrackBytes().raw ({0x81, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 1}))},
-        {"division 3", oneTrack (note, 3)},
-        {"division 0", oneTrack (note, 0)},
-        {"SMPTE division", oneTrack (note, 0xE728)},
-        {"status F1", oneTrack (TrackBytes().at (0, {0xF1, 0x00}).endOfTrack (0))},
-        {"status FE", oneTrack (TrackBytes().at (0, {0xFE}).endOfTrack (0))},
-        {"data byte before any status", oneTrack (TrackBytes().at (0, {0x3C, 0x64}).endOfTrack (0))},
+        {"no header", Bytes (10, 0), "not a Standard MIDI File (no MThd header)"},
+        {"header without a whole track", Bytes (good.begin(), good.begin() + 25),
+         "the file ends after 25 bytes, before a header and one track (26 bytes): cut short?"},
+        {"chunk longer than the file", withLength ((uint32_t)note.events().size() + 1),
+         "track 1 claims 13 bytes but the file ends after 12: cut short?"},
+        {"chunk length with the top bit set", withLength (0x80000010u),
+         "track 1 claims 2147483664 bytes but the file ends after 12: cut short?"},
+        {"second chunk longer than the file", Bytes (twoTracks.begin(), twoTracks.end() - 2),
+         "track 2 claims 12 bytes but the file ends after 10: cut short?"},
+        {"second chunk missing", midiFile ({TrackBytes().endOfTrack (0)}, 480, 1, 2),
+         "the header names 2 tracks but the file ends before track 2: cut short?"},
+        {"event cut by the end of its chunk", oneTrack (TrackBytes().noteOn (0, 60).raw ({0x00, 0x80, 60})),
+         "the file ends inside an event of track 1 at byte 26: cut short?"},
+        {"meta event longer than its chunk", oneTrack (TrackBytes().at (0, {0xFF, 0x01, 0x10, 'a'})),
+         "the file ends inside an event of track 1 at byte 22: cut short?"},
+        {"end of track without its length byte", oneTrack (TrackBytes().noteOn (0, 60).raw ({0x00, 0xFF, 0x2F})),
+         "the file ends inside an event of track 1 at byte 26: cut short?"},
+        {"delta time running off the chunk", oneTrack (TrackBytes().noteOn (0, 60).raw ({0x81, 0x80})),
+         "the file ends inside an event of track 1 at byte 26: cut short?"},
+        {"delta time of five bytes", oneTrack (TrackBytes().raw ({0x81, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 1})),
+         "track 1: the variable-length number at byte 22 runs over 4 bytes"},
+        {"division 3", oneTrack (note, 3), "time division of 3 ticks per beat: at least 4 are needed"},
+        {"division 1", oneTrack (note, 1), "time division of 1 tick per beat: at least 4 are needed"},
+        {"division 0", oneTrack (note, 0), "time division of 0 ticks per beat: at least 4 are needed"},
+        {"SMPTE division", oneTrack (note, 0xE728), "SMPTE time division: only files in beats can be converted"},
+        {"status F1", oneTrack (TrackBytes().at (0, {0xF1, 0x00}).endOfTrack (0)),
+         "track 1: status byte 0xF1 at byte 23 is not allowed"},
+        {"status FE after a note", oneTrack (TrackBytes().noteOn (0, 60).at (0, {0xFE}).endOfTrack (0)),
+         "track 1: status byte 0xFE at byte 27 is not allowed"},
+        {"data byte before any status", oneTrack (TrackBytes().at (0, {0x3C, 0x64}).endOfTrack (0)),
+         "track 1: data byte 0x3C at byte 23 has no status before it"},
+        {"data byte before any status of the second track",
+         midiFile ({TrackBytes().controller (0, 7, 1).endOfTrack (0), TrackBytes().at (0, {0x3C, 0x64})}),
+         "track 2: data byte 0x3C at byte 39 has no status before it"},
     };
     for (const Case& c : cases)
-        EXPECT_FALSE (read (c.file).ok) << c.what;
+    {
+        const ReadResult r = read (c.file);
+        EXPECT_FALSE (r.ok) << c.what;
+        EXPECT_EQ (r.reason, c.reason) << c.what;
+    }
 }
 
 TEST (MidiFileReader, AnEventRunningPastItsChunkIntoTheFileIsRead)
@@ -310,7 +343,9 @@ TEST (MidiFileReader, AnEventRunningPastItsChunkIntoTheFileIsRead)
     EXPECT_EQ (notesOf (*b.record), (std::vector<PatternNote>{{0, 0, 60, 100, 39}}));
 
     // The same claim running past the end of the file is refused.
-    EXPECT_FALSE (read (Bytes (format1.begin(), format1.begin() + 14 + 14)).ok);
+    const ReadResult cut = read (Bytes (format1.begin(), format1.begin() + 14 + 14));
+    EXPECT_FALSE (cut.ok);
+    EXPECT_EQ (cut.reason, "the file ends inside an event of track 1 at byte 22: cut short?");
 }
 
 TEST (MidiFileReader, DataBytesWithTheTopBitSetAreReadAsData)
@@ -372,10 +407,35 @@ TEST (MidiFileReader, FilesOnDiskAreReadWholeOrRejected)
     EXPECT_TRUE (readMidiFile (file, 1, {}, record));
     EXPECT_EQ (notesOf (record), (std::vector<PatternNote>{{0, 0, 60, 100, 7}}));
 
-    EXPECT_FALSE (readMidiFile (folder / "missing.mid", 1, {}, record));
-    EXPECT_FALSE (readMidiFile (folder.get(), 1, {}, record));
-    for (int bars : {0, 5, -1})
-        EXPECT_FALSE (readMidiFile (file, bars, {}, record)) << bars;
+    // A file above the limit is refused before a byte of it is read (this one is sparse).
+    const juce::File large = folder / "large.mid";
+    ASSERT_TRUE (large.replaceWithData (bytes.data(), bytes.size()));
+    std::filesystem::resize_file (large.getFullPathName().toStdString(), kMaxMidiFileSize + 1);
+    const juce::File huge = folder / "huge.mid";
+    ASSERT_TRUE (huge.replaceWithData (bytes.data(), bytes.size()));
+    std::filesystem::resize_file (huge.getFullPathName().toStdString(), 70 * 1024 * 1024);
+
+    struct Case
+    {
+        juce::File file;
+        int bars;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {folder / "missing.mid", 1, "the file does not exist"},
+        {folder.get(), 1, "a folder, not a file"},
+        {large, 1, "the file is 64.1 MB: files above 64 MB are not read"},
+        {huge, 1, "the file is 70 MB: files above 64 MB are not read"},
+        {file, 0, "drop bar count 0: only 1 to 4 bars can be taken"},
+        {file, 5, "drop bar count 5: only 1 to 4 bars can be taken"},
+        {file, -1, "drop bar count -1: only 1 to 4 bars can be taken"},
+    };
+    for (const Case& c : cases)
+    {
+        const MidiReadResult r = readMidiFile (c.file, c.bars, {}, record);
+        EXPECT_FALSE (r.ok) << c.reason;
+        EXPECT_EQ (r.reason, c.reason);
+    }
 }
 
 } // namespace korva

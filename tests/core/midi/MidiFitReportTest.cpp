@@ -290,6 +290,8 @@ TEST (MidiFitReport, SummaryLineSaysHowMuchAndWhy)
         {with (4, {{kNotesAfterLastBar, 8}, {kNotesBeyondStepLimit, 4}}),
          "12 notes did not fit: 8 after bar 4, 4 beyond 8 notes in a step."},
         {with (2, {{kNotesReplaced, 1}}), "1 note did not fit: 1 replaced by the same note at the same position."},
+        {with (4, {{kNotesOutOfRange, 2}, {kNotesAfterLastBar, 1}}),
+         "3 notes did not fit: 1 after bar 4, 2 with a note number or velocity above 127."},
         {with (1, {{kNotesWithoutSlot, 2}, {kNotesInLaterTracks, 3}}),
          "5 notes did not fit: 2 with no free slot in their step, 3 in tracks after the first one with notes."},
         {with (4, {{kControllersWithoutLane, 2}}),
@@ -304,8 +306,8 @@ TEST (MidiFitReport, SummaryLineSaysHowMuchAndWhy)
 
 TEST (MidiFitReport, NoteNamesPutMiddleCAtC4)
 {
-    const std::pair<int, const char*> cases[] = {{60, "C4"}, {61, "C#4"}, {69, "A4"},
-                                                 {0, "C-1"}, {11, "B-1"}, {127, "G9"}};
+    const std::pair<int, const char*> cases[] = {{60, "C4"},  {61, "C#4"}, {69, "A4"},  {0, "C-1"},
+                                                 {11, "B-1"}, {127, "G9"}, {188, "188"}};
     for (const auto& [number, name] : cases)
         EXPECT_EQ (noteName (number), name) << number;
 }

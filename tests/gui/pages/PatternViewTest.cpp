@@ -853,7 +853,7 @@ TEST_F (PatternPage, TheDevicesRefusalsReachTheUser)
     const auto notMidi = tmp / "notes.mid";
     ASSERT_TRUE (notMidi.replaceWithText ("not a MIDI file"));
     data().actionListenerCallback (notMidi.getFullPathName());
-    EXPECT_TRUE (waitForBox ("Failed to convert MIDI file into pattern."));
+    EXPECT_TRUE (waitForBox ("Failed to convert MIDI file into pattern.\nnot a Standard MIDI File (no MThd header)"));
 
     const auto midi = tmp / "song.mid";
     const auto bytes = midiFile ({TrackBytes().noteOn (0, 60).noteOff (120, 60).endOfTrack (120)});
