@@ -137,8 +137,8 @@ void ProjectBackup::importCancelled()
 void ProjectBackup::disconnected()
 {
     if (m_running)
-        finish (Result::kFailed, {}, "KORVA is not connected.");
-    stop ("KORVA is not connected.");
+        finish (Result::kFailed, {}, kNotConnected);
+    stop (kNotConnected);
 }
 
 void ProjectBackup::finish (Result result, const juce::File& file, const juce::String& failure)

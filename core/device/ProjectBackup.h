@@ -33,6 +33,7 @@ class ProjectBackup final
 public:
     static constexpr const char* kTitle = "Import All Projects";
     static constexpr const char* kStagingFolderName = ".korva-pull";
+    static constexpr const char* kNotConnected = "KORVA is not connected.";
 
     enum class Result
     {

@@ -181,7 +181,10 @@ Outcome importOne (DeviceSession& session, ProjectBackup& backup, const ProjectL
             backup.importFailed (outcome.message);
             // What the transport said on the way out counts; the run ends.
             if (! session.sequencer().isConnected())
+            {
                 backup.disconnected();
+                return {Outcome::kDisconnected, {}, {}};
+            }
             break;
         case Outcome::kDisconnected:
             backup.disconnected();
@@ -335,16 +338,16 @@ int runPull (const Arguments& args)
                                        : juce::String (kTransferring);
         const Outcome outcome = importOne (session, backup, *row, label);
 
-        // The KORVA went away: that is the one thing to say.
-        if (outcome.kind == Outcome::kDisconnected)
-            return DeviceSession::report (outcome);
-
         const auto& entry = *backup.getCurrent();
         if (entry.result == ProjectBackup::Result::kCopied)
             printLine (displayName (entry.file));
-        else if (entry.result == ProjectBackup::Result::kFailed)
+        else if (entry.result == ProjectBackup::Result::kFailed && entry.failure != ProjectBackup::kNotConnected)
             exitCode = juce::jmax (exitCode,
                                    DeviceSession::report (Outcome::failed (entry.failure), all ? name : juce::String()));
+        // The KORVA went away: after what the transport said of the project
+        // under way, if anything, a backup says so once more for the rest.
+        if (outcome.kind == Outcome::kDisconnected)
+            return all || entry.failure == ProjectBackup::kNotConnected ? DeviceSession::report (outcome) : exitCode;
         if (outcome.kind == Outcome::kCancelled || outcome.kind == Outcome::kInterrupted)
             return DeviceSession::report (outcome, all ? name : juce::String());
     }
