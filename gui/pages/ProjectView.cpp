@@ -554,7 +554,25 @@ void ProjectView::runImportEnded (int result, const infra::FileFailure& local)
         m_backup->importCancelled();
     else
         m_backup->importEnded (result, local);
+    // A KORVA unplugged mid-import may say so through a failed transfer first.
+    if (! m_sequencer.isConnected())
+        m_backup->disconnected();
     m_pcList.refresh();
+    importNextOfRun();
+}
+
+void ProjectView::runImportFailed (const juce::String& why)
+{
+    m_runImportPending = false;
+    if (m_backup == nullptr || m_backup->isOver())
+        return;
+
+    if (m_runCancelled)
+        m_backup->importCancelled();
+    else
+        m_backup->importFailed (why);
+    if (! m_sequencer.isConnected())
+        m_backup->disconnected();
     importNextOfRun();
 }
 
@@ -701,6 +719,31 @@ void ProjectView::connectionChanged()
     if (infra::hop (m_taskBox, [this] { connectionChanged(); }))
         return;
     refresh();
+}
+
+void ProjectView::sendErrorOccurred (juce::uint8 dataType, eResult result)
+{
+    transportError (dataType, (int) result);
+}
+
+void ProjectView::receiveErrorOccurred (juce::uint8 dataType, eResult result)
+{
+    transportError (dataType, (int) result);
+}
+
+void ProjectView::transportError (juce::uint8 dataType, int result)
+{
+    if (dataType != HidSequenceManager::kImportProject && dataType != HidSequenceManager::kQueryExportProject
+        && dataType != HidSequenceManager::kExportProject)
+        return;
+    if (infra::hop (m_taskBox, [this, dataType, result] { transportError (dataType, result); }))
+        return;
+
+    // An import of the run (perhaps of one that a disconnection ended already).
+    if (dataType == HidSequenceManager::kImportProject && m_runImportPending)
+        runImportFailed (communicationError (result));
+    else
+        message ({}, communicationError (result));
 }
 
 void ProjectView::getProjectInfoResponsed (int result, bool changed)

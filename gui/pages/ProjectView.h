@@ -79,6 +79,10 @@ public:
 
     // HidSequenceManagerListener: any thread; the work is done on the message thread.
     void connectionChanged() override;
+    // A project transfer the transport could not carry: the box for it, or
+    // within an import-all run, a line of the run's one message.
+    void sendErrorOccurred (juce::uint8 dataType, eResult result) override;
+    void receiveErrorOccurred (juce::uint8 dataType, eResult result) override;
     void getProjectInfoResponsed (int result, bool changed) override;
     void deleteProjectResponsed (int result) override;
     void renameProjectResponsed (int result) override;
@@ -158,6 +162,8 @@ private:
     // The import-all run: the next project, the end of one, the end of all.
     void importNextOfRun();
     void runImportEnded (int result, const infra::FileFailure& local);
+    void runImportFailed (const juce::String& why);
+    void transportError (juce::uint8 dataType, int result);
     void cancelRun();
     void runEnded();
 

@@ -134,7 +134,7 @@ void MainContentComponent::reportCommunicationError (juce::uint8 dataType, eResu
         case HidSequenceManager::kRenameProject: box ("Rename Project"); break;
         case HidSequenceManager::kImportProject:
         case HidSequenceManager::kQueryExportProject:
-        case HidSequenceManager::kExportProject: box ({}); break;
+        case HidSequenceManager::kExportProject: break; // the project page's, which may fold it into a run
         case HidSequenceManager::kPatternInfo:
             FlashingMessage::getInstance()->setMessage ("Get Pattern Info | " + text);
             break;

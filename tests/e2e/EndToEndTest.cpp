@@ -768,4 +768,75 @@ TEST_F (EndToEndOnTheDesktop, TheWholeKorvaIsImportedFromItsMenuAndKeysAndDropsW
                (juce::StringArray { done, "Delete Project | Deleting project Delta. Are you sure?" }));
 }
 
+//==============================================================================
+// Import All Projects… cancelled while a project comes in, then cut off by an
+// unplug: the copies completed stay whole, and nothing else is left behind.
+TEST_F (EndToEndOnTheDesktop, ImportAllCancelledOrUnpluggedKeepsOnlyWholeCopies)
+{
+    ASSERT_TRUE (korva.seed ({ { 0, "Alpha", 1 }, { 1, "Bravo", 8 }, { 2, "Charlie", 2 } }));
+    startConnected ({ "--slow", "100" }, 3);
+    const auto store = korva.projects();
+    const auto data = places.dataFolder.getFullPathName();
+    const auto blocksSent = [&] { return korva.countInLog ("sending: type 0x03, 4096 bytes"); };
+
+    // From the menu of the KORVA table: its second item.
+    const auto importAll = [&] {
+        const auto windows = manager.dialogs().size();
+        user.rightClickIn (manager, ui::korvaRow (1));
+        EXPECT_TRUE (waitUntil ([&] { return manager.dialogs().size() > windows; }, 5000)) << seen();
+        for (const auto key : { XK_Down, XK_Down, XK_Return })
+            EXPECT_TRUE (user.keyboard().tap (key));
+        const auto progress = manager.waitForDialog ("Import All Projects");
+        EXPECT_TRUE (progress.has_value()) << seen();
+        return progress;
+    };
+    // Every file of the data folder is a whole copy of a project, hidden ones included.
+    const auto wholeCopies = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry :
+             juce::RangedDirectoryIterator (places.dataFolder, true, "*", juce::File::findFilesAndDirectories))
+        {
+            const auto file = entry.getFile();
+            const auto name = file.getFileName().toStdString();
+            names.push_back (name);
+            const auto project = std::find_if (store.begin(), store.end(), [&] (const auto& p) {
+                return name.rfind (p.second.name + "_", 0) == 0;
+            });
+            EXPECT_NE (project, store.end()) << name;
+            if (project != store.end())
+                EXPECT_EQ (bytesOf (file), project->second.image) << name;
+        }
+        std::sort (names.begin(), names.end());
+        return names;
+    };
+
+    // Cancelled while "Bravo" comes in: "Alpha" stays.
+    auto progress = importAll();
+    ASSERT_TRUE (progress.has_value());
+    const int before = blocksSent();
+    ASSERT_TRUE (waitUntil ([&] { return blocksSent() >= before + 4; }, 20000)) << korva.log();
+    ASSERT_TRUE (press (*progress, 0, 1)) << seen();
+    const juce::String cancelled = "Import All Projects | Imported 1 of 3 projects into " + data + ".";
+    acknowledgeBox (cancelled);
+    EXPECT_TRUE (manager.trace().contains ("Stopped: The import was cancelled. 2 projects were not imported."))
+        << manager.trace();
+    auto names = wholeCopies();
+    ASSERT_EQ (names.size(), 1u);
+    EXPECT_EQ (names[0].rfind ("Alpha_", 0), 0u) << names[0];
+
+    // Again, and the KORVA unplugged while "Bravo" comes in.
+    progress = importAll();
+    ASSERT_TRUE (progress.has_value());
+    const int again = blocksSent();
+    ASSERT_TRUE (waitUntil ([&] { return blocksSent() >= again + 4; }, 20000)) << korva.log();
+    ASSERT_TRUE (korva.unplug());
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampDark (s); })) << seen();
+    ASSERT_TRUE (waitUntil ([&] { return manager.messageBoxes().size() == 2; }, 10000))
+        << manager.messageBoxes().joinIntoString ("\n");
+    EXPECT_EQ (manager.messageBoxes()[1], cancelled) << "one message, the same count";
+    names = wholeCopies();
+    ASSERT_EQ (names.size(), 2u);
+    EXPECT_EQ (names[1].rfind ("Alpha_", 0), 0u) << names[1];
+}
+
 } // namespace korva

@@ -230,7 +230,7 @@ TEST_F (PageOnFailingDisks, ImportAllStopsAtAFullOrReadOnlyDataFolderAndKeepsWha
         const auto mount = makeFailing (failing, dataFolder(), kept, kKept, 3 * 4096);
         ASSERT_TRUE (pickFromKorvaMenu (juce::String::fromUTF8 (ProjectView::kImportAllText)));
 
-        ASSERT_TRUE (waitForBox());
+        ASSERT_TRUE (waitForBox (20000));
         ASSERT_TRUE (waitUntilAtRest (sequencer));
         ASSERT_EQ (boxes.size(), 1u);
         const auto why = "Could not save the project in " + dataFolder().getFullPathName() + ": " + reasonOf (failing) + ".";

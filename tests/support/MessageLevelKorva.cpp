@@ -66,7 +66,8 @@ void MessageLevelKorva::serve()
         }
 
         // The transport's threads call the manager exactly like this.
-        const auto result = static_cast<HidDeviceManager::eResult> (sendResult.load());
+        const auto result = sendOutcome ? sendOutcome (message.first, message.second)
+                                        : static_cast<HidDeviceManager::eResult> (sendResult.load());
         m_manager.onHidSendCompleted (result);
         if (result != HidDeviceManager::kSuccess || answer == nullptr)
             continue;

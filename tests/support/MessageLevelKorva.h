@@ -35,6 +35,8 @@ public:
     Answer answer;                   // the device's reply to a message
     std::atomic<bool> refuse { false }; // the transport will not take messages
     std::atomic<int> sendResult { HidDeviceManager::kSuccess };
+    // Decides each message's send result in place of sendResult (set before the exchange starts).
+    std::function<HidDeviceManager::eResult (juce::uint8 type, const juce::MemoryBlock& payload)> sendOutcome;
 
 private:
     void serve();

@@ -75,9 +75,9 @@ TEST_F (Content, CommunicationErrorsAreReportedByDataType)
         { 0x00, 7, nullptr, "Get Project Info | Communication Error (0007)" },
         { 0x01, 3, "Delete Project", nullptr },
         { 0x02, 3, "Rename Project", nullptr },
-        { 0x03, 9, "", nullptr },
-        { 0x04, 9, "", nullptr },
-        { 0x05, 4, "", nullptr },
+        { 0x03, 9, nullptr, nullptr }, // project transfers: the project page's
+        { 0x04, 9, nullptr, nullptr },
+        { 0x05, 4, nullptr, nullptr },
         { 0x30, 9, nullptr, "Get Pattern Info | Communication Error (0009)" },
         { 0x31, 11, "", nullptr },
         { 0x33, 5, "", nullptr },
