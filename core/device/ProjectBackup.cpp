@@ -26,8 +26,10 @@ ProjectBackup::ProjectBackup (ProjectDataManager& projects, std::vector<ProjectL
 
 ProjectBackup::~ProjectBackup()
 {
-    m_projects.setImportFolder ({});
-    m_staging.deleteRecursively();
+    // A run that ended gave everything back then; this one may outlive the
+    // window that showed it, when the next run already uses the same folder.
+    if (! isOver())
+        stop ({});
 }
 
 juce::int64 ProjectBackup::sizeOf (const ProjectListRow& row)
@@ -155,11 +157,12 @@ void ProjectBackup::finish (Result result, const juce::File& file, const juce::S
 
 void ProjectBackup::stop (const juce::String& why)
 {
+    if (isOver())
+        return;
     m_projects.setImportFolder ({});
     clearStaging();
     const std::lock_guard<std::mutex> lock (m_lock);
-    if (! m_over)
-        m_stopReason = why;
+    m_stopReason = why;
     m_over = true;
     m_running = false;
 }
