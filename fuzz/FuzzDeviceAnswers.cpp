@@ -53,7 +53,7 @@ public:
     double getSendProgress() override { return 0.5; }
     double getRecvProgress() override { return 0.5; }
 
-    std::atomic<int> sent { 0 };
+    std::atomic<int> sent{0};
 };
 
 // Runs the message loop until the condition holds; a sequencer that does not
@@ -63,10 +63,10 @@ public:
 template <typename Condition>
 void runUntil (Condition condition)
 {
-    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) kDeadlineMs;
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32)kDeadlineMs;
     auto* messages = juce::MessageManager::getInstance();
     juce::korvaBeforeMessageLoopSleeps = [] { return true; };
-    while (! condition())
+    while (!condition())
     {
         if (juce::Time::getMillisecondCounter() >= deadline)
             std::abort();
@@ -89,10 +89,12 @@ void catchUp (Manager& manager)
     // A request reserved meanwhile goes out unless another is in flight; what
     // is in flight is then settled for the next event.
     auto& requestor = manager.getRequestor();
-    runUntil ([&] {
-        return requestor.getReservedType() == HidSequenceRequestor::kNone
-               || requestor.getInFlightType() != HidSequenceRequestor::kNone;
-    });
+    runUntil (
+        [&]
+        {
+            return requestor.getReservedType() == HidSequenceRequestor::kNone ||
+                   requestor.getInFlightType() != HidSequenceRequestor::kNone;
+        });
 }
 
 juce::MemoryBlock emptyPatternPayload()
@@ -119,14 +121,27 @@ juce::MemoryBlock twoPatternProject()
     return project;
 }
 
+// The program keeps pushed projects and MIDI files below the user's folders:
+// here they stay in the scratch folder.
+struct ScratchHome
+{
+    ScratchHome()
+    {
+        const auto home = fuzz::scratchFolder ("home").getFullPathName();
+        setenv ("HOME", home.toRawUTF8(), 1);
+        setenv ("XDG_CONFIG_HOME", home.toRawUTF8(), 1);
+    }
+};
+
 struct Rig
 {
+    ScratchHome home;
     juce::ScopedJuceInitialiser_GUI juce;
     juce::File folder = fuzz::scratchFolder ("device");
     juce::File data = folder.getChildFile ("data");
     SilentTransport transport;
     Manager manager;
-    PatternDataManager patterns { folder.getChildFile ("patterns") };
+    PatternDataManager patterns{folder.getChildFile ("patterns")};
     juce::File projectFile = folder.getChildFile ("Send.prj");
     juce::File midiFile = folder.getChildFile ("Send.mid");
     int runs = 0;
@@ -142,14 +157,14 @@ struct Rig
         manager.setPatternConversions (&patterns);
 
         const auto project = twoPatternProject();
-        if (! projectFile.replaceWithData (project.getData(), project.getSize()))
+        if (!projectFile.replaceWithData (project.getData(), project.getSize()))
             std::abort();
         patterns.renderBarCount = 1;
         patterns.dropBarCount = 1;
         if (patterns.convertPatternToMidiFile (emptyPatternPayload(), midiFile) != kMidiFileWritten)
             std::abort();
 
-        juce::StringArray ids { "KORVA,/dev/hidraw0,1" };
+        juce::StringArray ids{"KORVA,/dev/hidraw0,1"};
         manager.onHidConnected (ids);
         catchUp (manager);
     }
@@ -160,21 +175,42 @@ struct Rig
         const auto argument = input.u8();
         switch (which)
         {
-            case 0: manager.requestGetProjectInfo(); break;
-            case 1: manager.requestDeleteProject (argument); break;
-            case 2: manager.requestRenameProject (argument, "Renamed"); break;
+            case 0:
+                manager.requestGetProjectInfo();
+                break;
+            case 1:
+                manager.requestDeleteProject (argument);
+                break;
+            case 2:
+                manager.requestRenameProject (argument, "Renamed");
+                break;
             case 3:
                 ProjectDataManager::getInstance()->setProjectName ("Fuzz");
                 manager.requestImportProjectData (argument);
                 break;
-            case 4: manager.requestQueryExportableProject (projectFile, argument % 4); break;
-            case 5: manager.requestExportProjectData(); break;
-            case 6: manager.requestGetPatternInfo(); break;
-            case 7: manager.requestImportPatternData(); break;
-            case 8: manager.requestQueryExportablePattern (midiFile); break;
-            case 9: manager.requestExportPatternData(); break;
-            case 10: manager.requestGetVersionInfo(); break;
-            default: break; // nothing asked: only a pushed project can come
+            case 4:
+                manager.requestQueryExportableProject (projectFile, argument % 4);
+                break;
+            case 5:
+                manager.requestExportProjectData();
+                break;
+            case 6:
+                manager.requestGetPatternInfo();
+                break;
+            case 7:
+                manager.requestImportPatternData();
+                break;
+            case 8:
+                manager.requestQueryExportablePattern (midiFile);
+                break;
+            case 9:
+                manager.requestExportPatternData();
+                break;
+            case 10:
+                manager.requestGetVersionInfo();
+                break;
+            default:
+                break; // nothing asked: only a pushed project can come
         }
         catchUp (manager);
     }
@@ -183,19 +219,23 @@ struct Rig
     {
         const auto kind = input.u8();
         const auto inFlight = manager.getRequestor().getInFlightType();
-        const juce::uint8 type = (kind & 0x80) != 0 ? input.u8()
-                                 : inFlight == HidSequenceRequestor::kNone ? (juce::uint8) Manager::kPushedProject
+        const juce::uint8 type = (kind & 0x80) != 0                        ? input.u8()
+                                 : inFlight == HidSequenceRequestor::kNone ? (juce::uint8)Manager::kPushedProject
                                                                            : inFlight;
         switch (kind & 0x07)
         {
-            case 5: manager.onHidSendCompleted (static_cast<Manager::eResult> (input.u8() % 12)); break;
+            case 5:
+                manager.onHidSendCompleted (static_cast<Manager::eResult> (input.u8() % 12));
+                break;
             case 6:
             {
                 juce::MemoryBlock none;
                 manager.onHidRecvCompleted (static_cast<Manager::eResult> (1 + input.u8() % 11), type, none);
                 break;
             }
-            case 7: manager.requestCancel(); break;
+            case 7:
+                manager.requestCancel();
+                break;
             default:
             {
                 const auto length = input.u16();
@@ -214,7 +254,7 @@ struct Rig
     // Nothing in flight, nothing waiting, the KORVA connected again.
     void reset()
     {
-        juce::StringArray ids { "KORVA,/dev/hidraw0,1" };
+        juce::StringArray ids{"KORVA,/dev/hidraw0,1"};
         manager.onHidDisconnected (ids);
         manager.onHidConnected (ids);
         catchUp (manager);
@@ -232,24 +272,13 @@ struct Rig
 };
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize (int*, char***)
-{
-    fuzz::quietDiagnostics();
-    // The program keeps pushed projects and MIDI files below the user's
-    // folders: here they stay in the scratch folder.
-    const auto home = fuzz::scratchFolder ("home").getFullPathName();
-    setenv ("HOME", home.toRawUTF8(), 1);
-    setenv ("XDG_CONFIG_HOME", home.toRawUTF8(), 1);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, std::size_t size)
 {
     // Never destroyed: the process ends with the fuzzer.
     static Rig& rig = *new Rig;
     fuzz::ByteReader input (data, size);
     rig.request (input);
-    for (int n = 0; n < kMaxEvents && ! input.atEnd(); ++n)
+    for (int n = 0; n < kMaxEvents && !input.atEnd(); ++n)
         rig.event (input);
     rig.reset();
     return 0;

@@ -7,29 +7,15 @@
 #include "core/midi/MidiFileReader.h"
 #include "fuzz/FuzzSupport.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace
 {
-
 int barCountFrom (uint8_t b)
 {
     return (b & 0x80) != 0 ? static_cast<int8_t> (b) : 1 + b % 4;
 }
-
-void check (bool condition)
-{
-    if (! condition)
-        std::abort();
-}
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize (int*, char***)
-{
-    korva::fuzz::quietDiagnostics();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, std::size_t size)
 {
@@ -41,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, std::size_t size)
         number = static_cast<int8_t> (input.u8());
     const auto file = input.rest();
 
-    static PatternRecord empty = [] {
+    static PatternRecord empty = []
+    {
         PatternRecord record;
         makeEmptyPattern (record);
         return record;
@@ -55,14 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, std::size_t size)
     MidiFitReport report;
     const bool readReported = static_cast<bool> (readMidiFile (file.first, file.second, bars, cc, reported, &report));
 
-    check (readPlain == readReported);
-    check (report.read == readReported);
-    check (std::memcmp (&plain, &reported, sizeof (PatternRecord)) == 0);
+    fuzz::require (readPlain == readReported);
+    fuzz::require (report.read == readReported);
+    fuzz::require (std::memcmp (&plain, &reported, sizeof (PatternRecord)) == 0);
     if (readPlain)
     {
-        check (plain.block.barCount == bars);
-        check (report.notesSeen == report.notesKept + report.notesLost());
-        check (report.controllersSeen == report.controllersKept + report.controllersLost());
+        fuzz::require (plain.block.barCount == bars);
+        fuzz::require (report.notesSeen == report.notesKept + report.notesLost());
+        fuzz::require (report.controllersSeen == report.controllersKept + report.controllersLost());
     }
     return 0;
 }

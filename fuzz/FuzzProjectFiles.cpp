@@ -9,25 +9,11 @@
 #include "core/projects/ProjectLists.h"
 #include "fuzz/FuzzSupport.h"
 
-#include <cstdlib>
-
 namespace
 {
-void check (bool condition)
-{
-    if (! condition)
-        std::abort();
-}
-
 // More blocks than any file of the announced count can have are not asked for.
 constexpr int kMaxBlocksRead = 1024;
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize (int*, char***)
-{
-    korva::fuzz::quietDiagnostics();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, std::size_t size)
 {
@@ -43,30 +29,30 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, std::size_t size)
     juce::MemoryBlock header;
     infra::FileFailure failure;
     const bool isHeader = ProjectDataManager::readProjectHeader (file, header, &failure);
-    check (! isHeader || ProjectDataManager::isProjectHeader (header));
+    fuzz::require (!isHeader || ProjectDataManager::isProjectHeader (header));
     const int patterns = ProjectDataManager::countPatterns (header);
     const auto name = ProjectDataManager::readProjectName (header);
-    check (name.getNumBytesAsUTF8() <= 4 * ProjectDataManager::kMaxNameLength);
+    fuzz::require (name.getNumBytesAsUTF8() <= 4 * ProjectDataManager::kMaxNameLength);
     if (isHeader)
     {
-        check (patterns >= 0 && patterns <= 16 * 64);
+        fuzz::require (patterns >= 0 && patterns <= 16 * 64);
         juce::MemoryBlock block;
         for (int i = 0; i < juce::jmin (patterns, kMaxBlocksRead); ++i)
-            if (! ProjectDataManager::readPatternBlock (file, block, i))
+            if (!ProjectDataManager::readPatternBlock (file, block, i))
                 break;
     }
 
     int counted = -1;
     juce::String reason;
     const bool whole = projectchecks::checkProjectFile (file, expectedPatterns, counted, reason);
-    check (whole == reason.isEmpty());
-    check (! whole || isHeader);
+    fuzz::require (whole == reason.isEmpty());
+    fuzz::require (!whole || isHeader);
 
     juce::MemoryBlock listed;
-    check (PcProjectList::readHeader (file, listed) == isHeader);
+    fuzz::require (PcProjectList::readHeader (file, listed) == isHeader);
 
     PcProjectList list;
-    list.setFiles ({ file });
+    list.setFiles ({file});
     for (const auto& row : list.getRows())
         for (int column = 1; column <= 4; ++column)
             list.getCellText (row, column);

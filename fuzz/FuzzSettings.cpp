@@ -27,21 +27,14 @@ juce::MemoryBlock enciphered (const uint8_t* plain, std::size_t size, bool compr
         std::unique_ptr<juce::GZIPCompressorOutputStream> compressor;
         if (compressed)
             compressor = std::make_unique<juce::GZIPCompressorOutputStream> (out, 1);
-        korva::infra::BlowFishOutputStream cipher (compressed ? static_cast<juce::OutputStream*> (compressor.get())
-                                                              : &out,
-                                                   nullptr, 0);
+        korva::infra::BlowFishOutputStream cipher (
+            compressed ? static_cast<juce::OutputStream*> (compressor.get()) : &out, nullptr, 0);
         cipher.write (plain, size);
         cipher.flush();
     }
     return out.getMemoryBlock();
 }
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize (int*, char***)
-{
-    korva::fuzz::quietDiagnostics();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, std::size_t size)
 {
@@ -55,7 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, std::size_t size)
     juce::ValueTree tree;
     switch (mode)
     {
-        case 0: tree = ValueTreeTools::readTreeBytes (bytes.first, bytes.second); break;
+        case 0:
+            tree = ValueTreeTools::readTreeBytes (bytes.first, bytes.second);
+            break;
         case 1:
             fuzz::writeWhole (file, bytes.first, bytes.second);
             tree = ValueTreeTools::fileToValueTree (file);

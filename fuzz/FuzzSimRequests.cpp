@@ -52,30 +52,24 @@ struct Stores
         const auto scratch = fuzz::scratchFolder ("sim");
         pristine = scratch.getChildFile ("pristine");
         working = scratch.getChildFile ("working");
-        sim::DeviceModel seeding ({ pristine.getFullPathName().toStdString(), 4096, {} });
+        sim::DeviceModel seeding ({pristine.getFullPathName().toStdString(), 4096, {}});
         std::string error;
-        if (! seeding.open (error))
+        if (!seeding.open (error))
             std::abort();
     }
 
     // The working store as a new device finds it.
     void restore()
     {
-        if (! dirty)
+        if (!dirty)
             return;
         working.deleteRecursively();
-        if (! pristine.copyDirectoryTo (working))
+        if (!pristine.copyDirectoryTo (working))
             std::abort();
         dirty = false;
     }
 };
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize (int*, char***)
-{
-    fuzz::quietDiagnostics();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, std::size_t size)
 {
@@ -83,16 +77,16 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, std::size_t size)
     stores.restore();
 
     fuzz::ByteReader input (data, size);
-    sim::DeviceModel model ({ stores.working.getFullPathName().toStdString(), 4096, {} });
+    sim::DeviceModel model ({stores.working.getFullPathName().toStdString(), 4096, {}});
     std::string error;
-    if (! model.open (error))
+    if (!model.open (error))
         std::abort();
     model.setSwitches (switchesFrom (input.u8()));
     const bool reports = (input.u8() & 0x01) != 0;
 
-    if (! reports)
+    if (!reports)
     {
-        for (int n = 0; n < kMaxRequests && ! input.atEnd(); ++n)
+        for (int n = 0; n < kMaxRequests && !input.atEnd(); ++n)
         {
             sim::Message request;
             request.type = input.u8();
@@ -104,14 +98,15 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, std::size_t size)
         return 0;
     }
 
-    sim::DeviceLink link (
-        {}, [&] (const sim::Message& request) {
-            stores.dirty = stores.dirty || changesStore (request.type);
-            return model.answer (request);
-        },
-        {});
+    sim::DeviceLink link ({},
+                          [&] (const sim::Message& request)
+                          {
+                              stores.dirty = stores.dirty || changesStore (request.type);
+                              return model.answer (request);
+                          },
+                          {});
     std::int64_t now = 0;
-    for (int n = 0; n < kMaxRequests && ! input.atEnd(); ++n)
+    for (int n = 0; n < kMaxRequests && !input.atEnd(); ++n)
     {
         now += 10 * input.u8();
         link.tick (now);

@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -35,13 +35,12 @@ inline void quietDiagnostics()
 inline juce::File scratchFolder (const char* name)
 {
     const juce::File shm ("/dev/shm");
-    const auto base = shm.isDirectory() && shm.hasWriteAccess()
-                          ? shm
-                          : juce::File::getSpecialLocation (juce::File::tempDirectory);
+    const auto base =
+        shm.isDirectory() && shm.hasWriteAccess() ? shm : juce::File::getSpecialLocation (juce::File::tempDirectory);
     // Kept to the end of the process: the clean-up at exit still needs it.
-    static const juce::File& root = *[&] {
-        auto* folder = new juce::File (
-            base.getChildFile ("korva-fuzz-" + juce::String ((int) ::getpid())));
+    static const juce::File& root = *[&]
+    {
+        auto* folder = new juce::File (base.getChildFile ("korva-fuzz-" + juce::String ((int)::getpid())));
         folder->deleteRecursively();
         folder->createDirectory();
         std::atexit ([] { root.deleteRecursively(); });
@@ -50,6 +49,13 @@ inline juce::File scratchFolder (const char* name)
     auto folder = root.getChildFile (name);
     folder.createDirectory();
     return folder;
+}
+
+// A property the reader promises that does not hold: a fault like a crash.
+inline void require (bool condition)
+{
+    if (!condition)
+        std::abort();
 }
 
 // Writes the bytes to `file`, replacing what it held; aborts when it cannot,
@@ -75,7 +81,7 @@ public:
     uint16_t u16() noexcept
     {
         const auto high = u8();
-        return (uint16_t) ((high << 8) | u8());
+        return (uint16_t)((high << 8) | u8());
     }
 
     // Up to `n` bytes (fewer at the end).
@@ -84,7 +90,7 @@ public:
         n = std::min (n, remaining());
         const auto* at = m_data + m_at;
         m_at += n;
-        return { at, n };
+        return {at, n};
     }
     std::pair<const uint8_t*, std::size_t> rest() noexcept { return take (remaining()); }
 
