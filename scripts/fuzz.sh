@@ -90,4 +90,11 @@ for target in "${targets[@]}"; do
         echo "    log:    $log"
     fi
 done
+
+# A target that crashed leaves its scratch folder (/dev/shm/korva-fuzz-<pid>):
+# those of processes that are gone are removed.
+for folder in /dev/shm/korva-fuzz-*; do
+    [ -d "$folder" ] || continue
+    kill -0 "${folder##*-}" 2> /dev/null || rm -rf "$folder"
+done
 exit $failed
