@@ -1,7 +1,7 @@
 # KORVA Manager: the two commands a newcomer needs are `make run` and `make test`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build run test package format clean
+.PHONY: all setup configure build run test fuzz package format clean
 
 all: build
 
@@ -20,6 +20,11 @@ run: build
 test: setup
 	@scripts/test.sh
 
+# Coverage-guided fuzzing of every reader of outside data: FUZZ_SECONDS per
+# target (default 60) or FUZZ_RUNS executions; see scripts/fuzz.sh.
+fuzz: setup
+	@scripts/fuzz.sh
+
 package: build
 	@cd build && cpack -G DEB
 
@@ -27,4 +32,4 @@ format:
 	@find core gui tools tests benchmarks -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

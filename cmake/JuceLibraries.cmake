@@ -116,6 +116,10 @@ endfunction()
 korva_add_juce_library(korva_juce_core
     MODULES juce_core juce_events juce_data_structures juce_cryptography)
 
+if(KORVA_FUZZ)
+    return() # the fuzzing build has no GUI
+endif()
+
 korva_add_juce_library(korva_juce_gui
     MODULES juce_graphics juce_gui_basics
     DEPENDS korva_juce_core PkgConfig::JPEG PkgConfig::PNG)

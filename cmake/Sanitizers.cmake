@@ -30,3 +30,20 @@ if(_korva_sanitize)
         add_compile_options(-fno-sanitize-recover=undefined -fno-sanitize=nonnull-attribute)
     endif()
 endif()
+
+if(KORVA_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "The fuzzing build needs clang (the fuzz preset uses clang-14)")
+    endif()
+    if(KORVA_ASAN OR KORVA_UBSAN OR KORVA_TSAN)
+        message(FATAL_ERROR "KORVA_FUZZ brings its own sanitizers")
+    endif()
+    # Everything is instrumented for coverage and checked by AddressSanitizer
+    # and UndefinedBehaviorSanitizer; only the fuzz targets link libFuzzer's
+    # main (fuzz/CMakeLists.txt). Any undefined behaviour aborts, so the
+    # fuzzer reports it as a crash; the non-null attribute check is left out
+    # for JUCE's empty MemoryBlocks, as above.
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all
+        -fno-sanitize=nonnull-attribute -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()

@@ -15,6 +15,9 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     libxtst-dev # real pointer events for the drag-and-drop tests
     fuse3 libfuse3-dev # the emulated hidraw KORVA's device node
+    # the fuzz targets (make fuzz): clang and its libFuzzer and sanitizer
+    # runtimes (libclang-rt-14-dev holds libFuzzer for -fsanitize=fuzzer)
+    clang-14 libclang-rt-14-dev
     # an independent MIDI file parser for the korva tool tests
     python3-mido
     # a display for the GUI tests, and the program's sans-serif typeface

@@ -159,7 +159,7 @@ void HidSequenceManager::reserve (juce::uint8 dataType, const juce::MemoryBlock&
 void HidSequenceManager::sendDirect (juce::uint8 dataType, const juce::MemoryBlock& payload)
 {
     // Gives the receive thread time to go idle after the answer it just delivered.
-    juce::Thread::sleep (HidSequenceRequestor::kPacingMs);
+    juce::Thread::sleep (m_requestor->getPacing());
 
     if (transportSend (dataType, payload))
     {

@@ -105,9 +105,10 @@ void HidSequenceRequestor::run()
 
         if (waiting)
         {
-            // The pacing: a request goes out no sooner than 50 ms after it was
-            // reserved, which also gives the receive thread time to go idle.
-            juce::Thread::sleep (kPacingMs);
+            // The pacing: a request goes out no sooner than 50 ms (kPacingMs)
+            // after it was reserved, which also gives the receive thread time
+            // to go idle.
+            juce::Thread::sleep (m_pacingMs.load());
             if (threadShouldExit())
                 break;
 

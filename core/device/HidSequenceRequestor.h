@@ -39,6 +39,11 @@ public:
     // Nothing waiting, nothing in progress (connect and disconnect).
     void reset();
 
+    // The pause before a reserved request goes out (kPacingMs unless a
+    // fuzzer or a test shortens it).
+    void setPacing (int milliseconds) noexcept { m_pacingMs = milliseconds; }
+    int getPacing() const noexcept { return m_pacingMs.load(); }
+
     juce::uint8 getInFlightType() const noexcept { return m_inFlightType.load(); }
     juce::uint8 getReservedType() const;
     int getReservedPriority() const;
@@ -62,6 +67,7 @@ private:
     juce::MemoryBlock m_reservedPayload;
     int m_reservedPriority = 0;
     std::atomic<juce::uint8> m_inFlightType { kNone };
+    std::atomic<int> m_pacingMs { kPacingMs };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (HidSequenceRequestor)
 };
