@@ -93,7 +93,8 @@ class HidrawBackend;
 class UdevWatcher final : public HidWatcher
 {
 public:
-    UdevWatcher (udev* context, UdevPtr<udev_monitor> monitor) : m_udev (context), m_monitor (std::move (monitor)) {}
+    // The monitor holds its own reference to the udev context.
+    explicit UdevWatcher (UdevPtr<udev_monitor> monitor) : m_monitor (std::move (monitor)) {}
 
     int getDescriptor() const override { return udev_monitor_get_fd (m_monitor.get()); }
     int getTimeoutMs() const override { return -1; }
@@ -119,7 +120,6 @@ public:
     }
 
 private:
-    udev* m_udev;
     UdevPtr<udev_monitor> m_monitor;
 };
 
@@ -255,7 +255,7 @@ public:
             if (monitor != nullptr
                 && udev_monitor_filter_add_match_subsystem_devtype (monitor.get(), "hidraw", nullptr) >= 0
                 && udev_monitor_enable_receiving (monitor.get()) >= 0)
-                return std::make_unique<UdevWatcher> (m_udev.get(), std::move (monitor));
+                return std::make_unique<UdevWatcher> (std::move (monitor));
             infra::debugPrint ("HidrawBackend: udev monitor failed, watching /dev instead");
         }
 

@@ -63,7 +63,9 @@ struct ImportAllConcurrency : Page
         }, 20000)) << (page->getProgressWindow() != nullptr ? page->getProgressWindow()->getStatus() : "no window");
         // The window tells of the project as it is asked for; the KORVA may not have the question yet.
         if (holdAt.load() >= 0)
+        {
             ASSERT_TRUE (waitUntil ([&] { return held.load(); }, 20000));
+        }
     }
 
     // The one message at the end, its lines.
