@@ -18,7 +18,10 @@ ProjectBackup::ProjectBackup (ProjectDataManager& projects, std::vector<ProjectL
       m_placer (std::move (placer))
 {
     for (auto& row : rows)
+    {
+        m_bytesTotal += sizeOf (row);
         m_entries.push_back ({std::move (row), Result::kNotTried, {}, {}});
+    }
     if (! m_placer)
         m_placer = [this] (const juce::File& copy, infra::FileFailure& failure)
         { return m_projects.saveToFolder (copy, m_folder, &failure); };
@@ -196,8 +199,7 @@ ProjectBackup::Progress ProjectBackup::getProgress (double currentFraction) cons
     progress.count = (int) m_entries.size();
     progress.number = m_next;
     progress.bytesDone = m_bytesDone;
-    for (const auto& entry : m_entries)
-        progress.bytesTotal += sizeOf (entry.row);
+    progress.bytesTotal = m_bytesTotal;
     if (m_next > 0)
     {
         const auto& current = m_entries[(size_t) m_next - 1];

@@ -117,6 +117,7 @@ private:
     bool m_over = false;
     juce::String m_stopReason;
     juce::int64 m_bytesDone = 0;
+    juce::int64 m_bytesTotal = 0;
 
     JUCE_DECLARE_NON_COPYABLE (ProjectBackup)
 };

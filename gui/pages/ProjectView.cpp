@@ -352,25 +352,20 @@ void ProjectView::openMenu (Side side, bool atPointer)
     showMenu (side == Side::kKorva ? makeKorvaMenu() : makePcMenu(), area, [safe, side] (int item) {
         if (safe == nullptr || item == 0)
             return;
-        // A row's items act on the side the menu belongs to.
-        if (side == Side::kKorva && item == kRenameItem)
-            safe->renameKorvaProject();
-        else if (side == Side::kKorva && item == kDeleteItem)
-            safe->deleteKorvaProject();
-        else
-            safe->menuItemChosen (item);
+        safe->menuItemChosen (side, item);
     });
 }
 
-void ProjectView::menuItemChosen (int item)
+void ProjectView::menuItemChosen (Side side, int item)
 {
+    const bool korva = side == Side::kKorva;
     switch (item)
     {
         case kImportItem: importProject(); break;
         case kImportAllItem: importAllProjects(); break;
         case kExportItem: exportProject(); break;
-        case kRenameItem: renamePcProject(); break;
-        case kDeleteItem: deletePcProject(); break;
+        case kRenameItem: korva ? renameKorvaProject() : renamePcProject(); break;
+        case kDeleteItem: korva ? deleteKorvaProject() : deletePcProject(); break;
         case kOpenFolderItem: openDataFolder(); break;
         case kChooseFolderItem: chooseDataFolder(); break;
         default: break;
@@ -512,20 +507,21 @@ void ProjectView::importAllProjects()
     auto backup = m_backup;
     auto& sequencer = m_sequencer;
     juce::Component::SafePointer<ProjectView> safe (this);
+    const auto progress = [backup, &sequencer] {
+        return backup->getProgress (juce::jmax (0.0, sequencer.getRequestProgress()));
+    };
     auto* window = new ProgressWindow (
         ProjectBackup::kTitle, "Transferring...", true, true,
-        [backup, &sequencer] {
-            const auto progress = backup->getProgress (juce::jmax (0.0, sequencer.getRequestProgress()));
-            return progress.bytesTotal > 0 ? (double) progress.bytesDone / (double) progress.bytesTotal : 0.0;
+        [progress] {
+            const auto now = progress();
+            return now.bytesTotal > 0 ? (double) now.bytesDone / (double) now.bytesTotal : 0.0;
         },
         [backup] { return backup->isOver(); },
         [safe] {
             if (safe != nullptr)
                 safe->cancelRun();
         },
-        [backup, &sequencer] {
-            return ProjectBackup::describe (backup->getProgress (juce::jmax (0.0, sequencer.getRequestProgress())));
-        });
+        [progress] { return ProjectBackup::describe (progress()); });
     addProgressWindow (window);
     importNextOfRun();
 }
@@ -544,35 +540,25 @@ void ProjectView::importNextOfRun()
     runEnded();
 }
 
-void ProjectView::runImportEnded (int result, const infra::FileFailure& local)
+void ProjectView::runImportOver (const std::function<void (ProjectBackup&)>& tell)
 {
     m_runImportPending = false;
     if (m_backup == nullptr || m_backup->isOver())
         return;
 
+    // A cancelled import is dropped, whatever came of it.
     if (m_runCancelled)
+    {
         m_backup->importCancelled();
+    }
     else
-        m_backup->importEnded (result, local);
-    // A KORVA unplugged mid-import may say so through a failed transfer first.
-    if (! m_sequencer.isConnected())
-        m_backup->disconnected();
+    {
+        tell (*m_backup);
+        // A KORVA unplugged mid-import may say so through a failed transfer first.
+        if (! m_sequencer.isConnected())
+            m_backup->disconnected();
+    }
     m_pcList.refresh();
-    importNextOfRun();
-}
-
-void ProjectView::runImportFailed (const juce::String& why)
-{
-    m_runImportPending = false;
-    if (m_backup == nullptr || m_backup->isOver())
-        return;
-
-    if (m_runCancelled)
-        m_backup->importCancelled();
-    else
-        m_backup->importFailed (why);
-    if (! m_sequencer.isConnected())
-        m_backup->disconnected();
     importNextOfRun();
 }
 
@@ -741,7 +727,7 @@ void ProjectView::transportError (juce::uint8 dataType, int result)
 
     // An import of the run (perhaps of one that a disconnection ended already).
     if (dataType == HidSequenceManager::kImportProject && m_runImportPending)
-        runImportFailed (communicationError (result));
+        runImportOver ([why = communicationError (result)] (ProjectBackup& run) { run.importFailed (why); });
     else
         message ({}, communicationError (result));
 }
@@ -795,7 +781,7 @@ void ProjectView::importEnded (int result, const infra::FileFailure& local)
         return;
 
     if (m_runImportPending)
-        runImportEnded (result, local);
+        runImportOver ([result, &local] (ProjectBackup& run) { run.importEnded (result, local); });
     else
         transferEnded (result == HidSequenceManager::kResultOK ? juce::String()
                                                                 : devicemessages::importFailure (result, local),

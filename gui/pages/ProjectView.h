@@ -64,8 +64,14 @@ public:
     static constexpr const char* kChooseFolderText = "Choose Data Folder\xe2\x80\xa6";
     juce::PopupMenu makeKorvaMenu() const;
     juce::PopupMenu makePcMenu() const;
-    // Carries out a menu item (0: the menu was dismissed).
-    void menuItemChosen (int item);
+    enum class Side
+    {
+        kNone,
+        kKorva,
+        kPc
+    };
+    // Carries out an item of the menu of one side's table (0: the menu was dismissed).
+    void menuItemChosen (Side side, int item);
 
     // Copies every project of the KORVA into the data folder, with one
     // progress window and one message at the end.
@@ -144,12 +150,6 @@ private:
     void renamePcProject();
     void deletePcProject();
 
-    enum class Side
-    {
-        kNone,
-        kKorva,
-        kPc
-    };
     // The table that has the keyboard.
     Side focusedSide() const;
     void activate (Side side);
@@ -161,8 +161,8 @@ private:
 
     // The import-all run: the next project, the end of one, the end of all.
     void importNextOfRun();
-    void runImportEnded (int result, const infra::FileFailure& local);
-    void runImportFailed (const juce::String& why);
+    // An import of the run ended: `tell` gives the run how (unless it was cancelled).
+    void runImportOver (const std::function<void (ProjectBackup&)>& tell);
     void transportError (juce::uint8 dataType, int result);
     void cancelRun();
     void runEnded();
