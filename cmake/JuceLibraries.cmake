@@ -21,11 +21,13 @@ set(KORVA_JUCE_CONFIG
 
 set(KORVA_JUCE_MODULES juce_core juce_events juce_data_structures juce_cryptography juce_graphics juce_gui_basics)
 
-# A few of Debian's JUCE files are compiled with juce-idle.patch applied (it
+# A few of Debian's JUCE files are compiled with our patches applied (each
 # says what it changes and why). The files it touches are copied with their
 # module's main file into the build tree and patched there; the copies are
 # only rewritten when their text changes, so a reconfigure rebuilds nothing.
-set(KORVA_JUCE_PATCH "${CMAKE_CURRENT_LIST_DIR}/juce-idle.patch")
+set(KORVA_JUCE_PATCHES
+    "${CMAKE_CURRENT_LIST_DIR}/juce-idle.patch"
+    "${CMAKE_CURRENT_LIST_DIR}/juce-x11-hints.patch")
 set(KORVA_JUCE_PATCHED_FILES
     juce_core/juce_core.cpp
     juce_core/threads/juce_TimeSliceThread.cpp
@@ -34,9 +36,10 @@ set(KORVA_JUCE_PATCHED_FILES
     juce_events/native/juce_linux_Messaging.cpp
     juce_gui_basics/juce_gui_basics.cpp
     juce_gui_basics/native/juce_linux_Windowing.cpp
+    juce_gui_basics/native/x11/juce_linux_XWindowSystem.cpp
     juce_gui_basics/windows/juce_TopLevelWindow.cpp)
 set(KORVA_JUCE_PATCHED_DIR "${CMAKE_BINARY_DIR}/juce-patched")
-set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${KORVA_JUCE_PATCH}")
+set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KORVA_JUCE_PATCHES})
 
 function(korva_patch_juce)
     find_program(KORVA_PATCH_PROGRAM patch REQUIRED)
@@ -47,19 +50,23 @@ function(korva_patch_juce)
         file(MAKE_DIRECTORY "${folder}")
         file(COPY_FILE "${JUCE_MODULES_DIR}/${file}" "${staging}/${file}")
     endforeach()
-    execute_process(COMMAND "${KORVA_PATCH_PROGRAM}" -p1 --forward --batch --input "${KORVA_JUCE_PATCH}"
-        WORKING_DIRECTORY "${staging}" RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
-    if(NOT status EQUAL 0)
-        message(FATAL_ERROR "cmake/juce-idle.patch does not apply to the JUCE in ${JUCE_MODULES_DIR}:\n${output}")
-    endif()
-    # A module's main file includes the others: it names the patch it was
+    set(patch_hashes "")
+    foreach(patch IN LISTS KORVA_JUCE_PATCHES)
+        execute_process(COMMAND "${KORVA_PATCH_PROGRAM}" -p1 --forward --batch --input "${patch}"
+            WORKING_DIRECTORY "${staging}" RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+        if(NOT status EQUAL 0)
+            message(FATAL_ERROR "${patch} does not apply to the JUCE in ${JUCE_MODULES_DIR}:\n${output}")
+        endif()
+        file(SHA256 "${patch}" hash)
+        string(APPEND patch_hashes " ${hash}")
+    endforeach()
+    # A module's main file includes the others: it names the patches it was
     # built with, so that a changed patch (or another file patched, which
     # shadows an original the build has not seen change) rebuilds the module.
-    file(SHA256 "${KORVA_JUCE_PATCH}" patch_hash)
     foreach(file IN LISTS KORVA_JUCE_PATCHED_FILES)
         if(file MATCHES "^([a-z_]+)/([a-z_]+)\\.cpp$" AND CMAKE_MATCH_1 STREQUAL CMAKE_MATCH_2)
             file(READ "${staging}/${file}" text)
-            file(WRITE "${staging}/${file}" "// juce-idle.patch ${patch_hash}\n${text}")
+            file(WRITE "${staging}/${file}" "// KORVA's JUCE patches:${patch_hashes}\n${text}")
         endif()
     endforeach()
     foreach(file IN LISTS KORVA_JUCE_PATCHED_FILES)

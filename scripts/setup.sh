@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     # toolchain
     g++ make cmake pkg-config ccache dpkg-dev
-    patch # applies cmake/juce-idle.patch to a copy of JUCE's sources
+    patch # applies cmake/juce-*.patch to copies of JUCE's sources
     # JUCE 7.0.5 from Debian (pulls in the X11, freetype and ALSA headers it needs)
     juce-modules-source zlib1g-dev libjpeg-dev libpng-dev
     # device access
@@ -22,6 +22,7 @@ packages=(
     python3-mido
     # a display for the GUI tests, and the program's sans-serif typeface
     xvfb xauth fonts-liberation2
+    openbox # the desktop tests run under a window manager, as on users' desktops
     # opening the manual with the desktop's PDF viewer
     xdg-utils
     zenity # the folder chooser of the project page

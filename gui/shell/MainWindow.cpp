@@ -28,19 +28,26 @@ void installApplicationLookAndFeel()
 
 MainWindow::MainWindow (const juce::String& name)
     : DocumentWindow (name, juce::Colour (kBackground), DocumentWindow::minimiseButton | DocumentWindow::closeButton,
-                      true),
+                      false),
       m_baseTitle (name)
 {
     m_pContent = new MainContentComponent();
     installApplicationLookAndFeel();
+    sendLookAndFeelChange();
 
     setResizable (false, false);
     setUsingNativeTitleBar (true);
     setContentOwned (m_pContent, true);
-
     centreWithSize (getWidth(), getHeight());
+
+    // The native window is made only now, once, at its final size and place.
+    // Made earlier (as JUCE does by default), it starts at DocumentWindow's
+    // minimum of 128 x 128, and changing to the native title bar maps it at
+    // that size: a window manager then manages a 128 x 128 window, and the
+    // resize to the content that follows is a request it may act on after
+    // JUCE has already read the small size back, which JUCE then keeps.
+    addToDesktop();
     setVisible (true);
-    m_nativeHints.pinSize (*this);
 }
 
 MainWindow::~MainWindow()
@@ -52,18 +59,6 @@ void MainWindow::closeButtonPressed()
 {
     if (auto* app = juce::JUCEApplicationBase::getInstance())
         app->systemRequestedQuit();
-}
-
-void MainWindow::moved()
-{
-    DocumentWindow::moved();
-    m_nativeHints.pinSize (*this);
-}
-
-void MainWindow::resized()
-{
-    DocumentWindow::resized();
-    m_nativeHints.pinSize (*this);
 }
 
 void MainWindow::setAppName (const juce::String& text)

@@ -28,8 +28,6 @@ public:
     ~MainWindow() override;
 
     void closeButtonPressed() override;
-    void moved() override;
-    void resized() override;
     void setAppName (const juce::String& text) override;
     // Shows the window to a user who started the program again: restored if
     // minimised, raised, focused, its open boxes above it.

@@ -2,7 +2,6 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 namespace korva
 {
@@ -30,29 +29,6 @@ namespace
     return peer != nullptr ? static_cast<::Window> (reinterpret_cast<std::uintptr_t> (peer->getNativeHandle())) : 0;
 }
 } // namespace
-
-void NativeWindowHints::pinSize (juce::Component& topLevel)
-{
-    auto* display = m_connection->display;
-    auto* peer = topLevel.getPeer();
-    const auto window = nativeWindowOf (peer);
-    if (display == nullptr || window == 0)
-        return;
-
-    const auto bounds = peer->getBounds() * peer->getPlatformScaleFactor();
-    XSizeHints* hints = XAllocSizeHints();
-    if (hints == nullptr)
-        return;
-
-    hints->flags = PMinSize | PMaxSize | USPosition | USSize;
-    hints->x = bounds.getX();
-    hints->y = bounds.getY();
-    hints->width = hints->min_width = hints->max_width = bounds.getWidth();
-    hints->height = hints->min_height = hints->max_height = bounds.getHeight();
-    XSetWMNormalHints (display, window, hints);
-    XFree (hints);
-    XFlush (display);
-}
 
 namespace
 {

@@ -7,21 +7,15 @@
 namespace korva
 {
 
-// Tells the X11 window manager that a top-level window has a fixed size.
-//
-// JUCE 7 on Linux writes the minimum and maximum size of a non-resizable
-// window, then overwrites the same WM_NORMAL_HINTS with position and size
-// only, so window managers offer to resize it all the same. This writes the
-// hints again, complete, whenever the window has been moved or resized.
+// What the X11 desktop needs to be told beyond what JUCE tells it. (A fixed
+// size needs nothing here: JUCE writes it into every WM_NORMAL_HINTS it sets,
+// see cmake/juce-x11-hints.patch.)
 class NativeWindowHints
 {
 public:
     NativeWindowHints();
     ~NativeWindowHints();
 
-    // Pins the window's current size (min = max = size). Does nothing where
-    // there is no X display or the component has no native window.
-    void pinSize (juce::Component& topLevel);
     // Without a window manager (none announces itself on the root window),
     // nobody acts on JUCE's request to activate the window: this raises it
     // and gives it the keyboard itself. With one, it leaves it to it.

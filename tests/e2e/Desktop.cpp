@@ -239,14 +239,21 @@ bool KorvaManager::start (int timeoutMs)
     arguments.insert (arguments.end(), m_arguments.begin(), m_arguments.end());
     m_process = std::make_unique<ProgramProcess> (executable, m_places.home, m_trace, environment, arguments);
     m_window = 0;
+    m_firstSeen.reset();
     if (m_process->pid() <= 0)
         return false;
 
     const bool found = waitUntil (
         [&] {
             for (const auto& w : x11probe::windowsOfProcess (m_process->pid()))
-                if (w.mapped && w.title == "KORVA Manager" && w.width == 835 && w.height == 410)
+            {
+                if (! w.mapped || w.title != "KORVA Manager")
+                    continue;
+                if (! m_firstSeen.has_value())
+                    m_firstSeen = w;
+                if (w.width == 835 && w.height == 410)
                     m_window = w.id;
+            }
             return m_window != 0;
         },
         timeoutMs);

@@ -138,6 +138,9 @@ public:
     ProgramProcess* process() const { return m_process.get(); }
 
     unsigned long window() const { return m_window; }
+    // The window as it was when it was first seen on the screen (mapped) by
+    // the last start, even if that start then timed out.
+    const std::optional<x11probe::WindowInfo>& firstSeen() const { return m_firstSeen; }
     x11::Bounds bounds() const;
     // A point of the window's content on the screen.
     juce::Point<int> onScreen (juce::Point<int> inWindow) const;
@@ -167,6 +170,7 @@ private:
     bool m_traceByEnvironment = true;
     std::vector<std::string> m_arguments;
     unsigned long m_window = 0;
+    std::optional<x11probe::WindowInfo> m_firstSeen;
     mutable x11::Bounds m_bounds;
 };
 

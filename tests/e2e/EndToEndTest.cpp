@@ -804,7 +804,9 @@ TEST_F (EndToEndOnTheDesktop, ImportAllCancelledOrUnpluggedKeepsOnlyWholeCopies)
             });
             EXPECT_NE (project, store.end()) << name;
             if (project != store.end())
+            {
                 EXPECT_EQ (bytesOf (file), project->second.image) << name;
+            }
         }
         std::sort (names.begin(), names.end());
         return names;

@@ -249,6 +249,15 @@ XdndDropTarget::XdndDropTarget (Bounds bounds, int waitForReadyMs)
             const Window w = XCreateSimpleWindow (d, DefaultRootWindow (d), bounds.x, bounds.y, (unsigned)bounds.width,
                                                   (unsigned)bounds.height, 0, 0, WhitePixel (d, DefaultScreen (d)));
             XStoreName (d, w, "XDnD drop target");
+            // Where the user put it: a window manager keeps a position the
+            // user chose (USPosition) instead of placing the window itself.
+            XSizeHints hints {};
+            hints.flags = USPosition | USSize;
+            hints.x = bounds.x;
+            hints.y = bounds.y;
+            hints.width = bounds.width;
+            hints.height = bounds.height;
+            XSetWMNormalHints (d, w, &hints);
             const long version = kXdndVersion;
             XChangeProperty (d, w, atom (d, "XdndAware"), XA_ATOM, 32, PropModeReplace,
                              reinterpret_cast<const unsigned char*> (&version), 1);

@@ -40,8 +40,15 @@ struct Shortcuts : Page
 
     bool focus (juce::Component& table)
     {
-        table.grabKeyboardFocus();
-        return runMessageLoopUntil ([&] { return table.hasKeyboardFocus (true); }, 3000);
+        // Under a window manager the window takes the keyboard only once it
+        // is managed and mapped: ask until it has it.
+        return runMessageLoopUntil (
+            [&] {
+                if (! table.hasKeyboardFocus (true))
+                    table.grabKeyboardFocus();
+                return table.hasKeyboardFocus (true);
+            },
+            3000);
     }
 
     // A key as the window receives it from the X server, with `table` holding

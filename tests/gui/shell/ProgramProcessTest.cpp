@@ -82,7 +82,9 @@ TEST (ProgramProcessOnTheDesktop, StartsAsOneFixedWindowRaisesItForASecondStartA
 
         // A second start hands the request over and ends; the running window
         // comes to the front with the keyboard, through the window manager's
-        // usual request and, there being no window manager here, by itself.
+        // usual request, which the window manager acts upon (make test runs
+        // the desktop tests under openbox) or, where there is none (the same
+        // test on a bare display: ProgramProcessOnABareDisplay), by itself.
         Program second (home.get(), errors);
         EXPECT_EQ (second.waitForExit (15000), 0) << errors.loadFileAsString();
         EXPECT_TRUE (x11probe::windowsOfProcess (second.pid()).empty());

@@ -100,24 +100,28 @@ void internWindowManagerAtoms()
     XSync (display.get(), False);
 }
 
-std::vector<WindowInfo> windowsOfProcess (int pid)
+namespace
 {
-    std::vector<WindowInfo> result;
-    auto display = openDisplay();
-    if (display == nullptr)
-        return result;
-    Display* d = display.get();
-
-    Window root, parent, *children = nullptr;
+// The program's windows as a window manager sees them: children of the root
+// on a bare server, inside the frames a reparenting window manager puts
+// around them otherwise. Depth-first, bottom to top of the stack.
+void collectClients (Display* d, Window parent, int depth, int pid, std::vector<WindowInfo>& result)
+{
+    Window root, above, *children = nullptr;
     unsigned int count = 0;
-    if (! XQueryTree (d, DefaultRootWindow (d), &root, &parent, &children, &count))
-        return result;
+    if (depth > 3 || ! XQueryTree (d, parent, &root, &above, &children, &count))
+        return;
 
     for (unsigned int i = 0; i < count; ++i)
     {
         const Window w = children[i];
         std::vector<long> pids;
-        if (! readCardinals (d, w, "_NET_WM_PID", XA_CARDINAL, pids) || pids[0] != pid)
+        if (! readCardinals (d, w, "_NET_WM_PID", XA_CARDINAL, pids))
+        {
+            collectClients (d, w, depth + 1, pid, result);
+            continue;
+        }
+        if (pids[0] != pid)
             continue;
 
         WindowInfo info;
@@ -148,7 +152,46 @@ std::vector<WindowInfo> windowsOfProcess (int pid)
     }
     if (children != nullptr)
         XFree (children);
+}
+
+// The child of the root that holds the window: the window itself on a bare
+// server, its frame under a reparenting window manager.
+Window topLevelOf (Display* d, Window w)
+{
+    const Window rootWindow = DefaultRootWindow (d);
+    while (w != 0 && w != rootWindow)
+    {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (! XQueryTree (d, w, &root, &parent, &children, &count))
+            return 0;
+        if (children != nullptr)
+            XFree (children);
+        if (parent == rootWindow)
+            return w;
+        w = parent;
+    }
+    return 0;
+}
+} // namespace
+
+std::vector<WindowInfo> windowsOfProcess (int pid)
+{
+    std::vector<WindowInfo> result;
+    auto display = openDisplay();
+    if (display != nullptr)
+        collectClients (display.get(), DefaultRootWindow (display.get()), 0, pid, result);
     return result;
+}
+
+bool windowManagerRunning()
+{
+    auto display = openDisplay();
+    if (display == nullptr)
+        return false;
+    std::vector<long> supporting;
+    return readCardinals (display.get(), DefaultRootWindow (display.get()), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW,
+                          supporting);
 }
 
 bool sendDeleteWindow (unsigned long window)
@@ -190,6 +233,14 @@ CoveringWindow::CoveringWindow (unsigned long covered) : m_covered (covered)
         return;
     m_window = XCreateSimpleWindow (d, root, x, y, (unsigned) attributes.width, (unsigned) attributes.height, 0, 0,
                                     WhitePixel (d, DefaultScreen (d)));
+    // Exactly over the covered window, where a window manager would otherwise place it itself.
+    XSizeHints hints {};
+    hints.flags = USPosition | USSize;
+    hints.x = x;
+    hints.y = y;
+    hints.width = attributes.width;
+    hints.height = attributes.height;
+    XSetWMNormalHints (d, m_window, &hints);
     XSelectInput (d, m_window, ExposureMask);
     XMapRaised (d, m_window);
     XEvent event;
@@ -215,12 +266,13 @@ bool CoveringWindow::coveredIsAbove() const
     unsigned int count = 0;
     if (d == nullptr || ! XQueryTree (d, DefaultRootWindow (d), &root, &parent, &children, &count))
         return false;
+    const Window covered = topLevelOf (d, m_covered), cover = topLevelOf (d, m_window);
     int coveredAt = -1, coverAt = -1;
     for (unsigned int i = 0; i < count; ++i)
     {
-        if (children[i] == m_covered)
+        if (children[i] == covered)
             coveredAt = (int) i;
-        if (children[i] == m_window)
+        if (children[i] == cover)
             coverAt = (int) i;
     }
     if (children != nullptr)

@@ -26,8 +26,11 @@ bool displayAvailable();
 // A bare X server has none of the atoms a window manager brings, and JUCE only
 // sets the window properties whose atoms exist. Create them as a desktop has them.
 void internWindowManagerAtoms();
-// Top-level windows (direct children of the root) that carry _NET_WM_PID.
+// The process's top-level windows, those that carry its _NET_WM_PID: children
+// of the root, or of the frames a window manager put around them.
 std::vector<WindowInfo> windowsOfProcess (int pid);
+// A window manager announces itself on the root (_NET_SUPPORTING_WM_CHECK).
+bool windowManagerRunning();
 bool sendDeleteWindow (unsigned long window);
 
 // Another program's window over the given one, holding the keyboard focus,
