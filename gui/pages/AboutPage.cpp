@@ -1,6 +1,7 @@
 #include "gui/pages/AboutPage.h"
 
 #include "gui/widgets/FlashingMessage.h"
+#include "gui/widgets/MessageBoxes.h"
 #include "gui/widgets/Resources.h"
 
 namespace korva
@@ -8,7 +9,14 @@ namespace korva
 
 AboutPage::AboutPage() : View ("AboutPage")
 {
-    openManual = [this] (const juce::File& f) { return m_opener.open (f); };
+    showMessage = showWarningBox;
+    openManual = [this] (const juce::File& manual) {
+        juce::Component::SafePointer<AboutPage> safe (this);
+        return m_opener.open (manual, [safe, manual] (const juce::String& reason) {
+            if (safe != nullptr && safe->showMessage)
+                safe->showMessage ({}, couldNotOpen (manual, reason));
+        });
+    };
     setLookAndFeel (&m_lookAndFeel);
     m_manualButton.addListener (this);
     addAndMakeVisible (m_manualButton);
@@ -46,11 +54,19 @@ void AboutPage::onTransitioned (bool shown)
     FlashingMessage::getInstance()->setMessage ({});
 }
 
+juce::String AboutPage::couldNotOpen (const juce::File& manual, const juce::String& reason)
+{
+    return "Could not open the manual " + manual.getFullPathName() + ": " + reason + ".";
+}
+
 void AboutPage::buttonClicked (juce::Button*)
 {
+    // A manual that is not there: the button does nothing.
     const auto manual = manualLocation ? manualLocation() : juce::File();
-    if (manual.existsAsFile() && openManual)
-        openManual (manual);
+    if (! manual.existsAsFile() || ! openManual)
+        return;
+    if (! openManual (manual) && showMessage)
+        showMessage ({}, couldNotOpen (manual, m_opener.program + " could not be started"));
 }
 
 } // namespace korva

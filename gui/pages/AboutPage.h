@@ -24,12 +24,17 @@ public:
     juce::TextButton& getManualButton() noexcept { return m_manualButton; }
 
     // Where the manual is and how it is opened: beside the program, with the
-    // system's default program for PDF files (tests replace both).
+    // system's default program for PDF files (tests replace both). A manual
+    // that is there but cannot be opened is told through `showMessage`
+    // (title, text), a warning box unless replaced (tests).
     std::function<juce::File()> manualLocation = getManualFile;
     std::function<bool (const juce::File&)> openManual;
+    std::function<void (const juce::String&, const juce::String&)> showMessage;
 
     // The desktop's default program, which opens the manual.
     DesktopOpener& getOpener() noexcept { return m_opener; }
+
+    static juce::String couldNotOpen (const juce::File& manual, const juce::String& reason);
 
 private:
     void buttonClicked (juce::Button*) override;

@@ -382,9 +382,14 @@ void ProjectView::openDataFolder()
                          + infra::FileFailure { folder, error, {} }.reason() + ".");
         return;
     }
-    if (! m_opener.open (folder))
-        message ({}, "Could not open the data folder " + folder.getFullPathName() + ": " + m_opener.program
-                         + " could not be started.");
+    const auto couldNotOpen = "Could not open the data folder " + folder.getFullPathName() + ": ";
+    juce::Component::SafePointer<ProjectView> safe (this);
+    const bool started = m_opener.open (folder, [safe, couldNotOpen] (const juce::String& reason) {
+        if (safe != nullptr)
+            safe->message ({}, couldNotOpen + reason + ".");
+    });
+    if (! started)
+        message ({}, couldNotOpen + m_opener.program + " could not be started.");
 }
 
 //==============================================================================

@@ -18,6 +18,9 @@ RenameAlertWindow::RenameAlertWindow (const juce::String& currentName, bool chec
 
     addTextEditor ("text", currentName, "Project Name:");
     getEditor().setFont (juce::Font (15.0f));
+    // The field, not the "OK" button (which JUCE puts first), has the keyboard
+    // whenever the dialog gets it, with the name selected to type over.
+    getEditor().setExplicitFocusOrder (1);
 
     m_counterHolder.setSize (390, 12);
     m_counter.setFont (juce::Font (12.0f));

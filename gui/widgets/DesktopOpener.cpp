@@ -27,7 +27,7 @@ juce::File findProgram (const juce::String& program)
 }
 } // namespace
 
-bool DesktopOpener::open (const juce::File& fileOrFolder)
+bool DesktopOpener::open (const juce::File& fileOrFolder, Failed failed)
 {
     const auto executable = findProgram (program);
     if (! executable.existsAsFile() || ::access (executable.getFullPathName().toRawUTF8(), X_OK) != 0)
@@ -37,18 +37,55 @@ bool DesktopOpener::open (const juce::File& fileOrFolder)
     if (! child->start (juce::StringArray { executable.getFullPathName(), fileOrFolder.getFullPathName() }, 0))
         return false;
 
-    m_running.add (child.release());
-    startTimer (1000);
+    m_running.push_back ({ std::move (child), std::move (failed) });
+    startTimer (checkIntervalMs);
     return true;
+}
+
+juce::String DesktopOpener::reasonForStatus (const juce::String& program, int status)
+{
+    const auto name = juce::File::createFileWithoutCheckingPath (program).getFileName();
+    const auto ended = " (" + name + " ended with status " + juce::String (status) + ")";
+    if (name == "xdg-open")
+    {
+        // The exit statuses xdg-open(1) documents.
+        switch (status)
+        {
+            case 2: return "it does not exist" + ended;
+            case 3: return "this desktop has no program set up to open it" + ended;
+            case 4: return "the program that opens it failed" + ended;
+            default: break;
+        }
+    }
+    return name + " ended with status " + juce::String (status);
 }
 
 void DesktopOpener::timerCallback()
 {
-    for (int i = m_running.size(); --i >= 0;)
-        if (! m_running.getUnchecked (i)->isRunning()) // also collects the ended process
-            m_running.remove (i);
-    if (m_running.isEmpty())
+    // Taken out first: a callback may open another file or end the opener's owner.
+    std::vector<Running> ended;
+    for (auto it = m_running.begin(); it != m_running.end();)
+    {
+        if (it->process->isRunning()) // also collects the ended process
+        {
+            ++it;
+            continue;
+        }
+        ended.push_back (std::move (*it));
+        it = m_running.erase (it);
+    }
+    if (m_running.empty())
         stopTimer();
+
+    juce::WeakReference<DesktopOpener> self (this);
+    for (auto& done : ended)
+    {
+        const auto status = (int) done.process->getExitCode();
+        if (status != 0 && done.failed)
+            done.failed (reasonForStatus (program, status));
+        if (self == nullptr)
+            return;
+    }
 }
 
 } // namespace korva

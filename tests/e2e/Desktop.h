@@ -45,6 +45,13 @@ struct Places
     juce::File chooserQuestion = bin.getChildFile ("chooser-asked.txt");
     juce::File chooserAnswer = bin.getChildFile ("chooser-answer.txt");
 
+    // The desktop's launcher, xdg-open, which the program runs from the PATH
+    // to open the manual and the data folder: a stand-in that records what it
+    // was asked to open (one path per line) and ends with this status, as
+    // xdg-open does (3: no program on this desktop opens that kind of file).
+    juce::File opened = bin.getChildFile ("opened.txt");
+    void launcherEndsWith (int status) const;
+
     explicit Places (const juce::String& homeName = "home");
     void chooseNext (const juce::File& folder) const; // a null file: the user cancels
     juce::StringArray lastChooserQuestion() const;    // working folder, then the arguments
@@ -196,9 +203,6 @@ public:
     x11::XTestPointer& pointer() { return m_pointer; }
     x11::XTestKeyboard& keyboard() { return m_keyboard; }
 
-    // Types into the text field of a dialog: clicks into it, selects
-    // everything and types over it.
-    bool typeIntoDialog (unsigned long dialog, const std::string& text);
     // Clicks the dialog's button number `index` (left to right) of `count`.
     bool pressDialogButton (unsigned long dialog, std::size_t index, std::size_t count);
 

@@ -153,12 +153,18 @@ protected:
         return error;
     }
 
-    // The rename dialog: types the name and presses Return.
+    // The rename dialog, as a user meets it: once it shows (with its field),
+    // the field has the keyboard and the current name is selected, so the new
+    // name is typed straight over it, and Return confirms it.
     void renameTo (const std::string& name)
     {
         const auto dialog = manager.waitForDialog ("Rename Project");
         ASSERT_TRUE (dialog.has_value()) << seen();
-        ASSERT_TRUE (user.typeIntoDialog (dialog->id, name)) << seen();
+        const auto bounds = x11::rootBoundsOf (dialog->id);
+        ASSERT_TRUE (bounds.has_value());
+        ASSERT_TRUE (waitUntil ([&] { return alertTextEditor (grabScreen (*bounds)).has_value(); })) << "no field shown";
+        ASSERT_TRUE (waitUntil ([&] { return user.keyboard().hasFocus (dialog->id); })) << "the dialog has no keyboard";
+        ASSERT_TRUE (user.keyboard().type (name));
         ASSERT_TRUE (user.keyboard().tap (XK_Return));
     }
 

@@ -647,6 +647,37 @@ TEST_F (EndToEndOnTheDesktop, TheVersionTheDataFolderAcrossARestartAndASecondSta
 }
 
 //==============================================================================
+// A desktop that has no program for PDF files and no file manager: xdg-open
+// ends with status 3. The Manual button and Open Data Folder say so, each
+// with its path.
+TEST_F (EndToEndOnTheDesktop, AManualOrAFolderTheDesktopCannotOpenIsTold)
+{
+    places.launcherEndsWith (3);
+    startConnected();
+    const juce::String noProgram = ": this desktop has no program set up to open it (xdg-open ended with status 3).";
+
+    user.clickIn (manager, ui::aboutTab);
+    user.clickIn (manager, ui::manualButton);
+    const auto manual = juce::File (KORVA_APP_BINARY).getSiblingFile ("Manual/English/KORVA Manager User's Manual_EN.pdf");
+    ASSERT_TRUE (manual.existsAsFile()) << manual.getFullPathName();
+    acknowledgeBox (" | Could not open the manual " + manual.getFullPathName() + noProgram);
+
+    user.clickIn (manager, ui::projectTab);
+    user.rightClickIn (manager, ui::pcRow (0));
+    ASSERT_TRUE (waitUntil ([&] { return ! manager.dialogs().empty(); })) << seen();
+    // On an empty table, the first item the keys reach is Open Data Folder.
+    ASSERT_TRUE (user.keyboard().tap (XK_Down));
+    ASSERT_TRUE (user.keyboard().tap (XK_Return));
+    acknowledgeBox (" | Could not open the data folder " + places.dataFolder.getFullPathName() + noProgram);
+
+    juce::StringArray opened;
+    opened.addLines (places.opened.loadFileAsString());
+    opened.removeEmptyStrings();
+    EXPECT_EQ (opened, (juce::StringArray { manual.getFullPathName(), places.dataFolder.getFullPathName() }));
+    EXPECT_EQ (manager.messageBoxes().size(), 2);
+}
+
+//==============================================================================
 // A KORVA whose firmware does not answer the version question: the user is
 // asked to upgrade it, once, and the program goes on serving it.
 TEST_F (EndToEndOnTheDesktop, OldFirmwareAsksForAnUpgradeOnce)

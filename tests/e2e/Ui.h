@@ -51,8 +51,9 @@ const juce::Rectangle<int> patternArea { 50, 82, 735, 268 };
 const juce::Rectangle<int> trackNumber { 345, 162, 30, 20 }, patternNumber { 345, 182, 30, 20 };
 const juce::Point<int> fileIcon { 371, 265 }, dropArea { 600, 182 };
 
-// ABOUT: the version.
+// ABOUT: the version, the Manual button.
 const juce::Rectangle<int> version { 155, 122, 200, 50 };
+const juce::Point<int> manualButton { 82, 97 };
 
 //==============================================================================
 // The lamp is red when lit and a dark brown when not.

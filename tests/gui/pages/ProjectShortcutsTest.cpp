@@ -229,6 +229,20 @@ TEST_F (Shortcuts, OpenDataFolderHandsTheFolderToTheFileManager)
     ASSERT_EQ (boxes.size(), 1u);
     EXPECT_TRUE (boxes[0].second.startsWith ("Could not open the data folder " + folder.getFullPathName() + ": "))
         << boxes[0].second;
+
+    // xdg-open is there, but the desktop has no file manager: it ends with
+    // status 3, and the user is told that too.
+    boxes.clear();
+    const auto launcher = tmp / "bin/xdg-open";
+    ASSERT_TRUE (launcher.create());
+    launcher.replaceWithText ("#!/bin/sh\nexit 3\n", false, false, "\n");
+    launcher.setExecutePermission (true);
+    page->getOpener().program = launcher.getFullPathName();
+    page->getOpener().checkIntervalMs = 10;
+    ASSERT_TRUE (pickFromPcMenu (ProjectView::kOpenFolderText));
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return ! boxes.empty(); }, 5000));
+    EXPECT_EQ (boxes[0].second, "Could not open the data folder " + folder.getFullPathName()
+                                    + ": this desktop has no program set up to open it (xdg-open ended with status 3).");
 }
 
 TEST_F (Shortcuts, DroppedProjectFilesAreCopiedNeverOverAFileAndOthersAreRefusedByName)

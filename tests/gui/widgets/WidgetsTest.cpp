@@ -221,4 +221,57 @@ TEST (AboutPage, TheManualIsOpenedWithItsPathAsOneArgumentAndTheViewerIsCollecte
     EXPECT_EQ (out.loadFileAsString(), manual.getFullPathName() + "\n");
 }
 
+// A desktop with no program for PDF files: xdg-open ends with status 3, and
+// the user is told, with the manual's path; no xdg-open at all is told too.
+TEST (AboutPage, AManualThatCannotBeOpenedIsToldWithItsPath)
+{
+    TempFolder tmp;
+    const auto launcher = tmp / "bin/xdg-open";
+    ASSERT_TRUE (launcher.create());
+    launcher.replaceWithText ("#!/bin/sh\nexit 3\n", false, false, "\n");
+    launcher.setExecutePermission (true);
+    const auto manual = tmp / "English/KORVA Manager User's Manual_EN.pdf";
+    ASSERT_TRUE (manual.create());
+
+    AboutPage view;
+    std::vector<std::pair<juce::String, juce::String>> boxes;
+    view.showMessage = [&] (const juce::String& title, const juce::String& text) { boxes.emplace_back (title, text); };
+    view.manualLocation = [manual] { return manual; };
+    view.getOpener().program = launcher.getFullPathName();
+    view.getOpener().checkIntervalMs = 10;
+
+    view.getManualButton().triggerClick();
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return ! boxes.empty(); }, 5000));
+    EXPECT_EQ (boxes[0].first, "");
+    EXPECT_EQ (boxes[0].second, "Could not open the manual " + manual.getFullPathName()
+                                    + ": this desktop has no program set up to open it (xdg-open ended with status 3).");
+
+    boxes.clear();
+    view.getOpener().program = (tmp / "bin/missing").getFullPathName();
+    view.getManualButton().triggerClick();
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return ! boxes.empty(); }, 5000));
+    EXPECT_EQ (boxes[0].second,
+               "Could not open the manual " + manual.getFullPathName() + ": " + view.getOpener().program
+                   + " could not be started.");
+    EXPECT_EQ (boxes.size(), 1u);
+}
+
+TEST (DesktopOpener, EachFailureStatusHasItsReason)
+{
+    const struct
+    {
+        const char* program;
+        int status;
+        const char* reason;
+    } cases[] = {
+        { "xdg-open", 2, "it does not exist (xdg-open ended with status 2)" },
+        { "/usr/bin/xdg-open", 3, "this desktop has no program set up to open it (xdg-open ended with status 3)" },
+        { "xdg-open", 4, "the program that opens it failed (xdg-open ended with status 4)" },
+        { "xdg-open", 1, "xdg-open ended with status 1" },
+        { "/opt/viewer", 4, "viewer ended with status 4" },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ (DesktopOpener::reasonForStatus (c.program, c.status), c.reason) << c.program << " " << c.status;
+}
+
 } // namespace korva
