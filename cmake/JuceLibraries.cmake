@@ -27,7 +27,7 @@ set(KORVA_JUCE_MODULES juce_core juce_events juce_data_structures juce_cryptogra
 # only rewritten when their text changes, so a reconfigure rebuilds nothing.
 set(KORVA_JUCE_PATCHES
     "${CMAKE_CURRENT_LIST_DIR}/juce-idle.patch"
-    "${CMAKE_CURRENT_LIST_DIR}/juce-x11-hints.patch")
+    "${CMAKE_CURRENT_LIST_DIR}/juce-desktop.patch")
 set(KORVA_JUCE_PATCHED_FILES
     juce_core/juce_core.cpp
     juce_core/threads/juce_TimeSliceThread.cpp
@@ -37,6 +37,7 @@ set(KORVA_JUCE_PATCHED_FILES
     juce_gui_basics/juce_gui_basics.cpp
     juce_gui_basics/native/juce_linux_Windowing.cpp
     juce_gui_basics/native/x11/juce_linux_XWindowSystem.cpp
+    juce_gui_basics/windows/juce_ComponentPeer.cpp
     juce_gui_basics/windows/juce_TopLevelWindow.cpp)
 set(KORVA_JUCE_PATCHED_DIR "${CMAKE_BINARY_DIR}/juce-patched")
 set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KORVA_JUCE_PATCHES})

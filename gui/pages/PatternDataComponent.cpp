@@ -91,8 +91,10 @@ bool FileDropArea::isInterestedInFileDrag (const juce::StringArray& files)
 
 void FileDropArea::filesDropped (const juce::StringArray& files, int, int)
 {
-    if (!files.isEmpty())
-        sendActionMessage (juce::File (files[0]).getFullPathName());
+    if (files.isEmpty())
+        return;
+    const auto path = juce::File (files[0]).getFullPathName();
+    m_holder.deliver ([this, path] { sendActionMessage (path); });
 }
 
 //==============================================================================
@@ -193,7 +195,8 @@ void PatternDataComponent::resized()
     m_convertingBar.setBounds (40, h - 75, w / 2 - 120, 8);
     m_renderLength.setBounds (160, h - 55, w / 2 - 270, 25);
     m_dropLength.setBounds (w / 2 + 160, h - 55, w / 2 - 270, 25);
-    m_dropNotice.setBounds (20, h - 114, w / 2 - 40, 40); // over the drop side's instruction
+    // Over the drop side, from its instruction up over its picture.
+    m_dropNotice.setArea ({ 12, 12, w / 2 - 24, juce::jmax (0, h - 90) });
 
     // Over the page, above the icon, inside the component.
     const auto icon = getFileIconArea();
@@ -481,8 +484,9 @@ void PatternDataComponent::exportPatternDataResponsed (int result)
         return;
     }
 
-    // The pattern was sent; what of the file did not fit it is told briefly.
-    // A drop that lost nothing shows nothing.
+    // The pattern was sent; what of the file did not fit it is told in a
+    // notice that stays until the user clicks it or drops again. A drop that
+    // lost nothing shows nothing.
     const auto lost = describeLosses (m_patterns.getLastDropReport());
     if (lost.isNotEmpty())
         m_dropNotice.show ("Sent. " + lost);

@@ -9,7 +9,8 @@
 #include "core/device/HidSequenceManager.h"
 #include "core/infra/AsyncTask.h"
 #include "gui/pages/PatternPreviewPopup.h"
-#include "gui/widgets/TimedNotice.h"
+#include "gui/widgets/DropHolder.h"
+#include "gui/widgets/Notice.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -41,7 +42,8 @@ private:
 };
 
 // Takes MIDI files dragged in from other programs. Only the first file of a
-// drag counts; its full path is broadcast as an action message.
+// drag counts; its full path is broadcast as an action message, at once, or
+// once a box that is open when it is dropped has been closed.
 class FileDropArea final : public juce::Component, public juce::FileDragAndDropTarget, public juce::ActionBroadcaster
 {
 public:
@@ -52,8 +54,12 @@ public:
     bool isInterestedInFileDrag (const juce::StringArray& files) override;
     void filesDropped (const juce::StringArray& files, int x, int y) override;
 
+    // Drops that wait for a box to close.
+    DropHolder& getHolder() noexcept { return m_holder; }
+
 private:
     const juce::File m_temporaryFolder;
+    DropHolder m_holder { *this };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FileDropArea)
 };
@@ -111,7 +117,7 @@ public:
     ConvertingBar& getConvertingBar() noexcept { return m_convertingBar; }
     FileDropArea& getDropArea() noexcept { return m_dropArea; }
     // After a drop that lost notes or controller changes: what and why.
-    TimedNotice& getDropNotice() noexcept { return m_dropNotice; }
+    Notice& getDropNotice() noexcept { return m_dropNotice; }
     juce::ComboBox& getRenderLengthSelector() noexcept { return m_renderLength; }
     juce::ComboBox& getDropLengthSelector() noexcept { return m_dropLength; }
     const juce::Image& getDragImage() const noexcept { return m_dragIcon; }
@@ -149,7 +155,7 @@ private:
 
     ConvertingBar m_convertingBar;
     FileDropArea m_dropArea;
-    TimedNotice m_dropNotice; // a child of the drop area, so that drops on it still land
+    Notice m_dropNotice; // a child of the drop area, so that drops on it still land
 
     juce::String m_preparedFile; // the MIDI file made for the current gesture
     bool m_idle = true;          // no drag-out conversion under way

@@ -403,8 +403,10 @@ void PcProjectListComponent::filesDropped (const juce::StringArray& paths, int, 
 {
     m_dragOver = false;
     repaint();
-    if (onFilesDropped)
-        onFilesDropped (paths);
+    m_dropHolder.deliver ([this, paths] {
+        if (onFilesDropped)
+            onFilesDropped (paths);
+    });
 }
 
 void PcProjectListComponent::resized()

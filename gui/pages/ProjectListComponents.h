@@ -5,6 +5,7 @@
 // them up to date.
 
 #include "gui/pages/ProjectTableModels.h"
+#include "gui/widgets/DropHolder.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -165,8 +166,10 @@ public:
     bool isInterestedInFileDrag (const juce::StringArray&) override { return onFilesDropped != nullptr; }
     void fileDragEnter (const juce::StringArray&, int, int) override;
     void fileDragExit (const juce::StringArray&) override;
+    // Dropped while a box is open, they are taken once it is closed.
     void filesDropped (const juce::StringArray& paths, int, int) override;
     bool isDragOver() const noexcept { return m_dragOver; }
+    DropHolder& getDropHolder() noexcept { return m_dropHolder; }
 
 private:
     void changeListenerCallback (juce::ChangeBroadcaster*) override;
@@ -179,6 +182,7 @@ private:
     juce::TableListBox m_table;
     juce::File m_lastFolder;
     bool m_dragOver = false;
+    DropHolder m_dropHolder { *this };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (PcProjectListComponent)
 };

@@ -9,7 +9,7 @@ namespace korva
 
 // What the X11 desktop needs to be told beyond what JUCE tells it. (A fixed
 // size needs nothing here: JUCE writes it into every WM_NORMAL_HINTS it sets,
-// see cmake/juce-x11-hints.patch.)
+// see cmake/juce-desktop.patch.)
 class NativeWindowHints
 {
 public:

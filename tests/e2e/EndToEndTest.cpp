@@ -575,6 +575,80 @@ TEST_F (EndToEndOnTheDesktop, APatternIsDraggedOutAndAMidiFileDroppedIn)
 }
 
 //==============================================================================
+// A dropped file whose notes did not all fit: the notice says so and stays
+// until the user clicks it. A file dropped while a box is open is taken once
+// the box is closed.
+TEST_F (EndToEndOnTheDesktop, ALossyDropIsToldUntilClickedAndADropUnderABoxWaitsForIt)
+{
+    startConnected();
+    user.clickIn (manager, ui::patternTab);
+    user.moveAway();
+
+    const auto write = [&] (const juce::String& name, const Bytes& bytes) {
+        const auto file = places.root / name;
+        EXPECT_TRUE (file.replaceWithData (bytes.data(), bytes.size()));
+        return file;
+    };
+    // One note at the start and one in bar 40, which no Length reaches.
+    const auto lossy = write ("lossy.mid", midiFile ({ TrackBytes()
+                                                           .noteOn (0, 60)
+                                                           .noteOff (240, 60)
+                                                           .noteOn (39 * 1920, 62)
+                                                           .noteOff (39 * 1920 + 240, 62)
+                                                           .endOfTrack (39 * 1920 + 240) }));
+    const auto whole = write ("whole.mid", midiFile ({ TrackBytes().noteOn (0, 64).noteOff (240, 64).endOfTrack (240) }));
+    const auto broken = write ("broken.mid", { 'n', 'o', 't', ' ', 'M', 'I', 'D', 'I' });
+
+    const auto area = manager.onScreen (ui::dropArea);
+    const auto drop = [&] (const juce::File& file) {
+        x11::XdndDragSource source;
+        source.drag (x11::XdndDragSource::dropWindowAt (area.x, area.y), area.x, area.y,
+                     { x11::fileUri (file.getFullPathName().toStdString()) });
+        EXPECT_TRUE (source.waitUntilDone (5000));
+        EXPECT_TRUE (source.outcome().dataSent);
+    };
+    const auto noticeShown = [] (const juce::Image& s) {
+        const auto foot = averageColour (s, { ui::dropNoticeFoot.x - 20, ui::dropNoticeFoot.y - 2, 40, 4 });
+        return std::abs (foot.getRed() - ui::noticeBackground.getRed())
+                   + std::abs (foot.getBlue() - ui::noticeBackground.getBlue())
+               < 20;
+    };
+    const auto polls = [&] { return korva.countInLog ("request start: type 0x30"); };
+
+    auto before = korva.currentPattern();
+    drop (lossy);
+    ASSERT_TRUE (waitUntil ([&] { return korva.currentPattern() != before; }, 15000)) << korva.log();
+    ASSERT_TRUE (waitForScreen (noticeShown)) << seen();
+    EXPECT_TRUE (manager.trace().contains ("Notice: Sent. 1 note did not fit: 1 after bar")) << manager.trace();
+
+    // It stays while the page goes on asking the KORVA for its pattern; a click takes it away.
+    const int pollsBefore = polls();
+    ASSERT_TRUE (waitUntil ([&] { return polls() >= pollsBefore + 2; }, 15000)) << korva.log();
+    lastShot = manager.screenshot();
+    EXPECT_TRUE (noticeShown (lastShot)) << seen();
+    user.clickIn (manager, ui::dropNoticeFoot);
+    user.moveAway();
+    ASSERT_TRUE (waitForScreen ([&] (const juce::Image& s) { return ! noticeShown (s); })) << seen();
+
+    // A file the page cannot read opens a box. A file dropped while it is
+    // open waits: nothing reaches the KORVA (the page goes on asking for its
+    // pattern meanwhile) until the box is closed; then it is sent.
+    drop (broken);
+    ASSERT_TRUE (waitUntil ([&] { return ! manager.messageBoxes().isEmpty(); })) << seen();
+    const auto box = manager.waitForDialog ("");
+    ASSERT_TRUE (box.has_value()) << seen();
+    before = korva.currentPattern();
+    drop (whole);
+    const int pollsUnderTheBox = polls();
+    ASSERT_TRUE (waitUntil ([&] { return polls() >= pollsUnderTheBox + 2; }, 15000)) << korva.log();
+    EXPECT_EQ (korva.currentPattern(), before) << "the drop was acted on under the box";
+    ASSERT_TRUE (press (*box, 0, 1)) << seen();
+    ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+    ASSERT_TRUE (waitUntil ([&] { return korva.currentPattern() != before; }, 15000)) << "the drop was lost";
+    EXPECT_EQ (manager.messageBoxes().size(), 1);
+}
+
+//==============================================================================
 // ABOUT shows the version; the data folder chosen on PROJECT is the one
 // listed after a restart; a second start leaves the running program alone.
 TEST_F (EndToEndOnTheDesktop, TheVersionTheDataFolderAcrossARestartAndASecondStart)

@@ -50,6 +50,10 @@ const juce::Point<int> blankOfProjectPage { 600, 370 };
 const juce::Rectangle<int> patternArea { 50, 82, 735, 268 };
 const juce::Rectangle<int> trackNumber { 345, 162, 30, 20 }, patternNumber { 345, 182, 30, 20 };
 const juce::Point<int> fileIcon { 371, 265 }, dropArea { 600, 182 };
+// The notice after a drop that lost notes: the foot of it, above the drop
+// side's Length, in its pale yellow.
+const juce::Point<int> dropNoticeFoot { 600, 268 };
+const juce::Colour noticeBackground { 0xFFFFF8D6 };
 
 // ABOUT: the version, the Manual button.
 const juce::Rectangle<int> version { 155, 122, 200, 50 };

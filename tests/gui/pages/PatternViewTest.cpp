@@ -742,12 +742,11 @@ TEST_F (PatternPage, ADroppedMidiFileIsSentToTheKorva)
     EXPECT_EQ (notes, std::vector<int>{60});
 }
 
-TEST_F (PatternPage, ADropThatLostNotesSaysSoBrieflyAndOneThatLostNothingSaysNothing)
+TEST_F (PatternPage, ADropThatLostNotesSaysSoUntilTheNextDropAndOneThatLostNothingSaysNothing)
 {
     connect();
     data().getDropLengthSelector().setSelectedId (2); // "2 bar"
     auto& notice = data().getDropNotice();
-    notice.setShownTime (60000);
 
     // One note in bar 1 and one in bar 3 (480 ticks a quarter): the second is lost.
     const auto lossy = tmp / "lossy.mid";

@@ -1,11 +1,14 @@
 #include "gui/pages/AboutPage.h"
+#include "gui/widgets/DropHolder.h"
 #include "gui/widgets/FlashingMessage.h"
 #include "gui/widgets/LookAndFeels.h"
-#include "gui/widgets/TimedNotice.h"
+#include "gui/widgets/Notice.h"
 #include "gui/widgets/Widgets.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <utility>
 
 namespace korva
 {
@@ -133,32 +136,113 @@ TEST (FlashingMessage, BlinksUntilCleared)
     FlashingMessage::deleteInstance();
 }
 
-TEST (TimedNotice, ShowsItsTextAndGoesAwayByItselfOrWhenClicked)
+namespace
 {
-    TimedNotice notice;
-    notice.setBounds (0, 0, 300, 40);
-    notice.setShownTime (50);
+// The rows of a picture that hold dark ink (text), as runs of consecutive rows.
+std::vector<int> inkRuns (const juce::Image& image)
+{
+    std::vector<int> runs;
+    int run = 0;
+    for (int y = 0; y < image.getHeight(); ++y)
+    {
+        bool ink = false;
+        for (int x = 0; x < image.getWidth() && ! ink; ++x)
+            ink = image.getPixelAt (x, y).getBrightness() < 0.3f;
+        if (ink)
+            ++run;
+        else if (run > 0)
+            runs.push_back (std::exchange (run, 0));
+    }
+    if (run > 0)
+        runs.push_back (run);
+    return runs;
+}
+} // namespace
+
+// A notice that lists what a drop lost: at the page's text size, on as many
+// lines as its text needs at the bottom of its area; it stays until clicked.
+TEST (Notice, ShowsItsWholeTextAtThePagesSizeUntilClicked)
+{
+    juce::Component page;
+    page.setSize (367, 268);
+    Notice notice;
+    page.addChildComponent (notice);
+    const juce::Rectangle<int> area { 12, 12, 343, 178 };
+    notice.setArea (area);
 
     notice.show ({});
     EXPECT_FALSE (notice.isVisible()) << "an empty notice is no notice";
 
-    notice.show ("Sent. 3 notes did not fit: 3 after bar 1.");
-    EXPECT_TRUE (notice.isVisible());
-    EXPECT_EQ (notice.getText(), "Sent. 3 notes did not fit: 3 after bar 1.");
-    const auto image = render (notice);
-    EXPECT_EQ (image.getPixelAt (3, 20).getARGB(), 0xFFFFF8D6u); // its background, not the page's
-    ASSERT_TRUE (runMessageLoopUntil ([&] { return ! notice.isVisible(); }, 5000));
-    EXPECT_TRUE (notice.getText().isEmpty());
+    const juce::String text = "Sent. 7 notes did not fit: 3 after bar 1, 4 beyond 8 notes in a step. "
+                              "2 controller changes did not fit: 2 on a controller no lane takes.";
+    notice.show (text);
+    ASSERT_TRUE (notice.isVisible());
+    EXPECT_EQ (notice.getText(), text);
+    EXPECT_TRUE (area.contains (notice.getBounds()));
+    EXPECT_EQ (notice.getBottom(), area.getBottom());
 
-    // A second notice starts its time afresh; a click takes it away at once.
-    notice.setShownTime (60000);
-    notice.show ("first");
-    notice.show ("second");
-    EXPECT_EQ (notice.getText(), "second");
+    // Each line is written at the page's own 15-pixel size, capitals about
+    // 10 pixels of dark ink (a text squeezed to fit shows 6 or 7), and every
+    // line is shown. (Commas and descenders leave runs of a row or two.)
+    const auto image = render (notice);
+    EXPECT_EQ (image.getPixelAt (3, notice.getHeight() / 2).getARGB(), 0xFFFFF8D6u); // its background, not the page's
+    std::vector<int> lines;
+    for (const int rows : inkRuns (image.getClippedImage (image.getBounds().reduced (Notice::kPadding))))
+        if (rows > 2)
+            lines.push_back (rows);
+    ASSERT_GE (lines.size(), 3u) << "the text is wrapped onto lines";
+    for (const int rows : lines)
+        EXPECT_GE (rows, 9) << "a line of text " << rows << " pixels tall";
+    EXPECT_GE (notice.getHeight(), (int) lines.size() * 15);
+
+    // A later notice replaces it; a click takes it away.
+    notice.show ("Sent. 1 note did not fit: 1 after bar 2.");
+    EXPECT_EQ (notice.getText(), "Sent. 1 note did not fit: 1 after bar 2.");
+    EXPECT_LT (notice.getHeight(), 40) << "one line needs one line's height";
     notice.mouseUp (juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), {}, {}, 1.0f, 0.0f, 0.0f,
                                       0.0f, 0.0f, &notice, &notice, juce::Time::getCurrentTime(), {},
                                       juce::Time::getCurrentTime(), 1, false));
     EXPECT_FALSE (notice.isVisible());
+    EXPECT_TRUE (notice.getText().isEmpty());
+}
+
+// Drops onto a component under an open box wait for the box, in order; a
+// drop that opens a box of its own holds back the ones after it.
+TEST (DropHolder, DropsUnderABoxWaitForItToCloseInOrder)
+{
+    juce::Component window;
+    juce::Component target;
+    window.addAndMakeVisible (target);
+    window.setBounds (0, 0, 100, 100);
+    DropHolder holder (target);
+    holder.checkIntervalMs = 5;
+    std::vector<int> delivered;
+
+    holder.deliver ([&] { delivered.push_back (1); });
+    EXPECT_EQ (delivered, std::vector<int> { 1 }) << "nothing blocks it: at once";
+
+    auto box = std::make_unique<juce::Component>();
+    box->enterModalState (false);
+    ASSERT_TRUE (target.isCurrentlyBlockedByAnotherModalComponent());
+    std::unique_ptr<juce::Component> second;
+    holder.deliver ([&] {
+        delivered.push_back (2);
+        second = std::make_unique<juce::Component>(); // this drop's own box
+        second->enterModalState (false);
+    });
+    holder.deliver ([&] { delivered.push_back (3); });
+    runMessageLoopFor (30);
+    EXPECT_EQ (delivered.size(), 1u);
+    EXPECT_EQ (holder.getNumHeld(), 2);
+
+    box->exitModalState (0);
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return delivered.size() == 2; }));
+    runMessageLoopFor (30);
+    EXPECT_EQ (delivered, (std::vector<int> { 1, 2 })) << "the third waits for the second's box";
+    second->exitModalState (0);
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return delivered.size() == 3; }));
+    EXPECT_EQ (delivered, (std::vector<int> { 1, 2, 3 }));
+    EXPECT_EQ (holder.getNumHeld(), 0);
 }
 
 TEST (AboutPage, ShowsTheVersionAndOpensTheManualOnlyWhenPresent)
