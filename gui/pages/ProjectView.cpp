@@ -33,6 +33,7 @@ ProjectView::ProjectView (HidSequenceManager& sequencer)
       m_pcList (*PcProjectList::getInstance(), DirectorySettingManager::getInstance()->getDataDirectoryFile())
 {
     showMessage = showWarningBox;
+    showInformation = showInformationBox;
     confirm = [] (const juce::String& title, const juce::String& text) {
 #if JUCE_MODAL_LOOPS_PERMITTED
         traceMessageBox (title, text);
@@ -46,7 +47,7 @@ ProjectView::ProjectView (HidSequenceManager& sequencer)
     askForName = RenameAlertWindow::askForName;
     chooseFolder = [this] (const juce::File& start, std::function<void (const juce::File&)> chosen) {
         // zenity or kdialog when present, the framework's own browser otherwise.
-        m_folderChooser = std::make_unique<juce::FileChooser> (juce::String(), start);
+        m_folderChooser = std::make_unique<juce::FileChooser> (kChooseFolderTitle, start);
         m_folderChooser->launchAsync (juce::FileBrowserComponent::openMode
                                           | juce::FileBrowserComponent::canSelectDirectories,
                                       [chosen] (const juce::FileChooser& chooser) { chosen (chooser.getResult()); });
@@ -578,7 +579,12 @@ void ProjectView::cancelRun()
 void ProjectView::runEnded()
 {
     m_pcList.refresh();
-    message (ProjectBackup::kTitle, m_backup->summary());
+    // A run that copied every project is no warning.
+    const bool everyProject = m_backup->countOf (ProjectBackup::Result::kCopied) == (int) m_backup->getEntries().size();
+    if (everyProject && showInformation)
+        showInformation (ProjectBackup::kTitle, m_backup->summary());
+    else
+        message (ProjectBackup::kTitle, m_backup->summary());
 }
 
 //==============================================================================

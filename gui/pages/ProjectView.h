@@ -62,6 +62,8 @@ public:
     static constexpr const char* kImportAllText = "Import All Projects\xe2\x80\xa6";
     static constexpr const char* kOpenFolderText = "Open Data Folder";
     static constexpr const char* kChooseFolderText = "Choose Data Folder\xe2\x80\xa6";
+    // The title of the desktop's folder chooser.
+    static constexpr const char* kChooseFolderTitle = "Choose Data Folder";
     juce::PopupMenu makeKorvaMenu() const;
     juce::PopupMenu makePcMenu() const;
     enum class Side
@@ -123,6 +125,8 @@ public:
     // The dialogs, replaceable so that tests never wait on a real one:
     // a warning box with "OK" (title, text);
     std::function<void (const juce::String&, const juce::String&)> showMessage;
+    // a box with "OK" that tells of something that went well (title, text);
+    std::function<void (const juce::String&, const juce::String&)> showInformation;
     // an "OK"/"Cancel" question (title, text), true for "OK";
     std::function<bool (const juce::String&, const juce::String&)> confirm;
     // the rename dialog (current name, compare with the device's names) -> the confirmed name;

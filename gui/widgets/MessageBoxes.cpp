@@ -16,4 +16,10 @@ void showWarningBox (const juce::String& title, const juce::String& text)
     juce::AlertWindow::showMessageBoxAsync (juce::MessageBoxIconType::WarningIcon, title, text, "OK");
 }
 
+void showInformationBox (const juce::String& title, const juce::String& text)
+{
+    traceMessageBox (title, text);
+    juce::AlertWindow::showMessageBoxAsync (juce::MessageBoxIconType::InfoIcon, title, text, "OK");
+}
+
 } // namespace korva

@@ -124,13 +124,18 @@ protected:
         return false;
     }
 
-    // Answers the one box expected with its one "OK" button, then sees it go.
-    void acknowledgeBox (const juce::String& titleAndText)
+    // Answers the one box expected with its one "OK" button, then sees it go;
+    // the box has the icon given (a warning, unless told otherwise).
+    void acknowledgeBox (const juce::String& titleAndText, AlertIcon icon = AlertIcon::kWarning)
     {
         ASSERT_TRUE (manager.waitForMessageBox (titleAndText)) << seen();
         const auto title = titleAndText.upToFirstOccurrenceOf (" | ", false, false).toStdString();
         const auto box = manager.waitForDialog (title);
         ASSERT_TRUE (box.has_value()) << "no box on the screen for " << titleAndText;
+        const auto bounds = x11::rootBoundsOf (box->id);
+        ASSERT_TRUE (bounds.has_value());
+        EXPECT_TRUE (waitUntil ([&] { return alertIcon (lastShot = grabScreen (*bounds)) == icon; }))
+            << "the box for " << titleAndText << " has another icon; " << seen();
         ASSERT_TRUE (press (*box, 0, 1));
         ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
     }

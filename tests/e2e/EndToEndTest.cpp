@@ -301,13 +301,24 @@ TEST_F (EndToEndOnTheDesktop, ProjectsGoBothWaysAndAreRenamedAndDeletedOnBothSid
     ASSERT_TRUE (waitUntil ([&] { return ! file.exists(); }));
     ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::pcRows (s) == 0; })) << seen();
 
+    // The whole KORVA copied: a message that is no warning.
+    user.rightClickIn (manager, ui::korvaRow (1));
+    ASSERT_TRUE (waitUntil ([&] { return ! manager.dialogs().empty(); })) << seen();
+    for (const auto key : { XK_Down, XK_Down, XK_Return })
+        ASSERT_TRUE (user.keyboard().tap (key));
+    const juce::String copiedAll =
+        "Import All Projects | Imported 4 of 4 projects into " + places.dataFolder.getFullPathName() + ".";
+    ASSERT_TRUE (manager.waitForMessageBox (copiedAll, 30000)) << seen();
+    acknowledgeBox (copiedAll, AlertIcon::kInformation);
+
     EXPECT_EQ (manager.messageBoxes(),
                (juce::StringArray { " | Could not load this project. A project with the same name already exists.",
                                     "Rename Project | A project name cannot contain double-byte characters and the "
                                     "following characters (/\\?*:\"<> | ~).",
                                     "Delete Project | Deleting project Bravo Copy. Are you sure?",
                                     "Delete Project | Deleting project Bravo Copy. Are you sure?",
-                                    "Delete Project | Deleting project Bravo Copy. Are you sure?" }));
+                                    "Delete Project | Deleting project Bravo Copy. Are you sure?",
+                                    copiedAll }));
 }
 
 //==============================================================================
@@ -672,6 +683,7 @@ TEST_F (EndToEndOnTheDesktop, TheVersionTheDataFolderAcrossARestartAndASecondSta
     ASSERT_GE (question.size(), 1);
     EXPECT_EQ (question[0], places.dataFolder.getFullPathName());
     EXPECT_TRUE (question.contains ("--file-selection") && question.contains ("--directory")) << question.joinIntoString (" ");
+    EXPECT_TRUE (question.contains ("--title=Choose Data Folder")) << question.joinIntoString (" ");
 
     // ABOUT: the version.
     user.clickIn (manager, ui::aboutTab);

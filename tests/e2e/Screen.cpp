@@ -212,6 +212,25 @@ std::vector<juce::Point<int>> alertButtons (const juce::Image& dialog)
     return centres;
 }
 
+AlertIcon alertIcon (const juce::Image& dialog)
+{
+    int red = 0, blue = 0;
+    for (int y = 0; y < dialog.getHeight(); ++y)
+        for (int x = 0; x < dialog.getWidth() / 3; ++x)
+        {
+            const auto c = dialog.getPixelAt (x, y);
+            const int r = c.getRed(), g = c.getGreen(), b = c.getBlue();
+            red += r - b > 40 && r - g > 25;
+            blue += b - r > 40 && b - g > 25;
+        }
+    constexpr int kIconPixels = 100; // an icon, not a stray mark
+    if (red > kIconPixels && red > 4 * blue)
+        return AlertIcon::kWarning;
+    if (blue > kIconPixels && blue > 4 * red)
+        return AlertIcon::kInformation;
+    return AlertIcon::kNone;
+}
+
 std::optional<juce::Point<int>> alertTextEditor (const juce::Image& dialog)
 {
     if (! dialog.isValid())

@@ -61,5 +61,15 @@ std::vector<juce::Point<int>> alertButtons (const juce::Image& dialog);
 // its row), as a centre in the window's coordinates; nothing if there is none.
 std::optional<juce::Point<int>> alertTextEditor (const juce::Image& dialog);
 
+// The icon of a JUCE alert window, told by its colour on the box's left: the
+// warning's red triangle or the information's blue circle.
+enum class AlertIcon
+{
+    kNone,
+    kWarning,
+    kInformation
+};
+AlertIcon alertIcon (const juce::Image& dialog);
+
 bool saveAsPng (const juce::Image& image, const juce::File& file);
 } // namespace korva::test::e2e

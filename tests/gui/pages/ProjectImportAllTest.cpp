@@ -125,6 +125,7 @@ TEST_F (ImportAllConcurrency, CopiesEveryProjectInTheTablesOrderWithOneWindowAnd
     EXPECT_TRUE (lines[2].matchesWildcard ("009 Demo: Demo_????????_??????.prj", false)) << lines[2];
     EXPECT_TRUE (lines[3].matchesWildcard ("004 Live: Live_????????_??????.prj", false)) << lines[3];
     EXPECT_EQ (askedFor(), (std::vector<int> { 2, 9, 4 })); // the table's order, the project in use too
+    EXPECT_EQ (informationBoxes.size(), 1u) << "a run that copied every project is no warning";
     expectCopiesOf ({ kBallad, kDemo, kLive });
     EXPECT_TRUE (waitForPcRows ({ "Ballad", "Demo", "Live" }));
     EXPECT_TRUE (runMessageLoopUntil ([&] { return page->getProgressWindow() == nullptr; }, 3000));
@@ -155,6 +156,7 @@ TEST_F (ImportAllConcurrency, AProjectTheKorvaRefusesIsToldAndTheRunGoesOn)
     EXPECT_EQ (lines[0], "Imported 2 of 3 projects into " + dataFolder().getFullPathName() + ".");
     EXPECT_EQ (lines[3], "Not imported:");
     EXPECT_EQ (lines[4], "009 Demo: KORVA is busy.");
+    EXPECT_TRUE (informationBoxes.empty()) << "a run that left a project behind warns";
     expectCopiesOf ({ kBallad, kLive });
 }
 

@@ -155,6 +155,8 @@ struct Page : ::testing::Test
     std::unique_ptr<ProjectView> page;
 
     std::vector<std::pair<juce::String, juce::String>> boxes;
+    // The texts of the boxes among them that carry the information icon, not the warning.
+    std::vector<juce::String> informationBoxes;
     // The items of the last menu the page opened (text, enabled), and the
     // one the user picks from the next (none: the menu is dismissed).
     std::vector<std::pair<juce::String, bool>> menuShown;
@@ -191,6 +193,10 @@ struct Page : ::testing::Test
         page->getPoll().setPeriod (kPollPeriodMs);
         page->showMessage = [this] (const juce::String& title, const juce::String& text) {
             boxes.emplace_back (title, text);
+        };
+        page->showInformation = [this] (const juce::String& title, const juce::String& text) {
+            boxes.emplace_back (title, text);
+            informationBoxes.push_back (text);
         };
         page->confirm = [this] (const juce::String& title, const juce::String& text) {
             questions.emplace_back (title, text);
