@@ -576,9 +576,33 @@ void ProjectView::cancelRun()
     m_sequencer.requestCancel();
 }
 
+bool ProjectView::closeRequested (std::function<void()> closeNow)
+{
+    if (! isImportingAll())
+        return true;
+    if (m_closeAfterRun != nullptr || ! confirm)
+        return false; // asked already: the window closes when the run ends
+
+    juce::Component::SafePointer<ProjectView> safe (this);
+    const bool cancel = confirm (ProjectBackup::kTitle, kCloseDuringRunText);
+    if (safe == nullptr || ! cancel)
+        return false;
+    if (! isImportingAll()) // it ended while the question was open
+        return true;
+    m_closeAfterRun = std::move (closeNow);
+    cancelRun();
+    return false;
+}
+
 void ProjectView::runEnded()
 {
     m_pcList.refresh();
+    // Cancelled for the window to close: it closes, without the run's message.
+    if (auto close = std::exchange (m_closeAfterRun, nullptr))
+    {
+        close();
+        return;
+    }
     // A run that copied every project is no warning.
     const bool everyProject = m_backup->countOf (ProjectBackup::Result::kCopied) == (int) m_backup->getEntries().size();
     if (everyProject && showInformation)

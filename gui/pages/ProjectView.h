@@ -81,6 +81,11 @@ public:
     // The run under way or ended last; nullptr before the first.
     const ProjectBackup* getBackup() const noexcept { return m_backup.get(); }
     bool isImportingAll() const noexcept { return m_backup != nullptr && ! m_backup->isOver(); }
+    // Closing the window during Import All asks whether to cancel the run;
+    // if so, the window closes once the run has ended.
+    bool closeRequested (std::function<void()> closeNow) override;
+    static constexpr const char* kCloseDuringRunText =
+        "Projects are being imported from the KORVA. Cancel the import and close KORVA Manager?";
 
     // Project files dropped onto the PC/Mac table: copied into the data folder.
     void projectFilesDropped (const juce::StringArray& paths);
@@ -207,6 +212,7 @@ private:
     std::shared_ptr<ProjectBackup> m_backup;
     bool m_runImportPending = false; // an import of the run was asked for and has not ended
     bool m_runCancelled = false;
+    std::function<void()> m_closeAfterRun; // the window closes once the run has ended
 
     infra::MessageThreadTaskBox m_taskBox;
 

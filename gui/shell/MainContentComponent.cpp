@@ -52,6 +52,14 @@ void MainContentComponent::resized()
     m_lamp.setBounds (getWidth() - 105, 21, 10, 10);
 }
 
+bool MainContentComponent::closeRequested (std::function<void()> closeNow)
+{
+    for (auto* view : getViews())
+        if (! view->closeRequested (closeNow))
+            return false;
+    return true;
+}
+
 void MainContentComponent::paint (juce::Graphics& g)
 {
     g.fillAll (juce::Colour (kBackground));

@@ -37,6 +37,10 @@ public:
     void paint (juce::Graphics& g) override;
     void resized() override;
 
+    // The window is to close: true when every page agrees; otherwise a page
+    // calls `closeNow` later if the window is to close after all.
+    bool closeRequested (std::function<void()> closeNow);
+
     void connectionChanged() override;
     void sendErrorOccurred (juce::uint8 dataType, eResult result) override;
     void receiveErrorOccurred (juce::uint8 dataType, eResult result) override;

@@ -57,8 +57,19 @@ MainWindow::~MainWindow()
 
 void MainWindow::closeButtonPressed()
 {
-    if (auto* app = juce::JUCEApplicationBase::getInstance())
-        app->systemRequestedQuit();
+    const auto quit = [] {
+        if (auto* app = juce::JUCEApplicationBase::getInstance())
+            app->systemRequestedQuit();
+    };
+    // A page with work that must end first (Import All) asks the user, and
+    // closes the window itself once that work has ended.
+    juce::Component::SafePointer<MainWindow> safe (this);
+    if (m_pContent != nullptr && ! m_pContent->closeRequested ([safe, quit] {
+            if (safe != nullptr)
+                quit();
+        }))
+        return;
+    quit();
 }
 
 void MainWindow::setAppName (const juce::String& text)

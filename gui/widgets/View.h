@@ -44,6 +44,14 @@ public:
     // Whether this view uses the tick at all; while the view shown does not,
     // the dispatcher's timer rests. No page of the program does.
     virtual bool wantsViewTicks() const { return false; }
+    // The user closes the window: true when the view has nothing that must
+    // end first. Otherwise the view deals with it (asks the user, ends its
+    // work) and calls `closeNow` later, if the window is to close after all.
+    virtual bool closeRequested (std::function<void()> closeNow)
+    {
+        juce::ignoreUnused (closeNow);
+        return true;
+    }
 
 private:
     IViewDispatcher* m_dispatcher = nullptr;

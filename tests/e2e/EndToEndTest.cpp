@@ -956,6 +956,51 @@ TEST_F (EndToEndOnTheDesktop, ImportAllCancelledOrUnpluggedKeepsOnlyWholeCopies)
     names = wholeCopies();
     ASSERT_EQ (names.size(), 2u);
     EXPECT_EQ (names[1].rfind ("Alpha_", 0), 0u) << names[1];
+    {
+        // The user reads it, and closes it.
+        const auto message = manager.waitForDialog ("Import All Projects");
+        ASSERT_TRUE (message.has_value()) << seen();
+        ASSERT_TRUE (press (*message, 0, 1)) << seen();
+        ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+    }
+
+    // Once more, and the window closed on the way. The user is asked, and
+    // keeps it open the first time: the run goes on. The second time the
+    // user lets it close: the run is cancelled and the program ends,
+    // leaving only whole copies behind.
+    ASSERT_TRUE (korva.plugIn ({ "--slow", "100" })) << korva.log();
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::korvaRows (s) == 3; })) << seen();
+    progress = importAll();
+    ASSERT_TRUE (progress.has_value());
+    const juce::String question = "Import All Projects | Projects are being imported from the KORVA. Cancel the "
+                                  "import and close KORVA Manager?";
+    const auto askToClose = [&] (int asked) {
+        EXPECT_TRUE (x11probe::sendDeleteWindow (manager.window()));
+        EXPECT_TRUE (waitUntil ([&] { return manager.messageBoxes().size() == asked + 2; })) << seen();
+        EXPECT_EQ (manager.messageBoxes()[asked + 1], question);
+        std::optional<x11probe::WindowInfo> box;
+        EXPECT_TRUE (waitUntil ([&] {
+            for (const auto& w : manager.dialogs())
+                if (w.id != progress->id)
+                    box = w;
+            return box.has_value();
+        })) << seen();
+        return box;
+    };
+    const int third = blocksSent();
+    ASSERT_TRUE (waitUntil ([&] { return blocksSent() >= third + 2; }, 20000)) << korva.log();
+    auto box = askToClose (1);
+    ASSERT_TRUE (box.has_value());
+    ASSERT_TRUE (press (*box, 1, 2)) << seen(); // "Cancel": the window stays
+    const int goingOn = blocksSent();
+    ASSERT_TRUE (waitUntil ([&] { return blocksSent() >= goingOn + 2; }, 20000)) << "the run stopped";
+    box = askToClose (2);
+    ASSERT_TRUE (box.has_value());
+    ASSERT_TRUE (press (*box, 0, 2)) << seen(); // "OK"
+    EXPECT_EQ (manager.process()->waitForExit (20000), 0) << manager.trace();
+    EXPECT_EQ (manager.messageBoxes().size(), 4) << "the run's message came after all";
+    for (const auto& name : wholeCopies())
+        EXPECT_NE (name.rfind ("Bravo_", 0), 0u) << "Bravo was on its way, and its copy stayed: " << name;
 }
 
 } // namespace korva

@@ -206,6 +206,40 @@ TEST_F (ImportAllConcurrency, CancelEndsTheCopyUnderWayAndKeepsTheCompletedOnes)
     expectCopiesOf ({ kBallad, kDemo });
 }
 
+// Closing the window during a run asks first; kept open, the run goes on;
+// closed, the run is cancelled and the window closes once it has ended,
+// without the run's message. Outside a run the window closes at once.
+TEST_F (ImportAllConcurrency, ClosingTheWindowDuringARunAsksAndClosesOnceTheRunIsCancelled)
+{
+    int closes = 0;
+    const auto closeNow = [&] { ++closes; };
+    EXPECT_TRUE (page->closeRequested (closeNow));
+    EXPECT_TRUE (questions.empty());
+
+    connectAndList();
+    holdAt = kDemo.index;
+    startAndWaitFor (2, "Demo");
+
+    confirmAnswer = false;
+    EXPECT_FALSE (page->closeRequested (closeNow));
+    ASSERT_EQ (questions.size(), 1u);
+    EXPECT_EQ (questions[0], (std::pair<juce::String, juce::String> { ProjectBackup::kTitle,
+                                                                       ProjectView::kCloseDuringRunText }));
+    EXPECT_TRUE (page->isImportingAll());
+
+    confirmAnswer = true;
+    EXPECT_FALSE (page->closeRequested (closeNow));
+    EXPECT_EQ (questions.size(), 2u);
+    device.gateOpen = true;
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return closes == 1; }, 10000)) << "the window was not closed";
+    EXPECT_FALSE (page->isImportingAll());
+    EXPECT_TRUE (waitUntilAtRest (sequencer));
+    runMessageLoopFor (50);
+    EXPECT_EQ (closes, 1);
+    EXPECT_TRUE (boxes.empty()) << "the run's message came: " << boxes[0].second;
+    expectCopiesOf ({ kBallad });
+}
+
 TEST_F (ImportAllConcurrency, AnUnplugEndsTheRunAndTheKorvaIsServedAgainWhenItIsBack)
 {
     connectAndList();
