@@ -20,6 +20,8 @@ constexpr const char* kNotEnoughSpace = "Cannot load the the project. Not enough
 constexpr const char* kDeviceDataOld = "The pattern data of KORVA is old. Please upgrade the firmware of KORVA.";
 constexpr const char* kAppDataOld = "The pattern data of KORVA Manager is old. Please upgrade KORVA Manager.";
 constexpr const char* kMidiToPatternFailed = "Failed to convert MIDI file into pattern.";
+// A KORVA that is there but has stopped answering, told once each time.
+constexpr const char* kNotResponding = "KORVA does not answer. Unplug it and plug it in again.";
 
 // A KORVA that is plugged in but cannot be opened: its node, the system's
 // reason, and for a node this user may not open, the remedy (the udev rule).

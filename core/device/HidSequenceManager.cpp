@@ -178,6 +178,7 @@ void HidSequenceManager::onSendRefused (juce::uint8 dataType)
     // request like a failed send instead of holding every later request back.
     traceRequest ("sendReqError", dataType);
     finishRequest();
+    noteUnanswered();
     const auto result = HidDeviceManager::kSendStartWriteError;
     notify ([&] (HidSequenceManagerListener& l) { l.sendErrorOccurred (dataType, result); });
 }
@@ -244,6 +245,7 @@ void HidSequenceManager::onReplyTimeout (juce::uint32 generation)
 
     traceRequest ("recvResTimeout", type);
     finishRequest();
+    noteUnanswered();
     const auto result = HidDeviceManager::kRecvDataTimeout;
     notify ([&] (HidSequenceManagerListener& l) { l.receiveErrorOccurred (type, result); });
 }
@@ -396,6 +398,9 @@ void HidSequenceManager::onHidConnected (juce::StringArray& identifiers)
         return;
 
     m_connected = true;
+    m_unanswered = 0;
+    m_responding = true;
+    stopTimer (kProbeTimer);
     resetRequestor();
     notify ([] (HidSequenceManagerListener& l) { l.connectionChanged(); });
 }
@@ -411,6 +416,9 @@ void HidSequenceManager::onHidDisconnected (juce::StringArray& identifiers)
 
     m_connected = false;
     m_receiving = false;
+    m_unanswered = 0;
+    m_responding = true;
+    stopTimer (kProbeTimer);
     endCutOffRequest ("recvResDisconnected");
     resetRequestor();
     stopTimer (kVersionTimer);
@@ -448,6 +456,33 @@ void HidSequenceManager::endCutOffRequest (const char* trace)
     }
 }
 
+void HidSequenceManager::noteUnanswered()
+{
+    if (m_connected.load() && ++m_unanswered >= kUnansweredLimit && m_responding.load())
+        setResponding (false);
+}
+
+void HidSequenceManager::noteAnswered()
+{
+    m_unanswered = 0;
+    if (! m_responding.load())
+        setResponding (true);
+}
+
+void HidSequenceManager::setResponding (bool responding)
+{
+    m_responding = responding;
+    if (responding)
+        infra::debugPrint ((HidSequenceRequestor::timeStamp() + "KORVA answers again").toRawUTF8());
+    else
+        infra::logPrintf ("KORVA does not answer: %d exchanges in a row had no answer", m_unanswered);
+    if (responding)
+        stopTimer (kProbeTimer);
+    else
+        startTimer (kProbeTimer, m_probePeriodMs.load());
+    notify ([] (HidSequenceManagerListener& l) { l.connectionChanged(); });
+}
+
 void HidSequenceManager::onHidSendCompleted (eResult result)
 {
     if (infra::hop (*this, [this, result] { onHidSendCompleted (result); }))
@@ -474,6 +509,7 @@ void HidSequenceManager::onHidSendCompleted (eResult result)
     {
         traceRequest ("sendReqError", type);
         finishRequest();
+        noteUnanswered();
         notify ([&] (HidSequenceManagerListener& l) { l.sendErrorOccurred (type, result); });
     }
 }
@@ -510,11 +546,13 @@ void HidSequenceManager::onHidRecvCompletedInternal (eResult result, juce::uint8
     {
         traceRequest ("recvResError", dataType);
         finishRequest();
+        noteUnanswered();
         notify ([&] (HidSequenceManagerListener& l) { l.receiveErrorOccurred (dataType, result); });
         return;
     }
 
     traceRequest ("recvResSuccess", dataType);
+    noteAnswered();
 
     // Every answer carries the type of the request it answers. One that does
     // not belong to the request in progress (nothing, or another) comes after
@@ -562,6 +600,14 @@ void HidSequenceManager::timerCallback (int timerId)
         case kReplyTimer:
             stopTimer (kReplyTimer);
             onReplyTimeout (m_replyGeneration.load());
+            break;
+
+        case kProbeTimer:
+            // Nobody asks a KORVA that is not usable: this does, until it answers.
+            if (m_connected.load() && ! m_responding.load())
+                requestGetProjectInfo();
+            else
+                stopTimer (kProbeTimer);
             break;
 
         default:

@@ -73,7 +73,8 @@ public:
         kImportProgressTimer = 0,
         kExportProgressTimer = 1,
         kVersionTimer = 2,
-        kReplyTimer = 3
+        kReplyTimer = 3,
+        kProbeTimer = 4
     };
 
     static constexpr int kProgressPeriodMs = 100;
@@ -81,6 +82,12 @@ public:
     // No normal exchange waits this long for the device to start an answer;
     // it runs from the last sign of life, so slow deletes that poll are fine.
     static constexpr int kReplyTimeoutMs = 15000;
+    // A KORVA that fails this many exchanges in a row (no acknowledgement,
+    // no answer) does not answer at all, like a hung firmware: it is taken
+    // as not usable, and asked for its list every kProbePeriodMs until it
+    // answers again.
+    static constexpr int kUnansweredLimit = 3;
+    static constexpr int kProbePeriodMs = 2000;
 
     // What the sequencer needs of the transport.
     class Transport
@@ -115,6 +122,8 @@ public:
     // How long a version request waits for an answer before the firmware is
     // taken as too old (kVersionTimeoutMs unless a test shortens it).
     void setVersionTimeout (int milliseconds) noexcept { m_versionTimeoutMs = milliseconds; }
+    // How often a KORVA that does not answer is asked again; tests shorten it.
+    void setProbePeriod (int milliseconds) noexcept { m_probePeriodMs = milliseconds; }
 
     void addListener (HidSequenceManagerListener* new_listener);
     // Waits for a notification in progress to end: afterwards no call reaches the listener.
@@ -144,7 +153,12 @@ public:
     // call, before the next transfer can replace it.
     infra::FileFailure getLocalFailure() const { return m_transfer.getLocalFailure(); }
 
-    bool isConnected() const noexcept { return m_connected.load(); }
+    // A KORVA is there and answers: the pages may use it.
+    bool isConnected() const noexcept { return m_connected.load() && m_responding.load(); }
+    // A KORVA is there, answering or not.
+    bool isPresent() const noexcept { return m_connected.load(); }
+    // False while the KORVA that is there has stopped answering.
+    bool isResponding() const noexcept { return m_responding.load(); }
 
     // Progress of the current request (0 .. 1) and its end signal, polled by
     // the progress window from any thread. The signal is cleared before a
@@ -171,6 +185,11 @@ private:
     void onReplyTimeout (juce::uint32 generation);
     // Ends the request in flight that the device's going cut off.
     void endCutOffRequest (const char* trace);
+    // An exchange the KORVA left unanswered, and any answer at all: they
+    // decide whether it is taken as responding.
+    void noteUnanswered();
+    void noteAnswered();
+    void setResponding (bool responding);
 
     void timerCallback (int timerId) override;
     void actionListenerCallback (const juce::String& message) override;
@@ -219,6 +238,9 @@ private:
     juce::Array<HidSequenceManagerListener*> m_listeners;
 
     std::atomic<bool> m_connected { false };
+    std::atomic<bool> m_responding { true };
+    int m_unanswered = 0; // exchanges failed in a row (the manager's thread)
+    std::atomic<int> m_probePeriodMs { kProbePeriodMs };
     std::atomic<double> m_requestProgress { 0.0 };
     std::atomic<bool> m_requestFinished { false };
 

@@ -66,8 +66,9 @@ void MainContentComponent::paint (juce::Graphics& g)
     g.setFont (13.0f);
 
     const bool connected = m_lamp.isOn();
+    const bool silent = ! connected && m_sequencer.isPresent();
     g.setColour (juce::Colour (connected ? 0xFFFFFFFF : 0xFF969696));
-    g.drawText (connected ? "Connected" : "Not Connected", getWidth() - 90, 16, 80, 20,
+    g.drawText (connected ? "Connected" : silent ? kNotRespondingText : "Not Connected", getWidth() - 90, 16, 80, 20,
                 juce::Justification::centredLeft, true);
 
     g.setColour (juce::Colours::white);
@@ -91,6 +92,17 @@ void MainContentComponent::connectionChanged()
     FlashingMessage::getInstance()->setMessage ({});
     if (connected)
         m_sequencer.requestGetVersionInfo();
+
+    // A KORVA that stopped answering is told once, until it answers again or
+    // is plugged in afresh.
+    if (! m_sequencer.isPresent() || connected)
+        m_toldNotResponding = false;
+    else if (! m_toldNotResponding)
+    {
+        m_toldNotResponding = true;
+        if (showMessage)
+            showMessage ({}, devicemessages::kNotResponding);
+    }
     repaint();
 }
 
@@ -127,6 +139,12 @@ void MainContentComponent::openErrorOccurred (juce::String devicePath, int error
 
 void MainContentComponent::reportCommunicationError (juce::uint8 dataType, eResult result)
 {
+    // While the KORVA does not answer, its one message says it all; the
+    // sequencer's own questions to it fail quietly.
+    if (m_sequencer.isPresent() && ! m_sequencer.isResponding()
+        && (dataType == HidSequenceManager::kProjectInfo || dataType == HidSequenceManager::kPatternInfo))
+        return;
+
     const auto text = devicemessages::communicationError ((int) result);
     const auto box = [this, &text] (const juce::String& title) {
         if (showMessage)

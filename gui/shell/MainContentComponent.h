@@ -22,6 +22,8 @@ public:
     static constexpr int kWidth = 835;
     static constexpr int kHeight = 410;
     static constexpr juce::uint32 kBackground = 0xFF191919;
+    // What the lamp's text says of a KORVA that is there but does not answer.
+    static constexpr const char* kNotRespondingText = "No Answer";
 
     // The pages to show; the program's own by default, placeholders in tests.
     struct Pages
@@ -58,6 +60,7 @@ private:
 
     infra::MessageThreadTaskBox m_taskBox;
     HidSequenceManager& m_sequencer;
+    bool m_toldNotResponding = false; // since the KORVA last answered or was plugged in
     Led m_lamp { juce::Colour (0xFFFF0000), "activeIndicator" };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainContentComponent)

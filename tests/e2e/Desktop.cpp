@@ -159,6 +159,20 @@ void VirtualKorva::kill()
     m_process.reset();
 }
 
+bool VirtualKorva::freeze()
+{
+    if (m_transport == Transport::kHidraw)
+        return m_hidraw.freeze();
+    return m_process != nullptr && m_process->signal (SIGSTOP);
+}
+
+bool VirtualKorva::thaw()
+{
+    if (m_transport == Transport::kHidraw)
+        return m_hidraw.thaw();
+    return m_process != nullptr && m_process->signal (SIGCONT);
+}
+
 juce::String VirtualKorva::log() const
 {
     return m_log.loadFileAsString();

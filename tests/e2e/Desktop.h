@@ -84,6 +84,9 @@ public:
     bool unplug();
     // SIGKILL: the device dies where it is (its socket or its node stays).
     void kill();
+    // SIGSTOP and SIGCONT: a firmware that hangs, and goes on again.
+    bool freeze();
+    bool thaw();
     bool isPluggedIn() const { return m_process != nullptr || m_hidraw.isPluggedIn(); }
 
     // Through hidraw: the node's mode for the next plug-ins ("0600" as

@@ -137,4 +137,42 @@ TEST_F (HidrawOnTheDesktop, AKorvaThisUserMayNotOpenIsExplainedOncePerPlugIn)
     EXPECT_EQ (manager.messageBoxes(), (juce::StringArray { box, box }));
 }
 
+//==============================================================================
+// A KORVA that stops answering altogether (its process stopped behind the
+// node, as a hung firmware would be): after a few unanswered requests the
+// user is told once, with the remedy, and the KORVA shows as not usable (a
+// dark lamp, "No Answer", an empty list) until it answers again.
+TEST_F (HidrawOnTheDesktop, AKorvaThatStopsAnsweringIsToldOnceAndNotUsableUntilItAnswers)
+{
+    ASSERT_TRUE (korva.seed ({ { 0, "Alpha", 1 }, { 1, "Bravo", 3 } }));
+    ASSERT_TRUE (korva.plugIn()) << korva.log();
+    ASSERT_TRUE (manager.start()) << manager.trace();
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampLit (s) && ui::korvaRows (s) == 2; }))
+        << seen();
+
+    ASSERT_TRUE (korva.freeze());
+    const juce::String silent = juce::String (" | ") + devicemessages::kNotResponding;
+    ASSERT_TRUE (manager.waitForMessageBox (silent, 60000)) << manager.trace();
+    const auto box = manager.waitForDialog ("");
+    ASSERT_TRUE (box.has_value()) << seen();
+    const auto failures = [&] { return occurrences (manager.trace(), "sendReqError"); };
+    const int failed = failures();
+    ASSERT_TRUE (waitUntil ([&] { return failures() > failed; }, 30000)) << "the KORVA is not asked again";
+    EXPECT_EQ (manager.messageBoxes(), juce::StringArray { silent }) << "told more than once";
+    ASSERT_TRUE (press (*box, 0, 1)) << seen();
+    ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampDark (s) && ui::korvaRows (s) == 0; }))
+        << seen();
+    EXPECT_TRUE (showsText (lastShot, ui::connectionText, { 13.0f, juce::Colour (0xFF969696), ui::windowBackground },
+                            "No Answer", { "Not Connected", "Connected" }))
+        << seen();
+
+    // It answers again: usable at once, without a word.
+    ASSERT_TRUE (korva.thaw());
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampLit (s) && ui::korvaRows (s) == 2; }, 30000))
+        << seen();
+    EXPECT_TRUE (ui::showsConnected (lastShot)) << seen();
+    EXPECT_EQ (manager.messageBoxes(), juce::StringArray { silent });
+}
+
 } // namespace korva

@@ -97,6 +97,27 @@ bool HidrawKorva::hasEnded()
     return code == 0;
 }
 
+bool HidrawKorva::signalDevice (int signalNumber)
+{
+    if (m_process == nullptr)
+        return false;
+    // korva-sim is the emulation's one child.
+    const auto pid = juce::String (m_process->pid());
+    const auto children = juce::File ("/proc/" + pid + "/task/" + pid + "/children").loadFileAsString().trim();
+    const int sim = children.upToFirstOccurrenceOf (" ", false, false).getIntValue();
+    return sim > 0 && ::kill (sim, signalNumber) == 0;
+}
+
+bool HidrawKorva::freeze()
+{
+    return signalDevice (SIGSTOP);
+}
+
+bool HidrawKorva::thaw()
+{
+    return signalDevice (SIGCONT);
+}
+
 void HidrawKorva::kill()
 {
     if (m_process == nullptr)

@@ -48,6 +48,11 @@ public:
     // Kills the emulation: the node and its entries stay, and every
     // operation on the node fails (ENOTCONN): a device that died in place.
     void kill();
+    // Stops korva-sim where it is (SIGSTOP), as a hung firmware: the node
+    // stays and takes what is written, and nothing answers; `thaw` lets it
+    // go on (SIGCONT). False when there is no korva-sim to stop.
+    bool freeze();
+    bool thaw();
 
     bool isPluggedIn() const noexcept { return m_process != nullptr; }
     // The node of the last plug-in ("/dev/hidraw3").
@@ -57,6 +62,8 @@ public:
     int countInLog (const juce::String& text) const;
 
 private:
+    bool signalDevice (int signalNumber);
+
     juce::File m_log;
     std::unique_ptr<ProgramProcess> m_process;
     std::string m_node;

@@ -418,6 +418,71 @@ TEST_F (Sequencer, ADeviceThatStopsAnsweringEndsTheRequest)
     EXPECT_EQ (manager.getRequestor().getInFlightType(), HidSequenceRequestor::kNone);
 }
 
+// A KORVA that leaves three exchanges in a row unanswered (a hung firmware)
+// is not usable: isConnected turns false, with one connectionChanged. The
+// sequencer then asks it for its list every probe period by itself, and the
+// first answer makes it usable again. An answer in between starts the count
+// afresh; an unplug forgets it.
+TEST_F (Sequencer, AKorvaThatStopsAnsweringIsNotUsableUntilItAnswersAgain)
+{
+    manager.setReplyTimeout (100);
+    manager.setProbePeriod (50);
+    const auto list = [] (juce::uint8, const juce::MemoryBlock&) { return std::optional (projectInfo ({}, 1, 1, 0)); };
+    const auto unanswered = [&] (int n) {
+        for (int i = 0; i < n; ++i)
+        {
+            const int before = listener.count ("receiveError 0 9");
+            manager.requestGetProjectInfo();
+            EXPECT_TRUE (runMessageLoopUntil ([&] { return listener.count ("receiveError 0 9") > before; }));
+        }
+    };
+
+    // Two failures, an answer, two more: still usable.
+    korva.answer = nullptr;
+    unanswered (2);
+    korva.answer = list;
+    manager.requestGetProjectInfo();
+    ASSERT_TRUE (waitFor ("projectInfo 1000 1"));
+    korva.answer = nullptr;
+    unanswered (2);
+    EXPECT_TRUE (manager.isConnected());
+    EXPECT_FALSE (listener.has ("connectionChanged"));
+
+    // The third in a row.
+    unanswered (1);
+    ASSERT_TRUE (waitFor ("connectionChanged"));
+    EXPECT_FALSE (manager.isConnected());
+    EXPECT_TRUE (manager.isPresent());
+    EXPECT_FALSE (manager.isResponding());
+    EXPECT_EQ (listener.count ("connectionChanged"), 1);
+
+    // Nobody asks; the sequencer keeps asking for the list by itself.
+    const int asked = korva.count (HidSequenceManager::kProjectInfo);
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return korva.count (HidSequenceManager::kProjectInfo) >= asked + 3; }));
+    EXPECT_EQ (listener.count ("connectionChanged"), 1);
+
+    korva.answer = list;
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return manager.isConnected(); }));
+    EXPECT_EQ (listener.count ("connectionChanged"), 2);
+    EXPECT_TRUE (manager.isResponding());
+    // ... and stops asking.
+    EXPECT_TRUE (waitUntilAtRest (manager));
+    const int settled = korva.count (HidSequenceManager::kProjectInfo);
+    runMessageLoopFor (200);
+    EXPECT_EQ (korva.count (HidSequenceManager::kProjectInfo), settled);
+
+    // Silent again, then unplugged and plugged in: a fresh start.
+    korva.answer = nullptr;
+    unanswered (3);
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return ! manager.isConnected(); }));
+    juce::StringArray ids { "KORVA,/dev/hidraw0,1" };
+    manager.onHidDisconnected (ids);
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return ! manager.isPresent(); }));
+    manager.onHidConnected (ids);
+    ASSERT_TRUE (runMessageLoopUntil ([&] { return manager.isConnected(); }));
+    EXPECT_TRUE (manager.isResponding());
+}
+
 // Unplugged, the transport cancels the transfer it was in and tells of that
 // before the device's going reaches the sequencer, or after, or not at all
 // (nothing was under way in it): in every order the import ends, the user is
