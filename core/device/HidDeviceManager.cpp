@@ -139,6 +139,8 @@ void HidDeviceManager::timerCallback()
         // unplugged; plugged in again, it is another device and tried afresh.
         if (m_unopenedDevice.isNotEmpty() && ! identifiers.contains (m_unopenedDevice))
             m_unopenedDevice.clear();
+        if (m_busyDevice.isNotEmpty() && ! identifiers.contains (m_busyDevice))
+            m_busyDevice.clear();
         identifiers.removeString (m_unopenedDevice);
     }
 
@@ -156,6 +158,7 @@ void HidDeviceManager::connectedHidDevice (juce::String identifier)
 
     juce::StringArray connected;
     hidlink::HidOpenFailure failure;
+    bool toldAlready = false;
     {
         const juce::ScopedLock lock (m_lock);
         if (! m_connectedDevices.isEmpty() || identifier == m_unopenedDevice)
@@ -171,23 +174,39 @@ void HidDeviceManager::connectedHidDevice (juce::String identifier)
         // A device that cannot be opened is not connected: every request to
         // it would fail.
         failure = input->getOpenFailure();
-        if (failure.error != 0)
+        if (failure.error == EBUSY)
+        {
+            // Another program (a korva command, or KORVA Manager of another
+            // user) has the KORVA: it is tried again every detection period,
+            // and the user is told once.
+            delete m_pHidInput.exchange (nullptr);
+            toldAlready = m_busyDevice == identifier;
+            if (! toldAlready)
+                infra::debugPrintf ("HidDeviceManager: %s is in use by another program: not connected",
+                                    failure.path.c_str());
+            m_busyDevice = identifier;
+            if (m_pListener.load() != nullptr)
+                startTimer (m_timing.detectionPeriodMs);
+        }
+        else if (failure.error != 0)
         {
             infra::debugPrintf ("HidDeviceManager: %s cannot be opened (%s): not connected", failure.path.c_str(),
                                 std::strerror (failure.error));
             delete m_pHidInput.exchange (nullptr);
             m_unopenedDevice = identifier;
+            m_busyDevice.clear();
             lookAgain();
         }
         else
         {
+            m_busyDevice.clear();
             m_connectedDevices.add (identifier);
             connected = m_connectedDevices;
         }
     }
 
     auto* listener = liveListener();
-    if (listener == nullptr)
+    if (listener == nullptr || toldAlready)
         return;
     if (failure.error != 0)
     {

@@ -156,6 +156,7 @@ private:
     std::atomic<hidlink::HidInput*> m_pHidInput{nullptr}; // owned; written under m_lock
     juce::StringArray m_connectedDevices;                 // under m_lock
     juce::String m_unopenedDevice; // under m_lock: a device that could not be opened, not tried again while listed
+    juce::String m_busyDevice;     // under m_lock: a device another program uses, tried again every detection period
     std::unique_ptr<HidDeviceSendThread> m_pSendThread;
     std::unique_ptr<HidDeviceRecvThread> m_pRecvThread;
     std::atomic<IHidDeviceManagerListener*> m_pListener{nullptr};

@@ -76,6 +76,20 @@ private:
     JUCE_DECLARE_NON_COPYABLE (FdHidPort)
 };
 
+// A device taken for one program alone, for as long as the claim lives.
+class HidClaim
+{
+public:
+    virtual ~HidClaim() = default;
+};
+
+// A claim held as an exclusive advisory lock (flock) on a file: the device
+// node itself, which every program that opens the KORVA locks first, whoever
+// runs it, or a lock file beside a virtual device's socket (created when
+// `create`). Null with `error` EBUSY while another program holds the lock,
+// or with the system's error when the file cannot be opened.
+std::unique_ptr<HidClaim> claimWithLock (const std::string& file, bool create, int& error);
+
 // A change seen by a hot-plug watcher.
 struct HidChange
 {
@@ -116,6 +130,17 @@ public:
     // Null when the path cannot be opened; `error` is then the system's
     // error number (EACCES: this user may not open it), and the reason is traced.
     virtual std::unique_ptr<HidPort> openPort (const std::string& path, int& error) = 0;
+
+    // Takes the device for this program alone, before its ports are opened:
+    // two programs never talk to one KORVA at once. Null with `error` EBUSY
+    // while another program has it. (A backend without such a lock takes it
+    // at once.)
+    virtual std::unique_ptr<HidClaim> claim (const std::string& path, int& error)
+    {
+        juce::ignoreUnused (path);
+        error = 0;
+        return std::make_unique<HidClaim>();
+    }
 
     // Null when this backend cannot watch (the reason is traced). Created
     // before the registry enumerates, so nothing arriving meanwhile is missed.

@@ -182,6 +182,7 @@ HidDevice::~HidDevice()
     const std::lock_guard<std::mutex> lock (m_ioLock);
     m_reader.reset();
     m_writer.reset();
+    m_claim.reset(); // the device is free for other programs once its ports are closed
 }
 
 juce::String HidDevice::makeIdentifier (const HidDeviceCaps& caps, juce::uint32 number)
@@ -234,6 +235,7 @@ void HidDevice::open()
     const std::lock_guard<std::mutex> lock (m_ioLock);
     m_reader.reset();
     m_writer.reset();
+    m_claim.reset();
 
     if (m_backend == nullptr)
     {
@@ -241,12 +243,19 @@ void HidDevice::open()
         return;
     }
 
-    // Two opens, as the reader and the writer each have their own; the
+    // The device is claimed first (another program using it is EBUSY); then
+    // two opens, as the reader and the writer each have their own, the
     // reader's first, so that it hears everything the device says from here.
-    int readError = 0, writeError = 0;
-    auto readPort = m_backend->openPort (m_caps.path, readError);
-    auto writePort = m_backend->openPort (m_caps.path, writeError);
-    const int error = readPort == nullptr    ? (readError != 0 ? readError : EIO)
+    int claimError = 0, readError = 0, writeError = 0;
+    m_claim = m_backend->claim (m_caps.path, claimError);
+    std::unique_ptr<HidPort> readPort, writePort;
+    if (m_claim != nullptr)
+    {
+        readPort = m_backend->openPort (m_caps.path, readError);
+        writePort = m_backend->openPort (m_caps.path, writeError);
+    }
+    const int error = m_claim == nullptr     ? (claimError != 0 ? claimError : EBUSY)
+                      : readPort == nullptr  ? (readError != 0 ? readError : EIO)
                       : writePort == nullptr ? (writeError != 0 ? writeError : EIO)
                                              : 0;
     m_openError = error;
@@ -255,6 +264,7 @@ void HidDevice::open()
     {
         readPort.reset();
         writePort.reset();
+        m_claim.reset();
     }
 
     m_reader = std::make_unique<HidDeviceRead> (m_caps, std::move (readPort), this);

@@ -27,6 +27,7 @@ namespace hidlink
 
 class HidBackend;
 class HidPort;
+class HidClaim;
 class HidInput;
 
 // The target device.
@@ -202,7 +203,8 @@ private:
     HidInputCallback* m_inputCallback = nullptr;
     HidInput* m_input = nullptr;
 
-    std::mutex m_ioLock; // guards the reader and writer pair
+    std::mutex m_ioLock; // guards the claim, the reader and the writer
+    std::unique_ptr<HidClaim> m_claim;
     std::unique_ptr<HidDeviceRead> m_reader;
     std::unique_ptr<HidDeviceWrite> m_writer;
 

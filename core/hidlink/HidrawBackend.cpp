@@ -244,6 +244,16 @@ public:
         return port;
     }
 
+    // The node itself is locked: every program that uses the KORVA takes the
+    // same lock, whichever user runs it.
+    std::unique_ptr<HidClaim> claim (const std::string& path, int& error) override
+    {
+        auto claimed = claimWithLock (path, false, error);
+        if (claimed == nullptr)
+            infra::debugPrintf ("HidrawBackend: cannot claim %s: %s", path.c_str(), std::strerror (error));
+        return claimed;
+    }
+
     std::unique_ptr<HidWatcher> createWatcher() override
     {
         if (m_udev == nullptr)

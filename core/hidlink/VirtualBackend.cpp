@@ -238,6 +238,15 @@ public:
         return port;
     }
 
+    // A socket cannot be locked for all its connections: a lock file beside it is.
+    std::unique_ptr<HidClaim> claim (const std::string& path, int& error) override
+    {
+        auto claimed = claimWithLock (path + ".lock", true, error);
+        if (claimed == nullptr)
+            infra::debugPrintf ("VirtualBackend: cannot claim %s: %s", path.c_str(), std::strerror (error));
+        return claimed;
+    }
+
     std::unique_ptr<HidWatcher> createWatcher() override
     {
         const int fd = ::inotify_init1 (IN_NONBLOCK | IN_CLOEXEC);

@@ -4,11 +4,13 @@
 // the programs it starts run in the emulation's mount namespace.
 
 #include "core/device/DeviceMessages.h"
+#include "core/hidlink/HidBackend.h"
 #include "tests/e2e/DesktopFlows.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <pwd.h>
 
 namespace korva
@@ -135,6 +137,56 @@ TEST_F (HidrawOnTheDesktop, AKorvaThisUserMayNotOpenIsExplainedOncePerPlugIn)
     ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampLit (s) && ui::korvaRows (s) == 4; }))
         << seen();
     EXPECT_EQ (manager.messageBoxes(), (juce::StringArray { box, box }));
+}
+
+//==============================================================================
+// One program at a time uses the KORVA, whoever runs it. While the window
+// has it, another user's korva is refused and asks nothing of it. A KORVA
+// that another program holds when the window starts is told once, with a dark
+// lamp, and taken as soon as that program lets it go.
+TEST_F (HidrawOnTheDesktop, AKorvaIsUsedByOneProgramAtATimeForEveryUser)
+{
+    const passwd* nobody = ::getpwnam ("nobody");
+    ASSERT_NE (nobody, nullptr);
+    ASSERT_TRUE (korva.seed ({ { 0, "Alpha", 1 }, { 1, "Bravo", 3 } }));
+    korva.setNodeMode ("0666");
+    ASSERT_TRUE (korva.plugIn()) << korva.log();
+    ASSERT_TRUE (manager.start()) << manager.trace();
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampLit (s) && ui::korvaRows (s) == 2; }))
+        << seen();
+
+    const auto toolHome = places.root / "nobody";
+    ASSERT_TRUE (toolHome.createDirectory());
+    ASSERT_EQ (::chmod (places.root.get().getFullPathName().toRawUTF8(), 0755), 0);
+    ASSERT_EQ (::chown (toolHome.getFullPathName().toRawUTF8(), nobody->pw_uid, nobody->pw_gid), 0);
+    const int requestsBefore = korva.countInLog ("request start");
+    juce::String errors;
+    const int code = runTool ("/usr/bin/setpriv",
+                              { "--reuid=" + std::to_string (nobody->pw_uid),
+                                "--regid=" + std::to_string (nobody->pw_gid), "--clear-groups", "--",
+                                KORVA_TOOL_BINARY, "projects" },
+                              toolHome, errors);
+    EXPECT_EQ (code, 1) << errors;
+    EXPECT_EQ (errors, "korva: " + devicemessages::cannotOpenDevice (korva.node(), EBUSY) + "\n");
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampLit (s) && ui::korvaRows (s) == 2; }))
+        << seen();
+    const int requestsAfter = korva.countInLog ("request start");
+    EXPECT_LE (requestsAfter - requestsBefore, 4) << "more than the window's own polls";
+    ASSERT_EQ (manager.close(), 0);
+
+    // Another program has it as the window starts.
+    int error = 0;
+    auto held = hidlink::claimWithLock (korva.node(), false, error);
+    ASSERT_NE (held, nullptr) << std::strerror (error);
+    ASSERT_TRUE (manager.start()) << manager.trace();
+    const auto busy = " | " + devicemessages::cannotOpenDevice (korva.node(), EBUSY);
+    acknowledgeBox (busy);
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampDark (s) && ui::korvaRows (s) == 0; }))
+        << seen();
+    held.reset();
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::lampLit (s) && ui::korvaRows (s) == 2; }))
+        << seen();
+    EXPECT_EQ (manager.messageBoxes(), juce::StringArray { busy });
 }
 
 //==============================================================================

@@ -3,6 +3,7 @@
 // (korva-hidraw-emu); the test runs in the emulation's mount namespace.
 
 #include "core/device/DeviceMessages.h"
+#include "core/hidlink/HidBackend.h"
 #include "tests/core/midi/MidiTestSupport.h"
 #include "tests/support/HidrawKorva.h"
 #include "tests/support/TestSupport.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <tuple>
@@ -114,6 +116,39 @@ TEST_F (KorvaToolOnHidraw, ListsPullsPushesAndRoundTripsAPatternThroughTheNode)
     ok ({"pull-pattern", "-o", "out.mid", "--bars", "1"});
     EXPECT_EQ (noteOnsOf (bytesOfFile (work.getChildFile ("out.mid"))),
                (std::vector<NoteOn>{{0, 60, 100}, {480, 64, 90}, {1440, 67, 80}}));
+}
+
+// A KORVA is used by one program at a time, whoever runs it: while another
+// program (here the test, as KORVA Manager would) holds the node's lock,
+// another user's korva says so and asks nothing of the device; once it is
+// let go, the same command works.
+TEST_F (KorvaToolOnHidraw, AKorvaInUseByAnotherProgramIsLeftAloneForEveryUser)
+{
+    const passwd* nobody = ::getpwnam ("nobody");
+    ASSERT_NE (nobody, nullptr);
+    ASSERT_EQ (::chmod (root.get().getFullPathName().toRawUTF8(), 0755), 0);
+    for (const auto& folder : {home, work, devices})
+        ASSERT_EQ (::chown (folder.getFullPathName().toRawUTF8(), nobody->pw_uid, nobody->pw_gid), 0);
+    ASSERT_TRUE (plugIn ("0666")) << korva.log();
+    const auto projectsAsNobody = [&] {
+        return runProcess ("/usr/bin/setpriv",
+                           {"--reuid=" + std::to_string (nobody->pw_uid), "--regid=" + std::to_string (nobody->pw_gid),
+                            "--clear-groups", "--", KORVA_TOOL_BINARY, "projects"},
+                           work, 30000, environment());
+    };
+
+    int error = 0;
+    auto held = hidlink::claimWithLock (korva.node(), false, error);
+    ASSERT_NE (held, nullptr) << std::strerror (error);
+    const ProcessResult refused = projectsAsNobody();
+    EXPECT_EQ (refused.exitCode, 1) << refused.err;
+    EXPECT_EQ (refused.err, "korva: " + devicemessages::cannotOpenDevice (korva.node(), EBUSY).toStdString() + "\n");
+    EXPECT_EQ (korva.countInLog ("request start"), 0) << korva.log();
+
+    held.reset();
+    const ProcessResult served = projectsAsNobody();
+    EXPECT_EQ (served.exitCode, 0) << served.err;
+    EXPECT_NE (served.out.find ("Demo Song"), std::string::npos) << served.out;
 }
 
 // Without the udev rule the KORVA's node belongs to root alone: a user's

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 #include <condition_variable>
 #include <thread>
 
@@ -157,6 +160,33 @@ TEST (FdHidPort, PutsTheReportIdInFrontOfUnnumberedReportsOnly)
         EXPECT_EQ (received, out);
         ::close (fds[1]);
     }
+}
+
+// The lock that keeps two programs off one KORVA: exclusive while held (a
+// second claim, which another program's would be, is EBUSY), free once let
+// go; a lock file it makes may be locked by every user.
+TEST (HidClaim, OneClaimAtATimeAndFreeOnceLetGo)
+{
+    TempFolder tmp;
+    const auto node = (tmp / "hidraw0").getFullPathName().toStdString();
+    int error = 0;
+    EXPECT_EQ (hidlink::claimWithLock (node, false, error), nullptr);
+    EXPECT_EQ (error, ENOENT) << "a node that is not there is not made";
+
+    ASSERT_TRUE ((tmp / "hidraw0").create());
+    auto first = hidlink::claimWithLock (node, false, error);
+    ASSERT_NE (first, nullptr) << std::strerror (error);
+    EXPECT_EQ (hidlink::claimWithLock (node, false, error), nullptr);
+    EXPECT_EQ (error, EBUSY);
+    first.reset();
+    EXPECT_NE (hidlink::claimWithLock (node, false, error), nullptr) << std::strerror (error);
+
+    const auto lockFile = tmp / "korva.sock.lock";
+    const auto made = hidlink::claimWithLock (lockFile.getFullPathName().toStdString(), true, error);
+    ASSERT_NE (made, nullptr) << std::strerror (error);
+    struct stat info {};
+    ASSERT_EQ (::stat (lockFile.getFullPathName().toRawUTF8(), &info), 0);
+    EXPECT_EQ (info.st_mode & 0777, 0666u);
 }
 
 TEST (FdHidPort, TellsTimeoutWakeAndGoneApart)
