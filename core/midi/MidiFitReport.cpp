@@ -92,7 +92,14 @@ juce::String noteName (int note)
 
 juce::String positionText (const FitExample& example)
 {
-    return juce::String (example.bar) + "." + juce::String (example.step) + "." + juce::String (example.subPosition);
+    // As a DAW counts: bar, beat (a quarter note), sixteenth, all from 1; a
+    // start between sixteenths is given in the sixths of a step it sits on.
+    const int step = juce::jlimit (1, 16, example.step);
+    juce::String text = juce::String (example.bar) + "." + juce::String ((step - 1) / 4 + 1) + "."
+                        + juce::String ((step - 1) % 4 + 1);
+    if (example.subPosition > 1)
+        text << "+" << (example.subPosition - 1) << "/6";
+    return text;
 }
 
 bool isControllerReason (FitReason reason)

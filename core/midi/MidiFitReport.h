@@ -84,7 +84,9 @@ struct MidiFitReport
 // "C4" for 60, "C#4" for 61, "C-1" for 0; "188" for a number above 127.
 juce::String noteName (int note);
 
-// "5.1.1".
+// Where an example starts, as a DAW counts: bar.beat.sixteenth ("5.2.3" is
+// step 7 of bar 5), with the sixths of a step past the sixteenth when it
+// starts between two ("5.2.3+2/6").
 juce::String positionText (const FitExample& example);
 
 // True for the reasons that count controller changes, whose examples carry a

@@ -246,6 +246,30 @@ TEST_F (KorvaDeviceTool, PatternRoundTripGivesTheSameNotes)
            "info.bin: Failed to convert MIDI file into pattern. (not a Standard MIDI File (no MThd header))");
 }
 
+// fit without --info takes the lanes of the KORVA plugged in, as a drop on
+// the window does: a General MIDI file's bank select (controller 0) is lost,
+// its modulation (controller 1, a lane of the KORVA's) kept.
+TEST_F (KorvaDeviceTool, FitAsksTheKorvaForItsLanes)
+{
+    startSim();
+    const Bytes midi = midiFile ({TrackBytes()
+                                      .controller (0, 0, 0)
+                                      .controller (0, 1, 64)
+                                      .noteOn (0, 60, 100)
+                                      .noteOff (120, 60)
+                                      .endOfTrack (1920)});
+    ASSERT_TRUE (work.getChildFile ("gm.mid").replaceWithData (midi.data(), midi.size()));
+
+    const juce::String text (ok ({"fit", "gm.mid", "--bars", "1"}));
+    EXPECT_TRUE (text.contains ("\nLanes: controllers 74 71 1 10 91 (the KORVA's current pattern)\n")) << text;
+    EXPECT_TRUE (text.contains ("\nController changes: 2 in the file, 1 kept, 1 lost\n"
+                                "  1 on a controller no lane takes: 1.1.1 CC 0 (step 1)\n"))
+        << text;
+    const juce::var json = juce::JSON::parse (juce::String (ok ({"fit", "gm.mid", "--bars", "1", "--json"})));
+    EXPECT_EQ (json["lanes"]["source"].toString(), "korva");
+    EXPECT_EQ ((int) json["lanes"]["controllers"][2], 1);
+}
+
 TEST_F (KorvaDeviceTool, EachFailureSaysWhatTheProgramSays)
 {
     ASSERT_TRUE (work.getChildFile ("empty.prj").replaceWithData (demo().projects.at (3).data(), 4096));

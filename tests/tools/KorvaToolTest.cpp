@@ -23,7 +23,13 @@ namespace
 
 ProcessResult korvaTool (const std::vector<std::string>& args, const juce::File& workingFolder)
 {
-    return runProcess (KORVA_TOOL_BINARY, args, workingFolder);
+    // A home of the tests' own, where no KORVA is (fit without --info would
+    // ask one) and nothing of the user's is touched.
+    static TempFolder home;
+    return runProcess (KORVA_TOOL_BINARY, args, workingFolder, 60000,
+                       {{"HOME", home.get().getFullPathName().toStdString()},
+                        {"XDG_CONFIG_HOME", (home / ".config").getFullPathName().toStdString()},
+                        {"KORVA_VIRTUAL_DIR", (home / "no-devices").getFullPathName().toStdString()}});
 }
 
 void writeBytes (const juce::File& file, const void* data, std::size_t size)
@@ -375,22 +381,29 @@ TEST (KorvaTool, FitReportsWhatTheFileKeepsAndLosesAsTextAndJson)
                                       .endOfTrack (21 * 120)});
     writeBytes (folder / "in.mid", midi.data(), midi.size());
 
-    const std::string text = "1 bar, 480 ticks per quarter note, 120.0 BPM\n"
-                             "Notes: 3 in the file, 1 kept, 2 lost\n"
-                             "  1 after bar 1: 2.5.1 D4\n"
-                             "  1 with a note number or velocity above 127: 1.5.1 188\n"
-                             "Controller changes: 1 in the file, 0 kept, 1 lost\n"
-                             "  1 on a controller no lane takes: 1.3.1 CC 74\n"
-                             "Largest timing error: starts 0.0 ticks (0.0 ms), lengths 5.0 ticks (5.2 ms)\n";
+    // Positions as a DAW counts them (bar.beat.sixteenth), with the KORVA's step.
+    const auto text = [] (const std::string& lanesAssumed) {
+        return "1 bar, 480 ticks per quarter note, 120.0 BPM\n"
+               "Lanes: controller 0 on every lane, assumed (" + lanesAssumed + "); give the KORVA's with --info "
+               "INFO, which korva pattern-info -o INFO writes\n"
+               "Notes: 3 in the file, 1 kept, 2 lost\n"
+               "  1 after bar 1: 2.2.1 D4 (step 5)\n"
+               "  1 with a note number or velocity above 127: 1.2.1 188 (step 5)\n"
+               "Controller changes: 1 in the file, 0 kept, 1 lost\n"
+               "  1 on a controller no lane takes: 1.1.3 CC 74 (step 3)\n"
+               "Largest timing error: starts 0.0 ticks (0.0 ms), lengths 5.0 ticks (5.2 ms)\n";
+    };
     ProcessResult r = korvaTool ({"fit", "in.mid", "--bars", "1"}, folder.get());
     ASSERT_EQ (r.exitCode, 0) << r.err;
-    EXPECT_EQ (r.out, text);
+    EXPECT_EQ (r.out, text ("no KORVA to ask: KORVA is not connected."));
+    EXPECT_EQ (r.err, "");
     EXPECT_EQ (namesIn (folder.get()), juce::StringArray ({"in.mid"})) << "fit writes nothing";
 
-    // midi2pattern prints the same report and writes the payload it writes without one.
+    // midi2pattern prints the same report and writes the payload it writes
+    // without one; it never asks a KORVA.
     r = korvaTool ({"midi2pattern", "in.mid", "-o", "reported.bin", "--bars", "1", "--report"}, folder.get());
     ASSERT_EQ (r.exitCode, 0) << r.err;
-    EXPECT_EQ (r.out, text);
+    EXPECT_EQ (r.out, text ("no --info given"));
     r = korvaTool ({"midi2pattern", "in.mid", "-o", "plain.bin", "--bars", "1"}, folder.get());
     ASSERT_EQ (r.exitCode, 0) << r.err;
     EXPECT_TRUE (r.out.empty());
@@ -409,6 +422,9 @@ TEST (KorvaTool, FitReportsWhatTheFileKeepsAndLosesAsTextAndJson)
         const juce::var json = juce::JSON::parse (juce::String (r.out));
         ASSERT_TRUE (json.isObject()) << r.out;
         EXPECT_EQ ((int)json["bars"], 4);
+        EXPECT_EQ (json["lanes"]["source"].toString(), "info");
+        EXPECT_EQ (json["lanes"]["file"].toString(), "info.bin");
+        EXPECT_EQ ((int)json["lanes"]["controllers"][1], 74);
         EXPECT_EQ ((int)json["notes"]["kept"], 2);
         EXPECT_EQ ((int)json["notes"]["lost"], 1);
         EXPECT_EQ ((int)json["losses"]["notesOutOfRange"]["count"], 1);
@@ -424,7 +440,9 @@ TEST (KorvaTool, FitReportsWhatTheFileKeepsAndLosesAsTextAndJson)
     ASSERT_EQ (r.exitCode, 0) << r.err;
     const juce::var lost = juce::JSON::parse (juce::String (r.out))["losses"];
     EXPECT_EQ ((int)lost["notesAfterLastBar"]["count"], 1);
-    EXPECT_EQ (lost["notesAfterLastBar"]["examples"][0]["position"].toString(), "2.5.1");
+    EXPECT_EQ (lost["notesAfterLastBar"]["examples"][0]["position"].toString(), "2.2.1");
+    EXPECT_EQ ((int)lost["notesAfterLastBar"]["examples"][0]["step"], 5);
+    EXPECT_EQ ((int)lost["notesAfterLastBar"]["examples"][0]["subPosition"], 1);
     EXPECT_EQ (lost["notesAfterLastBar"]["examples"][0]["note"].toString(), "D4");
     EXPECT_EQ ((int)lost["controllersWithoutLane"]["examples"][0]["controller"], 74);
 

@@ -54,11 +54,14 @@ const std::vector<Command>& commandTable()
          "Counts the notes and controller changes kept and those lost, by reason (after the last bar,\n"
          "beyond 8 notes in a step, no free slot, the same note again at the same position, a note number\n"
          "or velocity above 127, controllers no lane takes, tracks after the first one with notes), with\n"
-         "the first examples of each as bar.step.sub-position (from 1, a step being a sixteenth and a\n"
-         "sub-position a sixth of a step) and note name (60 = C4). Starts move onto sixths of a step and\n"
-         "lengths onto eighths; the largest of these errors is given in ticks and in milliseconds at the\n"
-         "file's first tempo (120 BPM without one). The report comes from the reader midi2pattern uses, on\n"
-         "the same pass. A file the reader refuses gets no report but the reason, also as JSON with --json.",
+         "the first examples of each at bar.beat.sixteenth as a DAW counts (from 1; +N/6 when a note starts\n"
+         "N sixths of a step past its sixteenth), the KORVA's step (1 to 16) and the note name (60 = C4).\n"
+         "Which controllers the lanes take comes from --info, else from the KORVA plugged in (as a drop on\n"
+         "KORVA Manager does); without either every lane takes controller 0, and the report says so.\n"
+         "Starts move onto sixths of a step and lengths onto eighths; the largest of these errors is given\n"
+         "in ticks and in milliseconds at the file's first tempo (120 BPM without one). The report comes\n"
+         "from the reader midi2pattern uses, on the same pass. A file the reader refuses gets no report\n"
+         "but the reason, also as JSON with --json.",
          {kDropBars, kInfo, kJson},
          1,
          1,

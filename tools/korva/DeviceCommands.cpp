@@ -580,6 +580,21 @@ int runPatternInfo (const Arguments& args)
     return kExitOk;
 }
 
+LaneSource lanesOfTheKorva()
+{
+    DeviceSession session;
+    session.setQuiet (true);
+    int exitCode = kExitOk;
+    if (! session.open (exitCode))
+        return { LaneSource::kAssumed, {}, "no KORVA to ask: " + session.getFailure() };
+    const Outcome outcome = session.fetchPatternInfo();
+    if (! outcome.ok())
+        return { LaneSource::kAssumed, {},
+                 "the KORVA did not tell them: "
+                     + (outcome.kind == Outcome::kFailed ? outcome.message : juce::String ("KORVA is not connected.")) };
+    return { LaneSource::kKorva, korva::PatternDataManager::getInstance()->getPatternInfo().ccNumbers, {} };
+}
+
 int runPullPattern (const Arguments& args)
 {
     const juce::String outputPath = args.valueOr ("--output", {});

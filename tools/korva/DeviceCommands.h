@@ -4,6 +4,7 @@
 // program's own device stack, and the one that renames a project file.
 
 #include "tools/korva/Arguments.h"
+#include "tools/korva/FitReportOutput.h"
 
 #include <functional>
 
@@ -28,6 +29,10 @@ int runPushMidi (const Arguments& args);
 // hands the MIDI file to `use`, whose result is returned; the file is removed
 // afterwards. A failure on the way is reported and its exit code returned.
 int withCurrentPatternFile (int bars, const std::function<int (const juce::File&)>& use);
+
+// The controllers of the lanes of the KORVA's current pattern, asked for
+// quietly; controller 0 on every lane, and why, when no KORVA can be asked.
+LaneSource lanesOfTheKorva();
 
 } // namespace tool
 

@@ -145,6 +145,12 @@ int DeviceSession::report (const Outcome& outcome, const juce::String& subject)
     }
 }
 
+int DeviceSession::refuse (const juce::String& text, int exitCode)
+{
+    m_failure = text;
+    return m_quiet ? exitCode : failLine ("korva: " + text, exitCode);
+}
+
 bool DeviceSession::open (int& exitCode)
 {
     installInterruptHandlers();
@@ -156,7 +162,7 @@ bool DeviceSession::open (int& exitCode)
     m_lock = std::make_unique<InstanceLock> (InstanceLock::defaultLockFile());
     if (! m_lock->isHeld())
     {
-        failLine ("korva: KORVA Manager or another korva command is using the KORVA; close it first", kExitFailure);
+        refuse ("KORVA Manager or another korva command is using the KORVA; close it first", kExitFailure);
         return false;
     }
 
@@ -181,15 +187,15 @@ bool DeviceSession::open (int& exitCode)
     const bool connected = waitForConnection();
     if (const auto failure = openFailure(); failure.isNotEmpty())
     {
-        failLine ("korva: " + failure, kExitFailure);
+        refuse (failure, kExitFailure);
         return false;
     }
     if (! connected)
     {
         if (interruptRequested())
-            exitCode = failLine ("korva: interrupted", kExitInterrupted);
+            exitCode = refuse ("interrupted", kExitInterrupted);
         else
-            failLine ("korva: KORVA is not connected.", kExitFailure);
+            refuse ("KORVA is not connected.", kExitFailure);
         return false;
     }
 
@@ -207,12 +213,16 @@ bool DeviceSession::open (int& exitCode)
     const Outcome outcome = run (probe);
     if (! outcome.ok())
     {
-        exitCode = report (outcome);
+        if (m_quiet)
+            exitCode = refuse (outcome.kind == Outcome::kFailed ? outcome.message : "KORVA is not connected.",
+                               kExitFailure);
+        else
+            exitCode = report (outcome);
         return false;
     }
     if (interruptRequested())
     {
-        exitCode = failLine ("korva: interrupted", kExitInterrupted);
+        exitCode = refuse ("interrupted", kExitInterrupted);
         return false;
     }
     exitCode = kExitOk;

@@ -87,8 +87,13 @@ public:
 
     // Takes the program's instance lock, starts the stack, waits for the
     // KORVA and probes its firmware. On failure the reason has been printed
-    // and `exitCode` says how to end.
+    // (unless the session is quiet) and `exitCode` says how to end.
     bool open (int& exitCode);
+
+    // A quiet session prints nothing of its own; why it could not be opened
+    // is kept instead, in the program's words ("KORVA is not connected.").
+    void setQuiet (bool quiet) noexcept { m_quiet = quiet; }
+    const juce::String& getFailure() const noexcept { return m_failure; }
 
     HidSequenceManager& sequencer() noexcept { return *m_sequencer; }
 
@@ -174,6 +179,11 @@ private:
     HidDeviceManager* m_deviceManager = nullptr;
     HidSequenceManager* m_sequencer = nullptr;
     bool m_listening = false;
+    bool m_quiet = false;
+    juce::String m_failure; // why the last open failed, without "korva: "
+
+    // Prints "korva: <text>" unless quiet, keeps the text, and gives the exit code.
+    int refuse (const juce::String& text, int exitCode);
 
 
     mutable std::mutex m_eventLock;

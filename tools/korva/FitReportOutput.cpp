@@ -26,7 +26,8 @@ void addLossLines (const MidiFitReport& report, FitReason first, FitReason last,
             continue;
         juce::StringArray examples;
         for (const FitExample& example : loss.examples)
-            examples.add (positionText (example) + " " + exampleSubject ((FitReason)r, example));
+            examples.add (positionText (example) + " " + exampleSubject ((FitReason)r, example) + " (step "
+                          + juce::String (example.step) + ")");
         if (loss.count > (int)loss.examples.size())
             examples.add ("...");
         lines.add ("  " + juce::String (loss.count) + " " + fitReasonText ((FitReason)r, report.barCount) + ": " +
@@ -57,14 +58,50 @@ juce::var countsJson (int seen, int kept, int lost)
     return juce::var (counts);
 }
 
+juce::String controllersText (const CcNumbers& controllers)
+{
+    juce::StringArray numbers;
+    for (const int cc : controllers)
+        numbers.add (juce::String (cc));
+    return numbers.joinIntoString (" ");
+}
+
+// "Lanes: controllers 74 71 1 10 91 (the KORVA's current pattern)"
+juce::String lanesLine (const LaneSource& lanes)
+{
+    switch (lanes.kind)
+    {
+        case LaneSource::kKorva:
+            return "Lanes: controllers " + controllersText (lanes.controllers) + " (the KORVA's current pattern)";
+        case LaneSource::kInfoFile:
+            return "Lanes: controllers " + controllersText (lanes.controllers) + " (from " + lanes.from + ")";
+        case LaneSource::kAssumed:
+        default:
+            return "Lanes: controller 0 on every lane, assumed (" + lanes.from
+                   + "); give the KORVA's with --info INFO, which korva pattern-info -o INFO writes";
+    }
+}
+
+const char* lanesSourceKey (LaneSource::Kind kind)
+{
+    switch (kind)
+    {
+        case LaneSource::kKorva: return "korva";
+        case LaneSource::kInfoFile: return "info";
+        case LaneSource::kAssumed:
+        default: return "assumed";
+    }
+}
+
 } // namespace
 
-juce::String fitReportText (const MidiFitReport& report)
+juce::String fitReportText (const MidiFitReport& report, const LaneSource& lanes)
 {
     juce::StringArray lines;
     lines.add (juce::String (report.barCount) + (report.barCount == 1 ? " bar, " : " bars, ") +
                juce::String (report.ticksPerQuarter) + " ticks per quarter note, " +
                juce::String (report.beatsPerMinute(), 1) + " BPM");
+    lines.add (lanesLine (lanes));
     lines.add (countsLine ("Notes", report.notesSeen, report.notesKept, report.notesLost()));
     addLossLines (report, kNotesAfterLastBar, kNotesInLaterTracks, lines);
     lines.add (
@@ -75,7 +112,7 @@ juce::String fitReportText (const MidiFitReport& report)
     return lines.joinIntoString ("\n");
 }
 
-juce::var fitReportJson (const MidiFitReport& report)
+juce::var fitReportJson (const MidiFitReport& report, const LaneSource& lanes)
 {
     auto* losses = new juce::DynamicObject();
     for (int r = 0; r < kFitReasonCount; ++r)
@@ -86,6 +123,8 @@ juce::var fitReportJson (const MidiFitReport& report)
         {
             auto* item = new juce::DynamicObject();
             item->setProperty ("position", positionText (example));
+            item->setProperty ("step", example.step);
+            item->setProperty ("subPosition", example.subPosition);
             item->setProperty ("tick", (juce::int64)example.tick);
             if (isControllerReason ((FitReason)r))
                 item->setProperty ("controller", example.number);
@@ -103,8 +142,18 @@ juce::var fitReportJson (const MidiFitReport& report)
     errors->setProperty ("start", errorJson (report, report.largestStartErrorTicks));
     errors->setProperty ("length", errorJson (report, report.largestLengthErrorTicks));
 
+    auto* laneObject = new juce::DynamicObject();
+    juce::Array<juce::var> controllers;
+    for (const int cc : lanes.controllers)
+        controllers.add (cc);
+    laneObject->setProperty ("controllers", controllers);
+    laneObject->setProperty ("source", lanesSourceKey (lanes.kind));
+    if (lanes.from.isNotEmpty())
+        laneObject->setProperty (lanes.kind == LaneSource::kAssumed ? "why" : "file", lanes.from);
+
     auto* root = new juce::DynamicObject();
     root->setProperty ("bars", report.barCount);
+    root->setProperty ("lanes", juce::var (laneObject));
     root->setProperty ("ticksPerQuarter", report.ticksPerQuarter);
     root->setProperty ("beatsPerMinute", report.beatsPerMinute());
     root->setProperty ("notes", countsJson (report.notesSeen, report.notesKept, report.notesLost()));

@@ -2,6 +2,7 @@
 
 #include "core/conversion/PatternConverter.h"
 #include "core/device/DeviceMessages.h"
+#include "tools/korva/DeviceCommands.h"
 #include "tools/korva/FitReportOutput.h"
 #include "tools/korva/PatternJson.h"
 #include "tools/korva/ToolFiles.h"
@@ -55,9 +56,11 @@ bool readPatternPayload (const juce::String& path, juce::MemoryBlock& data, int&
 
 namespace
 {
-// The MIDI file of midi2pattern and fit into a payload, with the bar count and
-// the lane controllers their options give.
-bool convertMidiArgument (const Arguments& args, PatternPayload& payload, MidiFitReport* report, int& exitCode)
+// The MIDI file of midi2pattern and fit into a payload, with the bar count
+// their options give and the lanes' controllers of --info, or else of `lanes`
+// (which then says where the ones used came from).
+bool convertMidiArgument (const Arguments& args, PatternPayload& payload, MidiFitReport* report, LaneSource& lanes,
+                          int& exitCode)
 {
     int bars = kDefaultBars;
     juce::String error;
@@ -69,6 +72,10 @@ bool convertMidiArgument (const Arguments& args, PatternPayload& payload, MidiFi
     PatternInfo info;
     if (!readInfoOption (args, info, exitCode))
         return false;
+    if (args.has ("--info"))
+        lanes = {LaneSource::kInfoFile, info.ccNumbers, args.valueOr ("--info", {})};
+    else
+        info.ccNumbers = lanes.controllers;
 
     const juce::String midiPath = args.positionals[0];
     const juce::File midiFile = fileFromArgument (midiPath);
@@ -92,9 +99,10 @@ bool convertMidiArgument (const Arguments& args, PatternPayload& payload, MidiFi
     return false;
 }
 
-int printFitReport (const Arguments& args, const MidiFitReport& report)
+int printFitReport (const Arguments& args, const MidiFitReport& report, const LaneSource& lanes)
 {
-    const juce::String text = args.has ("--json") ? formatJson (fitReportJson (report)) : fitReportText (report);
+    const juce::String text =
+        args.has ("--json") ? formatJson (fitReportJson (report, lanes)) : fitReportText (report, lanes);
     std::cout << text.toStdString() << std::endl;
     return std::cout.good() ? kExitOk : fail ("standard output", "cannot write", kExitFailure);
 }
@@ -151,23 +159,31 @@ int runMidiToPattern (const Arguments& args)
     MidiFitReport fit;
     auto payload = std::make_unique<PatternPayload>();
     int exitCode = kExitOk;
-    if (!convertMidiArgument (args, *payload, report ? &fit : nullptr, exitCode))
+    // A file conversion does not depend on what is plugged in: without --info
+    // the lanes are taken as controller 0.
+    LaneSource lanes{LaneSource::kAssumed, {}, "no --info given"};
+    if (!convertMidiArgument (args, *payload, report ? &fit : nullptr, lanes, exitCode))
         return exitCode;
 
     juce::String reason;
     if (!writeBytes (fileFromArgument (outputPath), payload->data(), payload->size(), reason))
         return fail (outputPath, reason, kExitFailure);
-    return report ? printFitReport (args, fit) : kExitOk;
+    return report ? printFitReport (args, fit, lanes) : kExitOk;
 }
 
 int runFit (const Arguments& args)
 {
+    // As a drop on the window would: without --info, the lanes of the KORVA
+    // plugged in, when it can be asked.
+    LaneSource lanes;
+    if (!args.has ("--info"))
+        lanes = lanesOfTheKorva();
     MidiFitReport fit;
     auto payload = std::make_unique<PatternPayload>();
     int exitCode = kExitOk;
-    if (!convertMidiArgument (args, *payload, &fit, exitCode))
+    if (!convertMidiArgument (args, *payload, &fit, lanes, exitCode))
         return exitCode;
-    return printFitReport (args, fit);
+    return printFitReport (args, fit, lanes);
 }
 
 int runDump (const Arguments& args)

@@ -1,6 +1,7 @@
 #pragma once
 
-// Commands that work on pattern payloads and MIDI files, without a device.
+// Commands that work on pattern payloads and MIDI files, without a device
+// (but fit, which asks the KORVA for its lanes when --info does not give them).
 
 #include "core/patterns/PatternInfo.h"
 #include "tools/korva/Arguments.h"

@@ -32,7 +32,7 @@ MidiFitReport fitOf (const Bytes& file, int bars, const CcNumbers& cc = {})
     return report;
 }
 
-// "5.1.1 C4" for each example of the reason.
+// "5.2.3 C4" for each example of the reason.
 std::vector<std::string> examplesOf (const MidiFitReport& report, FitReason reason)
 {
     std::vector<std::string> texts;
@@ -159,7 +159,7 @@ TEST (MidiFitReport, CountsAndExamplesForEachReason)
          0,
          {{kNotesAfterLastBar, 4}, {kControllersAfterLastBar, 1}},
          kNotesAfterLastBar,
-         {"2.1.1 C4", "2.2.3 D4", "3.9.1 E4"}},
+         {"2.1.1 C4", "2.1.2+2/6 D4", "3.3.1 E4"}},
         {"the same file read to bar 4", afterTheLastBar(), 4, {7, 0, 0, 0, 0}, 5, 5, 1, 1, {}, kNotesAfterLastBar, {}},
         {"beyond 8 notes in a step",
          tenNotesInAStep(),
@@ -171,7 +171,7 @@ TEST (MidiFitReport, CountsAndExamplesForEachReason)
          0,
          {{kNotesBeyondStepLimit, 2}},
          kNotesBeyondStepLimit,
-         {"1.3.4 G#3", "1.3.4 A3"}},
+         {"1.1.3+3/6 G#3", "1.1.3+3/6 A3"}},
         {"no free slot",
          aFullStepFromTheTrackBefore(),
          4,
@@ -182,7 +182,7 @@ TEST (MidiFitReport, CountsAndExamplesForEachReason)
          0,
          {{kNotesWithoutSlot, 1}, {kControllersWithoutLane, 1}},
          kNotesWithoutSlot,
-         {"1.4.2 C5"}},
+         {"1.1.4+1/6 C5"}},
         {"the same note again",
          theSameNoteTwice(),
          4,
@@ -204,7 +204,7 @@ TEST (MidiFitReport, CountsAndExamplesForEachReason)
          1,
          {{kNotesInLaterTracks, 3}, {kControllersInLaterTracks, 1}},
          kNotesInLaterTracks,
-         {"1.2.1 C2", "2.2.2 D2", "1.6.1 C5"}},
+         {"1.1.2 C2", "2.1.2+1/6 D2", "1.2.2 C5"}},
         {"controllers no lane takes",
          controllersWithoutALane(),
          4,
@@ -215,7 +215,7 @@ TEST (MidiFitReport, CountsAndExamplesForEachReason)
          2,
          {{kControllersWithoutLane, 2}},
          kControllersWithoutLane,
-         {"1.1.1 CC 74", "1.3.4 CC 1"}},
+         {"1.1.1 CC 74", "1.1.3+3/6 CC 1"}},
     };
     for (const Case& c : cases)
     {
