@@ -124,18 +124,39 @@ protected:
         return false;
     }
 
+    // The one window of the program with this title, once there is just one:
+    // a progress window of the same title (Import All's) closes itself half a
+    // second after its end, when its message is up already.
+    std::optional<x11probe::WindowInfo> onlyDialog (const std::string& title, int timeoutMs = 10000)
+    {
+        std::optional<x11probe::WindowInfo> found;
+        waitUntil (
+            [&] {
+                std::vector<x11probe::WindowInfo> named;
+                for (const auto& w : manager.dialogs())
+                    if (w.title == title)
+                        named.push_back (w);
+                found = named.size() == 1 ? std::optional (named[0]) : std::nullopt;
+                return found.has_value();
+            },
+            timeoutMs);
+        return found;
+    }
+
     // Answers the one box expected with its one "OK" button, then sees it go;
     // the box has the icon given (a warning, unless told otherwise).
     void acknowledgeBox (const juce::String& titleAndText, AlertIcon icon = AlertIcon::kWarning)
     {
         ASSERT_TRUE (manager.waitForMessageBox (titleAndText)) << seen();
+        // The one window of that title: a progress window of the same title
+        // (Import All's) closes itself half a second after its end.
         const auto title = titleAndText.upToFirstOccurrenceOf (" | ", false, false).toStdString();
-        const auto box = manager.waitForDialog (title);
-        ASSERT_TRUE (box.has_value()) << "no box on the screen for " << titleAndText;
-        const auto bounds = x11::rootBoundsOf (box->id);
-        ASSERT_TRUE (bounds.has_value());
-        EXPECT_TRUE (waitUntil ([&] { return alertIcon (lastShot = grabScreen (*bounds)) == icon; }))
-            << "the box for " << titleAndText << " has another icon; " << seen();
+        const auto box = onlyDialog (title);
+        ASSERT_TRUE (box.has_value()) << "no box, or more than one, on the screen for " << titleAndText;
+        EXPECT_TRUE (waitUntil ([&] {
+            const auto bounds = x11::rootBoundsOf (box->id);
+            return bounds.has_value() && alertIcon (lastShot = grabScreen (*bounds)) == icon;
+        })) << "the box for " << titleAndText << " has another icon; " << seen();
         ASSERT_TRUE (press (*box, 0, 1));
         ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
     }
