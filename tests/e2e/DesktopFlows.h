@@ -144,21 +144,32 @@ protected:
     }
 
     // Answers the one box expected with its one "OK" button, then sees it go;
-    // the box has the icon given (a warning, unless told otherwise).
+    // the box has the icon given (a warning, unless told otherwise). The box
+    // is the one window of its title that shows the icon: Import All's
+    // progress window, of the same title and without an icon, closes itself
+    // half a second after the run's end, when its message may be up already
+    // or still to come.
     void acknowledgeBox (const juce::String& titleAndText, AlertIcon icon = AlertIcon::kWarning)
     {
         ASSERT_TRUE (manager.waitForMessageBox (titleAndText)) << seen();
-        // The one window of that title: a progress window of the same title
-        // (Import All's) closes itself half a second after its end.
         const auto title = titleAndText.upToFirstOccurrenceOf (" | ", false, false).toStdString();
-        const auto box = onlyDialog (title);
-        ASSERT_TRUE (box.has_value()) << "no box, or more than one, on the screen for " << titleAndText;
-        EXPECT_TRUE (waitUntil ([&] {
-            const auto bounds = x11::rootBoundsOf (box->id);
-            return bounds.has_value() && alertIcon (lastShot = grabScreen (*bounds)) == icon;
-        })) << "the box for " << titleAndText << " has another icon; " << seen();
+        const auto box = boxWithIcon (title, icon);
+        ASSERT_TRUE (box.has_value()) << "no box for " << titleAndText << " alone with its icon on the screen; "
+                                      << seen();
         ASSERT_TRUE (press (*box, 0, 1));
         ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
+    }
+
+    // The one window of this title, once it shows this icon.
+    std::optional<x11probe::WindowInfo> boxWithIcon (const std::string& title, AlertIcon icon)
+    {
+        std::optional<x11probe::WindowInfo> box;
+        const bool found = waitUntil ([&] {
+            box = onlyDialog (title, 0);
+            const auto bounds = box.has_value() ? x11::rootBoundsOf (box->id) : std::nullopt;
+            return bounds.has_value() && alertIcon (lastShot = grabScreen (*bounds)) == icon;
+        });
+        return found ? box : std::nullopt;
     }
 
     // The one box a transfer cut off by the KORVA's going gives, answered:

@@ -958,7 +958,7 @@ TEST_F (EndToEndOnTheDesktop, ImportAllCancelledOrUnpluggedKeepsOnlyWholeCopies)
     EXPECT_EQ (names[1].rfind ("Alpha_", 0), 0u) << names[1];
     {
         // The user reads it, and closes it.
-        const auto message = onlyDialog ("Import All Projects");
+        const auto message = boxWithIcon ("Import All Projects", AlertIcon::kWarning);
         ASSERT_TRUE (message.has_value()) << seen();
         ASSERT_TRUE (press (*message, 0, 1)) << seen();
         ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
