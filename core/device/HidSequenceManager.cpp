@@ -176,6 +176,10 @@ void HidSequenceManager::onSendRefused (juce::uint8 dataType)
 
     // The transport would not take the message (no device, or busy): end the
     // request like a failed send instead of holding every later request back.
+    // Its start was never announced (that waits for the message to go out):
+    // nor may the next request that does go out announce it.
+    auto started = dataType;
+    m_startedType.compare_exchange_strong (started, HidSequenceRequestor::kNone);
     traceRequest ("sendReqError", dataType);
     finishRequest();
     noteUnanswered();

@@ -396,6 +396,8 @@ TEST_F (Sequencer, ASilentDeviceGetsTheFirmwareMessageOnceAndASendFailureDoesNot
     EXPECT_FALSE (listener.has ("version 2004"));
 }
 
+// ... and leaves no start behind: the poll that does go out next is no
+// delete starting (the page would open its "Deleting..." window).
 TEST_F (Sequencer, ARefusedSendEndsTheRequestInsteadOfBlockingTheQueue)
 {
     korva.refuse = true;
@@ -406,6 +408,8 @@ TEST_F (Sequencer, ARefusedSendEndsTheRequestInsteadOfBlockingTheQueue)
     korva.answer = [] (juce::uint8, const juce::MemoryBlock&) { return std::optional (projectInfo ({}, 1, 1, 0)); };
     manager.requestGetProjectInfo();
     EXPECT_TRUE (waitFor ("projectInfo 1000 1"));
+    EXPECT_TRUE (deliverPostedMessages());
+    EXPECT_FALSE (listener.has ("deleteStarted"));
 }
 
 TEST_F (Sequencer, ADeviceThatStopsAnsweringEndsTheRequest)
