@@ -220,6 +220,17 @@ int FileTools::copyWithoutReplacing (const juce::File& source, const juce::File&
     return error;
 }
 
+juce::Time FileTools::creationTime (const juce::File& file)
+{
+    struct statx info
+    {
+    };
+    if (::statx (AT_FDCWD, file.getFullPathName().toRawUTF8(), 0, STATX_BTIME | STATX_MTIME, &info) != 0)
+        return {};
+    const auto& when = (info.stx_mask & STATX_BTIME) != 0 ? info.stx_btime : info.stx_mtime;
+    return juce::Time ((juce::int64) when.tv_sec * 1000 + (juce::int64) when.tv_nsec / 1000000);
+}
+
 int FileTools::remove (const juce::File& file)
 {
     const int error = errorOf (::unlink (pathOf (file)));

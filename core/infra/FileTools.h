@@ -58,6 +58,12 @@ struct FileTools
     static int copyWithoutReplacing (const juce::File& source, const juce::File& destination);
     // Removes a file; one that is not there counts as removed.
     static int remove (const juce::File& file);
+
+    // When the file was made: its birth time where the file system keeps one,
+    // else when it was last modified (never the time its inode last changed,
+    // which a rename or a change of permissions moves). A null time when the
+    // file cannot be read.
+    static juce::Time creationTime (const juce::File& file);
 };
 
 } // namespace infra

@@ -1,5 +1,6 @@
 #include "core/projects/ProjectLists.h"
 
+#include "core/infra/FileTools.h"
 #include "core/projects/ProjectDataManager.h"
 
 #include <algorithm>
@@ -203,7 +204,7 @@ void PcProjectList::setFiles (const juce::Array<juce::File>& files)
         row.index = i;
         row.name = ProjectDataManager::readProjectName (header);
         row.patterns = ProjectDataManager::countPatterns (header);
-        row.creationTime = file.getCreationTime().formatted ("%Y/%m/%d %H:%M:%S");
+        row.creationTime = infra::FileTools::creationTime (file).formatted ("%Y/%m/%d %H:%M:%S");
         rows.push_back (row);
     }
 

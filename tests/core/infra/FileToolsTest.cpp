@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <sys/stat.h>
+
 namespace korva
 {
 
@@ -39,6 +42,28 @@ TEST (FileTools, CreateAnyhowFailsWhereAFileBlocksThePath)
     TempFolder tmp;
     (tmp / "blocker").replaceWithText ("I am a file");
     EXPECT_FALSE (infra::FileTools::createAnyhow (tmp.get().getChildFile ("blocker/inner/file.bin")));
+}
+
+// The creation time the PC/Mac table shows: a change of permissions or a
+// rename in place, which move the inode's change time, leave it as it was.
+TEST (FileTools, CreationTimeStaysWhenPermissionsChangeOrTheFileIsRenamed)
+{
+    TempFolder tmp;
+    const auto file = tmp / "Song.prj";
+    ASSERT_TRUE (file.replaceWithText ("x"));
+    const auto made = infra::FileTools::creationTime (file);
+    ASSERT_NE (made.toMilliseconds(), 0);
+    EXPECT_LE (std::abs (made.toMilliseconds() - juce::Time::getCurrentTime().toMilliseconds()), 60000);
+
+    // Later by the clock, the file changes hands.
+    ASSERT_TRUE (waitUntil ([&] { return juce::Time::getCurrentTime().toMilliseconds() > made.toMilliseconds() + 20; }));
+    ASSERT_EQ (::chmod (file.getFullPathName().toRawUTF8(), 0600), 0);
+    EXPECT_EQ (infra::FileTools::creationTime (file), made);
+    const auto renamed = tmp / "Song 2.prj";
+    ASSERT_TRUE (file.moveFileTo (renamed));
+    EXPECT_EQ (infra::FileTools::creationTime (renamed), made);
+
+    EXPECT_EQ (infra::FileTools::creationTime (tmp / "missing.prj"), juce::Time());
 }
 
 TEST (VarUtility, OnlyStringsAreTaken)
