@@ -111,21 +111,24 @@ void AboutPageLookAndFeel::drawButtonText (juce::Graphics& g, juce::TextButton& 
 
 //==============================================================================
 void drawProjectTableHeaderColumn (juce::Graphics& g, const juce::String& columnName, int width, int height,
-                                   bool mouseOver, bool mouseDown, int columnFlags, bool highlight,
+                                   bool mouseOver, bool mouseDown, int columnFlags, bool active,
                                    juce::Colour textColour)
 {
-    if (highlight)
+    // An inactive header (the KORVA's, with no KORVA) has no highlight, no
+    // inset and no sort arrow: just its names, in grey.
+    juce::Rectangle<int> area (width, height);
+    if (active)
     {
         if (mouseDown)
             g.fillAll (juce::Colour (colours::kHeaderPressed));
         else if (mouseOver)
             g.fillAll (juce::Colour (colours::kHeaderHovered));
+        area.reduce (4, 0);
     }
 
-    juce::Rectangle<int> area (width, height);
-    area.reduce (4, 0);
-
-    if ((columnFlags & (juce::TableHeaderComponent::sortedForwards | juce::TableHeaderComponent::sortedBackwards)) != 0)
+    if (active
+        && (columnFlags & (juce::TableHeaderComponent::sortedForwards | juce::TableHeaderComponent::sortedBackwards))
+               != 0)
     {
         juce::Path sortArrow;
         sortArrow.addTriangle (0.0f, 0.0f, 0.5f,

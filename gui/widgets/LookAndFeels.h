@@ -85,9 +85,10 @@ public:
     juce::Font getComboBoxFont (juce::ComboBox&) override { return juce::Font (15.0f); }
 };
 
-// One column of a table header, with the changes both tables share.
+// One column of a table header, with the changes both tables share. An
+// inactive one has no highlight, inset or sort arrow.
 void drawProjectTableHeaderColumn (juce::Graphics& g, const juce::String& columnName, int width, int height,
-                                   bool mouseOver, bool mouseDown, int columnFlags, bool highlight,
+                                   bool mouseOver, bool mouseDown, int columnFlags, bool active,
                                    juce::Colour textColour);
 
 } // namespace korva

@@ -27,14 +27,15 @@ AppArrowButton::AppArrowButton (float rotation, const juce::String& buttonName, 
 void AppArrowButton::paintButton (juce::Graphics& g, bool mouseOver, bool buttonDown)
 {
     auto arrow = m_outline;
-    if (buttonDown)
-        arrow.applyTransform (juce::AffineTransform::translation (0.5f, 0.5f));
-
     const float w = (float) getWidth() - 3.0f, h = (float) getHeight() - 3.0f;
     if (w <= 0 || h <= 0)
         return;
     arrow.applyTransform (arrow.getTransformToScaleToFit (((float) getWidth() - w) * 0.5f,
                                                           ((float) getHeight() - h) * 0.5f, w, h, false));
+    // Pressed, it moves half a pixel down and right. (Moved before the
+    // scaling, which fits the outline's own bounds, it would not move at all.)
+    if (buttonDown)
+        arrow.applyTransform (juce::AffineTransform::translation (0.5f, 0.5f));
 
     float alpha = 1.0f;
     if (! isEnabled())

@@ -105,6 +105,67 @@ TEST (TableHeaderLookAndFeel, DeviceHeaderIsGreyAndInertWhileNotConnected)
     EXPECT_TRUE (isHoverColour (draw (pc, true).getPixelAt (99, 0)));
     connected = true;
     EXPECT_TRUE (isHoverColour (draw (korva, true).getPixelAt (99, 0)));
+
+    // A sorted column: the sort arrow sits in the right-hand square, and the
+    // name starts 4 pixels in, only while connected. Disconnected, the name
+    // starts at the edge in grey and there is no arrow.
+    const auto drawSorted = [&] (juce::LookAndFeel& laf) {
+        juce::Image image (juce::Image::ARGB, 100, 20, true);
+        juce::Graphics g (image);
+        laf.drawTableHeaderColumn (g, header, "Name", 1, 100, 20, false, false,
+                                   juce::TableHeaderComponent::sortedForwards);
+        return image;
+    };
+    const auto firstInkColumn = [] (const juce::Image& image) {
+        for (int x = 0; x < image.getWidth(); ++x)
+            for (int y = 0; y < image.getHeight(); ++y)
+                if (image.getPixelAt (x, y).getAlpha() > 0x80)
+                    return x;
+        return -1;
+    };
+    const auto arrowInk = [] (const juce::Image& image) {
+        int ink = 0;
+        for (int x = 80; x < 96; ++x)
+            for (int y = 0; y < 20; ++y)
+                ink += image.getPixelAt (x, y).getAlpha() > 0x40;
+        return ink;
+    };
+    for (const bool now : { true, false })
+    {
+        connected = now;
+        const auto image = drawSorted (korva);
+        EXPECT_EQ (arrowInk (image) > 10, now) << "connected " << now;
+        EXPECT_EQ (firstInkColumn (image) >= 4, now) << "connected " << now << ": " << firstInkColumn (image);
+    }
+}
+
+// Pressed, the arrow moves half a pixel down and right: the mean position of
+// its ink moves by about that much, and its colour stays.
+TEST (AppArrowButton, APressedArrowMovesHalfAPixelDownAndRight)
+{
+    AppArrowButton button (0.0f, "import_button", juce::Colour (0xFF323232));
+    button.setSize (40, 30);
+    const auto centreOfInk = [&] (bool down) {
+        juce::Image image (juce::Image::ARGB, 40, 30, true);
+        {
+            juce::Graphics g (image);
+            button.paintButton (g, false, down);
+        }
+        double x = 0, y = 0, ink = 0;
+        for (int py = 0; py < 30; ++py)
+            for (int px = 0; px < 40; ++px)
+            {
+                const double a = image.getPixelAt (px, py).getFloatAlpha();
+                x += a * px;
+                y += a * py;
+                ink += a;
+            }
+        EXPECT_GT (ink, 100.0);
+        return juce::Point<double> (x / ink, y / ink);
+    };
+    const auto up = centreOfInk (false), down = centreOfInk (true);
+    EXPECT_NEAR (down.x - up.x, 0.5, 0.1);
+    EXPECT_NEAR (down.y - up.y, 0.5, 0.1);
 }
 
 TEST (FlashingMessage, BlinksUntilCleared)
