@@ -17,10 +17,16 @@ ProjectBackup::ProjectBackup (ProjectDataManager& projects, std::vector<ProjectL
       m_staging (folder.getChildFile (kStagingFolderName)),
       m_placer (std::move (placer))
 {
+    const int inUse = m_projects.currentProjectIndex.load();
     for (auto& row : rows)
     {
-        m_bytesTotal += sizeOf (row);
-        m_entries.push_back ({std::move (row), Result::kNotTried, {}, {}});
+        const char* skipped = row.index == inUse                               ? kInUse
+                              : row.index < 0 || row.index > kMaxActionIndex ? kNoActionIndex
+                                                                               : nullptr;
+        if (skipped == nullptr)
+            m_bytesTotal += sizeOf (row);
+        m_entries.push_back ({std::move (row), skipped == nullptr ? Result::kNotTried : Result::kSkipped, {},
+                              skipped == nullptr ? juce::String() : juce::String (skipped)});
     }
     if (! m_placer)
         m_placer = [this] (const juce::File& copy, infra::FileFailure& failure)
@@ -44,6 +50,11 @@ std::optional<ProjectListRow> ProjectBackup::startNext()
 {
     if (m_over || m_running)
         return std::nullopt;
+    {
+        const std::lock_guard<std::mutex> lock (m_lock);
+        while (m_next < (int) m_entries.size() && m_entries[(size_t) m_next].result == Result::kSkipped)
+            ++m_next;
+    }
     if (m_next >= (int) m_entries.size())
     {
         stop ({});
@@ -189,20 +200,30 @@ bool ProjectBackup::isOver() const
 
 const ProjectBackup::Entry* ProjectBackup::getCurrent() const
 {
-    return m_next > 0 ? &m_entries[(size_t) m_next - 1] : nullptr;
+    // The last one started: skipped ones are passed over before one starts.
+    for (int i = m_next; i > 0; --i)
+        if (m_entries[(size_t) i - 1].result != Result::kSkipped)
+            return &m_entries[(size_t) i - 1];
+    return nullptr;
 }
 
 ProjectBackup::Progress ProjectBackup::getProgress (double currentFraction) const
 {
     const std::lock_guard<std::mutex> lock (m_lock);
     Progress progress;
-    progress.count = (int) m_entries.size();
-    progress.number = m_next;
+    // The projects the run asks for, and which of them is under way.
+    for (int i = 0; i < (int) m_entries.size(); ++i)
+        if (m_entries[(size_t) i].result != Result::kSkipped)
+        {
+            ++progress.count;
+            if (i < m_next)
+                ++progress.number;
+        }
     progress.bytesDone = m_bytesDone;
     progress.bytesTotal = m_bytesTotal;
-    if (m_next > 0)
+    if (progress.number > 0)
     {
-        const auto& current = m_entries[(size_t) m_next - 1];
+        const auto& current = *getCurrent();
         progress.name = current.row.name;
         if (m_running)
             progress.bytesDone += (juce::int64) ((double) sizeOf (current.row) * juce::jlimit (0.0, 1.0, currentFraction));
@@ -215,6 +236,11 @@ juce::String ProjectBackup::describe (const Progress& progress)
     const auto kilobytes = [] (juce::int64 bytes) { return juce::String ((bytes + 512) / 1024); };
     return juce::String (progress.number) + " of " + juce::String (progress.count) + ": " + progress.name + " ("
            + kilobytes (progress.bytesDone) + " KB of " + kilobytes (progress.bytesTotal) + " KB)";
+}
+
+bool ProjectBackup::isComplete() const
+{
+    return countOf (Result::kCopied) + countOf (Result::kSkipped) == (int) m_entries.size();
 }
 
 int ProjectBackup::countOf (Result result) const
@@ -235,11 +261,11 @@ juce::String ProjectBackup::summary() const
         if (entry.result == Result::kCopied)
             lines.add (label (entry.row) + ": " + entry.file.getFileName());
 
-    if (countOf (Result::kFailed) > 0)
+    if (countOf (Result::kFailed) + countOf (Result::kSkipped) > 0)
     {
         lines.add ("Not imported:");
         for (const auto& entry : m_entries)
-            if (entry.result == Result::kFailed)
+            if (entry.result == Result::kFailed || entry.result == Result::kSkipped)
                 lines.add (label (entry.row) + ": " + entry.failure);
     }
 

@@ -9,7 +9,10 @@
 //
 // The run goes on after one project is refused or arrives damaged, and stops
 // when the computer cannot take a project (a full disk, a folder that cannot
-// be written), when the KORVA goes away, or when the user cancels.
+// be written), when the KORVA goes away, or when the user cancels. The
+// project the KORVA is using is never asked for, as a single import never
+// asks for it, nor is a project number the program does not act on (above
+// 127): they are named in the message as not imported.
 //
 // The front end asks the KORVA for each project the run names and reports
 // how its import ended. One thread drives a run; the progress may be read
@@ -34,13 +37,17 @@ public:
     static constexpr const char* kTitle = "Import All Projects";
     static constexpr const char* kStagingFolderName = ".korva-pull";
     static constexpr const char* kNotConnected = "KORVA is not connected.";
+    static constexpr const char* kInUse = "in use on the KORVA, not imported";
+    static constexpr const char* kNoActionIndex = "a project number above 127, not imported";
+    static constexpr int kMaxActionIndex = 127;
 
     enum class Result
     {
         kNotTried,  // the run ended before this project
         kCopied,    // `file` holds it
         kFailed,    // `failure` says why
-        kCancelled  // the user cancelled it on its way
+        kCancelled, // the user cancelled it on its way
+        kSkipped    // never asked for (`failure` says why): the project in use, or a number above 127
     };
 
     struct Entry
@@ -55,6 +62,8 @@ public:
     // and the failure. The default places it in the destination folder.
     using Placer = std::function<juce::File (const juce::File& checkedCopy, infra::FileFailure& failure)>;
 
+    // `rows` in the order to copy them; the project in use is the project
+    // side's current one when the run is made.
     ProjectBackup (ProjectDataManager& projects, std::vector<ProjectListRow> rows, const juce::File& folder,
                    Placer placer = nullptr);
     ~ProjectBackup();
@@ -94,10 +103,13 @@ public:
     // "3 of 7: Night Drive (48 KB of 224 KB)"
     static juce::String describe (const Progress& progress);
 
-    // The one message at the end: what was copied and where, what failed
+    // The one message at the end: what was copied and where, what was not
     // and why, and why the run stopped early if it did.
     juce::String summary() const;
     int countOf (Result result) const;
+    // Every project that was asked for was copied (the ones never asked for
+    // are no failure): a run that ended well.
+    bool isComplete() const;
 
 private:
     static juce::int64 sizeOf (const ProjectListRow& row);

@@ -505,7 +505,7 @@ void ProjectView::importAllProjects()
     if (isImportingAll() || ! m_sequencer.isConnected() || m_korvaModel.getNumRows() == 0)
         return;
 
-    // In the table's order, the project in use too.
+    // In the table's order; the run passes over the project in use.
     m_backup = std::make_shared<ProjectBackup> (*ProjectDataManager::getInstance(), m_korvaModel.getRows(),
                                                 DirectorySettingManager::getInstance()->getDataDirectoryFile());
     m_runCancelled = false;
@@ -603,9 +603,8 @@ void ProjectView::runEnded()
         close();
         return;
     }
-    // A run that copied every project is no warning.
-    const bool everyProject = m_backup->countOf (ProjectBackup::Result::kCopied) == (int) m_backup->getEntries().size();
-    if (everyProject && showInformation)
+    // A run that copied every project it asked for is no warning.
+    if (m_backup->isComplete() && showInformation)
         showInformation (ProjectBackup::kTitle, m_backup->summary());
     else
         message (ProjectBackup::kTitle, m_backup->summary());

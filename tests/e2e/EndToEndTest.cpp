@@ -301,13 +301,13 @@ TEST_F (EndToEndOnTheDesktop, ProjectsGoBothWaysAndAreRenamedAndDeletedOnBothSid
     ASSERT_TRUE (waitUntil ([&] { return ! file.exists(); }));
     ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::pcRows (s) == 0; })) << seen();
 
-    // The whole KORVA copied: a message that is no warning.
+    // The whole KORVA copied but "Alpha", the project in use: a message that is no warning.
     user.rightClickIn (manager, ui::korvaRow (1));
     ASSERT_TRUE (waitUntil ([&] { return ! manager.dialogs().empty(); })) << seen();
     for (const auto key : { XK_Down, XK_Down, XK_Return })
         ASSERT_TRUE (user.keyboard().tap (key));
     const juce::String copiedAll =
-        "Import All Projects | Imported 4 of 4 projects into " + places.dataFolder.getFullPathName() + ".";
+        "Import All Projects | Imported 3 of 4 projects into " + places.dataFolder.getFullPathName() + ".";
     ASSERT_TRUE (manager.waitForMessageBox (copiedAll, 30000)) << seen();
     acknowledgeBox (copiedAll, AlertIcon::kInformation);
 
@@ -791,8 +791,10 @@ TEST_F (EndToEndOnTheDesktop, OldFirmwareAsksForAnUpgradeOnce)
 // manager joins the data folder.
 TEST_F (EndToEndOnTheDesktop, TheWholeKorvaIsImportedFromItsMenuAndKeysAndDropsWork)
 {
-    ASSERT_TRUE (korva.seed ({ { 0, "Alpha", 2 }, { 1, "Bravo", 3 }, { 2, "Charlie", 1 }, { 3, "Delta", 0 } }));
-    startConnected ({ "--busy-import", "2" }, 4);
+    // "Zulu" is the project in use, which the run passes over.
+    ASSERT_TRUE (korva.seed (
+        { { 4, "Zulu", 1 }, { 0, "Alpha", 2 }, { 1, "Bravo", 3 }, { 2, "Charlie", 1 }, { 3, "Delta", 0 } }));
+    startConnected ({ "--busy-import", "2" }, 5);
     const auto store = korva.projects();
     const auto data = places.dataFolder.getFullPathName();
     const auto menuOpened = [&] (std::size_t windowsBefore) {
@@ -811,14 +813,14 @@ TEST_F (EndToEndOnTheDesktop, TheWholeKorvaIsImportedFromItsMenuAndKeysAndDropsW
     for (const auto key : { XK_Down, XK_Down, XK_Return })
         ASSERT_TRUE (user.keyboard().tap (key));
 
-    const juce::String done = "Import All Projects | Imported 3 of 4 projects into " + data + ".";
+    const juce::String done = "Import All Projects | Imported 3 of 5 projects into " + data + ".";
     ASSERT_TRUE (manager.waitForMessageBox (done, 30000)) << seen();
     EXPECT_TRUE (manager.trace().contains ("\n002 Charlie: KORVA is busy.")) << manager.trace();
     const auto copies = filesIn (places.dataFolder);
     ASSERT_EQ (copies.size(), 3);
     for (const auto& [index, project] : store)
     {
-        if (index == 2)
+        if (index == 2 || index == 4)
             continue;
         const auto match = std::find_if (copies.begin(), copies.end(), [&, &name = project.name] (const juce::File& f) {
             return f.getFileName().startsWith (juce::String (name) + "_");
@@ -843,7 +845,7 @@ TEST_F (EndToEndOnTheDesktop, TheWholeKorvaIsImportedFromItsMenuAndKeysAndDropsW
     ASSERT_TRUE (user.keyboard().tap (XK_Return));
     ASSERT_TRUE (waitUntil ([&] { return korva.indexOf ("Alpha Copy").has_value(); }, 15000)) << korva.log();
     EXPECT_EQ (korva.projects().at (*korva.indexOf ("Alpha Copy")).image, renamed (store.at (0).image, "Alpha Copy"));
-    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::korvaRows (s) == 5; })) << seen();
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::korvaRows (s) == 6; })) << seen();
     ASSERT_TRUE (manager.waitUntilNoDialog()) << seen();
 
     selectForKeys (ui::pcRow, ui::pcRowName, 2);
@@ -853,7 +855,7 @@ TEST_F (EndToEndOnTheDesktop, TheWholeKorvaIsImportedFromItsMenuAndKeysAndDropsW
     EXPECT_EQ (filesIn (places.dataFolder).size(), 2);
 
     // The menu key on the KORVA table (by name: Alpha, Alpha Copy, Bravo,
-    // Charlie, Delta): "Import" of "Delta", the first item.
+    // Charlie, Delta, Zulu): "Import" of "Delta", the first item.
     selectForKeys (ui::korvaRow, ui::korvaRowName, 4);
     user.moveAway();
     const auto windows = manager.dialogs().size();
@@ -890,8 +892,9 @@ TEST_F (EndToEndOnTheDesktop, TheWholeKorvaIsImportedFromItsMenuAndKeysAndDropsW
 // unplug: the copies completed stay whole, and nothing else is left behind.
 TEST_F (EndToEndOnTheDesktop, ImportAllCancelledOrUnpluggedKeepsOnlyWholeCopies)
 {
-    ASSERT_TRUE (korva.seed ({ { 0, "Alpha", 1 }, { 1, "Bravo", 8 }, { 2, "Charlie", 2 } }));
-    startConnected ({ "--slow", "100" }, 3);
+    // "Zulu" is the project in use, which a run passes over.
+    ASSERT_TRUE (korva.seed ({ { 3, "Zulu", 0 }, { 0, "Alpha", 1 }, { 1, "Bravo", 8 }, { 2, "Charlie", 2 } }));
+    startConnected ({ "--slow", "100" }, 4);
     const auto store = korva.projects();
     const auto data = places.dataFolder.getFullPathName();
     const auto blocksSent = [&] { return korva.countInLog ("sending: type 0x03, 4096 bytes"); };
@@ -935,7 +938,7 @@ TEST_F (EndToEndOnTheDesktop, ImportAllCancelledOrUnpluggedKeepsOnlyWholeCopies)
     const int before = blocksSent();
     ASSERT_TRUE (waitUntil ([&] { return blocksSent() >= before + 4; }, 20000)) << korva.log();
     ASSERT_TRUE (press (*progress, 0, 1)) << seen();
-    const juce::String cancelled = "Import All Projects | Imported 1 of 3 projects into " + data + ".";
+    const juce::String cancelled = "Import All Projects | Imported 1 of 4 projects into " + data + ".";
     acknowledgeBox (cancelled);
     EXPECT_TRUE (manager.trace().contains ("Stopped: The import was cancelled. 2 projects were not imported."))
         << manager.trace();
@@ -969,7 +972,7 @@ TEST_F (EndToEndOnTheDesktop, ImportAllCancelledOrUnpluggedKeepsOnlyWholeCopies)
     // user lets it close: the run is cancelled and the program ends,
     // leaving only whole copies behind.
     ASSERT_TRUE (korva.plugIn ({ "--slow", "100" })) << korva.log();
-    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::korvaRows (s) == 3; })) << seen();
+    ASSERT_TRUE (waitForScreen ([] (const juce::Image& s) { return ui::korvaRows (s) == 4; })) << seen();
     progress = importAll();
     ASSERT_TRUE (progress.has_value());
     const juce::String question = "Import All Projects | Projects are being imported from the KORVA. Cancel the "

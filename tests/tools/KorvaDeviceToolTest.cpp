@@ -96,17 +96,20 @@ TEST_F (KorvaDeviceTool, ListsDevicesAndProjectsAndPullsThemWhole)
     ok ({"pull", "1", "-o", "chords.prj"});
     EXPECT_EQ (bytesOfFile (work.getChildFile ("chords.prj")), demo().projects.at (1));
 
-    // The whole device, the project in use included, into a folder of its own.
-    const std::string backup = ok ({"pull", "--all", "-o", "backup"});
-    EXPECT_EQ (std::count (backup.begin(), backup.end(), '\n'), 4); // one path a line
+    // The whole device into a folder of its own, but the project in use,
+    // which is named (no failure of the command), as a single pull of it is refused.
+    const ProcessResult all = korva ({"pull", "--all", "-o", "backup"});
+    EXPECT_EQ (all.exitCode, 0) << all.err;
+    EXPECT_EQ (all.err, "korva: 000 Demo Song: in use on the KORVA, not imported\n");
+    const std::string backup = all.out;
+    EXPECT_EQ (std::count (backup.begin(), backup.end(), '\n'), 3); // one path a line
     const auto files = namesIn (work.getChildFile ("backup"));
-    ASSERT_EQ (files.size(), 4) << backup;
+    ASSERT_EQ (files.size(), 3) << backup;
     for (const auto& [index, image] : demo().projects)
     {
-        const auto name = juce::String (index == 0   ? "Demo Song"
-                                        : index == 1 ? "Chord Study"
-                                        : index == 2 ? "Night Drive"
-                                                     : "Empty Sketch");
+        if (index == 0)
+            continue;
+        const auto name = juce::String (index == 1 ? "Chord Study" : index == 2 ? "Night Drive" : "Empty Sketch");
         const auto match =
             std::find_if (files.begin(), files.end(), [&] (const juce::String& f) { return f.startsWith (name + "_"); });
         ASSERT_NE (match, files.end()) << name;
@@ -117,6 +120,7 @@ TEST_F (KorvaDeviceTool, ListsDevicesAndProjectsAndPullsThemWhole)
     EXPECT_EQ (namesIn (dataFolder()).size(), 1);
     EXPECT_TRUE (namesIn (tempFolder()).isEmpty()) << namesIn (tempFolder()).joinIntoString (" ");
     fails ({"pull", "9"}, "Could not import this project. The project does not exist.");
+    fails ({"pull", "0"}, "000 Demo Song: in use on the KORVA, not imported");
 }
 
 // A backup goes on after a project the KORVA refuses, and ends when the
@@ -126,14 +130,15 @@ TEST_F (KorvaDeviceTool, PullAllGoesOnAfterARefusalAndStopsWhenKorvaGoes)
     startSim ({"--busy-import", "1"});
     const ProcessResult refused = korva ({"pull", "--all", "-o", "backup"});
     EXPECT_EQ (refused.exitCode, 1);
-    EXPECT_EQ (refused.err, "korva: 001 Chord Study: KORVA is busy.\n");
-    EXPECT_EQ (std::count (refused.out.begin(), refused.out.end(), '\n'), 3) << refused.out;
+    EXPECT_EQ (refused.err, "korva: 001 Chord Study: KORVA is busy.\n"
+                            "korva: 000 Demo Song: in use on the KORVA, not imported\n");
+    EXPECT_EQ (std::count (refused.out.begin(), refused.out.end(), '\n'), 2) << refused.out;
     const auto backup = work.getChildFile ("backup");
-    EXPECT_EQ (namesIn (backup).size(), 3) << namesIn (backup).joinIntoString (" "); // the hidden staging folder is gone
+    EXPECT_EQ (namesIn (backup).size(), 2) << namesIn (backup).joinIntoString (" "); // the hidden staging folder is gone
     for (const auto& name : namesIn (backup))
     {
-        const int index = name.startsWith ("Demo Song") ? 0 : name.startsWith ("Night Drive") ? 2 : 3;
-        EXPECT_FALSE (name.startsWith ("Chord Study"));
+        const int index = name.startsWith ("Night Drive") ? 2 : 3;
+        EXPECT_FALSE (name.startsWith ("Chord Study") || name.startsWith ("Demo Song")) << name;
         EXPECT_EQ (bytesOfFile (backup.getChildFile (name)), demo().projects.at (index)) << name;
     }
     stopSim();
@@ -145,7 +150,7 @@ TEST_F (KorvaDeviceTool, PullAllGoesOnAfterARefusalAndStopsWhenKorvaGoes)
     // What the transport said of the project under way may come first.
     EXPECT_TRUE (unplugged.err == "korva: KORVA is not connected.\n"
                  || juce::String (unplugged.err)
-                        .matchesWildcard ("korva: 000 Demo Song: Communication Error (00\?\?)\nkorva: KORVA is not connected.\n",
+                        .matchesWildcard ("korva: 001 Chord Study: Communication Error (00\?\?)\nkorva: KORVA is not connected.\n",
                                           false))
         << unplugged.err;
     EXPECT_EQ (unplugged.out, "");
@@ -316,7 +321,7 @@ struct KorvaDeviceToolConcurrency : KorvaDeviceTool
 TEST_F (KorvaDeviceToolConcurrency, CtrlCDuringAPullCancelsItAndLeavesNoFile)
 {
     startSim ({"--slow", "100"});
-    RunningProcess pull (KORVA_TOOL_BINARY, {"pull", "0"}, work, environment());
+    RunningProcess pull (KORVA_TOOL_BINARY, {"pull", "2"}, work, environment());
     ASSERT_TRUE (pull.started());
 
     // A couple of blocks in (the copy is assembled hidden in the data folder).

@@ -111,11 +111,12 @@ const std::vector<Command>& commandTable()
          "Without -o the copy goes into the data folder chosen in KORVA Manager, named after the project and\n"
          "the time, as KORVA Manager names it (\"Live_20260305_140709.prj\"); an existing file is never\n"
          "replaced. Every copy is checked (its size, its header and its pattern blocks) before it is put in\n"
-         "place, and its path is printed. --all copies every project: a full backup. Ctrl+C cancels the\n"
-         "transfer as KORVA Manager's Cancel button does, and leaves nothing behind; a second Ctrl+C stops\n"
-         "at once.",
+         "place, and its path is printed. --all copies every project as Import All Projects... does. As\n"
+         "in KORVA Manager, the project the KORVA is using is never copied: --all names it on standard\n"
+         "error and goes on, a pull of it alone is refused. Ctrl+C cancels the transfer as KORVA Manager's\n"
+         "Cancel button does, and leaves nothing behind; a second Ctrl+C stops at once.",
          {{"--output", "-o", "PATH", "the file to write (replaced only when the copy is whole), or a folder"},
-          {"--all", "-a", nullptr, "copy every project on the KORVA"}},
+          {"--all", "-a", nullptr, "copy every project on the KORVA but the one in use"}},
          0,
          1,
          runPull},

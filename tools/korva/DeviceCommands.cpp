@@ -297,6 +297,11 @@ int runPull (const Arguments& args)
     }
     else if (const auto row = deviceRow (index))
     {
+        // As the window's import: never the project the KORVA is using.
+        if (row->index == ProjectDataManager::getInstance()->currentProjectIndex.load())
+            return failLine ("korva: " + juce::String (row->index).paddedLeft ('0', 3) + " " + row->name + ": "
+                                 + ProjectBackup::kInUse,
+                             kExitFailure);
         rows.push_back (*row);
     }
     else
@@ -352,8 +357,15 @@ int runPull (const Arguments& args)
             return DeviceSession::report (outcome, all ? name : juce::String());
     }
     // A folder that cannot be made is told before any project.
-    if (backup.getCurrent() == nullptr && backup.isOver() && ! rows.empty())
+    if (backup.getCurrent() == nullptr && backup.isOver() && backup.countOf (ProjectBackup::Result::kFailed) == 0
+        && backup.getStopReason().isNotEmpty())
         return DeviceSession::report (Outcome::failed (backup.getStopReason()));
+    // What the run passed over (the project in use) is told, as the window's
+    // message does; it is no failure of the command.
+    for (const auto& entry : backup.getEntries())
+        if (entry.result == ProjectBackup::Result::kSkipped)
+            std::cerr << "korva: " << juce::String (entry.row.index).paddedLeft ('0', 3) << " " << entry.row.name
+                      << ": " << entry.failure << std::endl;
     return exitCode;
 }
 

@@ -1,8 +1,8 @@
-// "Import All Projects…" on the project page: every project of the KORVA
-// copied into the data folder in the table's order, one progress window, one
-// message at the end; a refusal of one project is told and the run goes on,
-// a cancel or an unplug ends it with the completed copies kept and nothing of
-// the interrupted one left.
+// "Import All Projects…" on the project page: every project of the KORVA but
+// the one in use copied into the data folder in the table's order, one
+// progress window, one message at the end; a refusal of one project is told
+// and the run goes on, a cancel or an unplug ends it with the completed copies
+// kept and nothing of the interrupted one left.
 
 #include "tests/gui/pages/ProjectPageFixture.h"
 
@@ -31,6 +31,8 @@ struct ImportAllConcurrency : Page
     void SetUp() override
     {
         Page::SetUp();
+        // Three projects to copy, and "Jam", the one the KORVA is using.
+        device.setProjects ({ { 4, "Live", 2 }, { 9, "Demo", 0 }, { 2, "Ballad", 1 }, { 7, "Jam", 0 } }, 7, 12, 900);
         device.onMessage = [this] (juce::uint8 type, const juce::MemoryBlock& payload) {
             const auto* p = static_cast<const juce::uint8*> (payload.getData());
             if (type != HidSequenceManager::kImportProject || payload.getSize() < 2 || p[1] != 0x00)
@@ -43,6 +45,16 @@ struct ImportAllConcurrency : Page
                 held = true;
             }
         };
+    }
+
+    // The device's four projects, as the page shows them (in name order).
+    void connectAndList()
+    {
+        connect();
+        ASSERT_TRUE (runMessageLoopUntil ([&] {
+            return rowNames (korvaModel) == std::vector<juce::String> { "Ballad", "Demo", "Jam", "Live" }
+                   && projects.currentProjectIndex.load() == 7;
+        }));
     }
 
     std::vector<int> askedFor()
@@ -119,13 +131,15 @@ TEST_F (ImportAllConcurrency, CopiesEveryProjectInTheTablesOrderWithOneWindowAnd
     device.gateOpen = true;
 
     const auto lines = finalMessage();
-    ASSERT_EQ (lines.size(), 4) << lines.joinIntoString ("\n");
-    EXPECT_EQ (lines[0], "Imported 3 of 3 projects into " + dataFolder().getFullPathName() + ".");
+    ASSERT_EQ (lines.size(), 6) << lines.joinIntoString ("\n");
+    EXPECT_EQ (lines[0], "Imported 3 of 4 projects into " + dataFolder().getFullPathName() + ".");
     EXPECT_TRUE (lines[1].matchesWildcard ("002 Ballad: Ballad_????????_??????.prj", false)) << lines[1];
     EXPECT_TRUE (lines[2].matchesWildcard ("009 Demo: Demo_????????_??????.prj", false)) << lines[2];
     EXPECT_TRUE (lines[3].matchesWildcard ("004 Live: Live_????????_??????.prj", false)) << lines[3];
-    EXPECT_EQ (askedFor(), (std::vector<int> { 2, 9, 4 })); // the table's order, the project in use too
-    EXPECT_EQ (informationBoxes.size(), 1u) << "a run that copied every project is no warning";
+    EXPECT_EQ (lines[4], "Not imported:");
+    EXPECT_EQ (lines[5], "007 Jam: in use on the KORVA, not imported");
+    EXPECT_EQ (askedFor(), (std::vector<int> { 2, 9, 4 })); // the table's order, never the project in use
+    EXPECT_EQ (informationBoxes.size(), 1u) << "a run that copied every project it could is no warning";
     expectCopiesOf ({ kBallad, kDemo, kLive });
     EXPECT_TRUE (waitForPcRows ({ "Ballad", "Demo", "Live" }));
     EXPECT_TRUE (runMessageLoopUntil ([&] { return page->getProgressWindow() == nullptr; }, 3000));
@@ -141,7 +155,7 @@ TEST_F (ImportAllConcurrency, CopiesEveryProjectInTheTablesOrderWithOneWindowAnd
         holdAt = -1;
     }
     ASSERT_TRUE (pickFromKorvaMenu (kImportAll));
-    EXPECT_EQ (finalMessage()[0], "Imported 3 of 3 projects into " + dataFolder().getFullPathName() + ".");
+    EXPECT_EQ (finalMessage()[0], "Imported 3 of 4 projects into " + dataFolder().getFullPathName() + ".");
     EXPECT_EQ (askedFor(), (std::vector<int> { 4, 9, 2 }));
 }
 
@@ -152,10 +166,11 @@ TEST_F (ImportAllConcurrency, AProjectTheKorvaRefusesIsToldAndTheRunGoesOn)
     ASSERT_TRUE (pickFromKorvaMenu (kImportAll));
 
     const auto lines = finalMessage();
-    ASSERT_EQ (lines.size(), 5) << lines.joinIntoString ("\n");
-    EXPECT_EQ (lines[0], "Imported 2 of 3 projects into " + dataFolder().getFullPathName() + ".");
+    ASSERT_EQ (lines.size(), 6) << lines.joinIntoString ("\n");
+    EXPECT_EQ (lines[0], "Imported 2 of 4 projects into " + dataFolder().getFullPathName() + ".");
     EXPECT_EQ (lines[3], "Not imported:");
     EXPECT_EQ (lines[4], "009 Demo: KORVA is busy.");
+    EXPECT_EQ (lines[5], "007 Jam: in use on the KORVA, not imported");
     EXPECT_TRUE (informationBoxes.empty()) << "a run that left a project behind warns";
     expectCopiesOf ({ kBallad, kLive });
 }
@@ -175,8 +190,8 @@ TEST_F (ImportAllConcurrency, ATransportFailureIsALineOfTheMessageAndTheRunGoesO
     ASSERT_TRUE (pickFromKorvaMenu (kImportAll));
 
     const auto lines = finalMessage();
-    ASSERT_EQ (lines.size(), 5) << lines.joinIntoString ("\n");
-    EXPECT_EQ (lines[0], "Imported 2 of 3 projects into " + dataFolder().getFullPathName() + ".");
+    ASSERT_EQ (lines.size(), 6) << lines.joinIntoString ("\n");
+    EXPECT_EQ (lines[0], "Imported 2 of 4 projects into " + dataFolder().getFullPathName() + ".");
     EXPECT_EQ (lines[4], "009 Demo: Communication Error (0003)");
     expectCopiesOf ({ kBallad, kLive });
 
@@ -199,9 +214,10 @@ TEST_F (ImportAllConcurrency, CancelEndsTheCopyUnderWayAndKeepsTheCompletedOnes)
     device.gateOpen = true;
 
     const auto lines = finalMessage();
-    ASSERT_EQ (lines.size(), 4) << lines.joinIntoString ("\n");
-    EXPECT_EQ (lines[0], "Imported 2 of 3 projects into " + dataFolder().getFullPathName() + ".");
-    EXPECT_EQ (lines[3], "Stopped: The import was cancelled. 1 project was not imported.");
+    ASSERT_EQ (lines.size(), 6) << lines.joinIntoString ("\n");
+    EXPECT_EQ (lines[0], "Imported 2 of 4 projects into " + dataFolder().getFullPathName() + ".");
+    EXPECT_EQ (lines[4], "007 Jam: in use on the KORVA, not imported");
+    EXPECT_EQ (lines[5], "Stopped: The import was cancelled. 1 project was not imported.");
     EXPECT_EQ (lastSent (HidSequenceManager::kImportProject), status ({ kLive.index, 0x02 })); // the abort
     expectCopiesOf ({ kBallad, kDemo });
 }
@@ -251,13 +267,14 @@ TEST_F (ImportAllConcurrency, AnUnplugEndsTheRunAndTheKorvaIsServedAgainWhenItIs
     device.gateOpen = true;
 
     const auto lines = finalMessage();
-    ASSERT_EQ (lines.size(), 5) << lines.joinIntoString ("\n");
-    EXPECT_EQ (lines[0], "Imported 1 of 3 projects into " + dataFolder().getFullPathName() + ".");
+    ASSERT_EQ (lines.size(), 6) << lines.joinIntoString ("\n");
+    EXPECT_EQ (lines[0], "Imported 1 of 4 projects into " + dataFolder().getFullPathName() + ".");
     // The import cut off says so through the transport, or the unplug is seen first.
     EXPECT_TRUE (lines[3] == "009 Demo: KORVA is not connected."
                  || lines[3].matchesWildcard ("009 Demo: Communication Error (00\?\?)", false))
         << lines[3];
-    EXPECT_EQ (lines[4], "Stopped: KORVA is not connected. 1 project was not imported.");
+    EXPECT_EQ (lines[4], "007 Jam: in use on the KORVA, not imported");
+    EXPECT_EQ (lines[5], "Stopped: KORVA is not connected. 1 project was not imported.");
     EXPECT_TRUE (runMessageLoopUntil ([&] { return page->getProgressWindow() == nullptr; }, 3000));
     expectCopiesOf ({ kBallad });
 
@@ -274,7 +291,7 @@ TEST_F (ImportAllConcurrency, AnUnplugEndsTheRunAndTheKorvaIsServedAgainWhenItIs
     boxes.clear();
     device.busyImport = -1;
     ASSERT_TRUE (pickFromKorvaMenu (kImportAll));
-    EXPECT_EQ (finalMessage()[0], "Imported 3 of 3 projects into " + dataFolder().getFullPathName() + ".");
+    EXPECT_EQ (finalMessage()[0], "Imported 3 of 4 projects into " + dataFolder().getFullPathName() + ".");
 }
 
 } // namespace korva
