@@ -81,6 +81,37 @@ TEST_F (ProjectBackupRun, EachCopyIsCheckedAndOneFailureDoesNotStopTheRun)
                                     "12288 for 2 patterns\n009 Demo: KORVA is busy.");
 }
 
+// The project the KORVA is using is never asked for, as a single import
+// never asks for it, nor a number the program does not act on (above 127):
+// the message names them, and the run is no less complete for it.
+TEST_F (ProjectBackupRun, TheProjectInUseAndNumbersAbove127AreNeverAskedFor)
+{
+    projects.currentProjectIndex = 9;
+    auto all = rows;
+    all.push_back ({ 130, "Far", 0, {} });
+    ProjectBackup run (projects, all, folder);
+    EXPECT_EQ (ProjectBackup::describe (run.getProgress (0.0)), "0 of 2:  (0 KB of 20 KB)");
+
+    ASSERT_EQ (run.startNext()->index, 4);
+    EXPECT_EQ (ProjectBackup::describe (run.getProgress (0.0)), "1 of 2: Live (0 KB of 20 KB)");
+    arrive (projectFile ("Live", 2));
+    run.importEnded (HidSequenceManager::kResultOK, {});
+    ASSERT_EQ (run.startNext()->index, 2);
+    EXPECT_EQ (ProjectBackup::describe (run.getProgress (0.0)), "2 of 2: Ballad (12 KB of 20 KB)");
+    arrive (projectFile ("Ballad", 1));
+    run.importEnded (HidSequenceManager::kResultOK, {});
+    EXPECT_FALSE (run.startNext().has_value());
+
+    EXPECT_TRUE (run.isComplete());
+    const auto& entries = run.getEntries();
+    EXPECT_EQ (entries[1].result, ProjectBackup::Result::kSkipped);
+    EXPECT_EQ (entries[3].result, ProjectBackup::Result::kSkipped);
+    EXPECT_EQ (run.summary(), "Imported 2 of 4 projects into " + folder.getFullPathName() + ".\n004 Live: "
+                                  + entries[0].file.getFileName() + "\n002 Ballad: " + entries[2].file.getFileName()
+                                  + "\nNot imported:\n009 Demo: in use on the KORVA, not imported"
+                                    "\n130 Far: a project number above 127, not imported");
+}
+
 // The computer cannot take a project: the next ones would fare no better.
 // The failure names the folder the user chose, not the staging folder in it.
 TEST_F (ProjectBackupRun, AFolderThatTakesNoProjectStopsTheRun)
