@@ -477,13 +477,15 @@ void HidSequenceManager::setResponding (bool responding)
 {
     m_responding = responding;
     if (responding)
+    {
         infra::debugPrint ((HidSequenceRequestor::timeStamp() + "KORVA answers again").toRawUTF8());
-    else
-        infra::logPrintf ("KORVA does not answer: %d exchanges in a row had no answer", m_unanswered);
-    if (responding)
         stopTimer (kProbeTimer);
+    }
     else
+    {
+        infra::logPrintf ("KORVA does not answer: %d exchanges in a row had no answer", m_unanswered);
         startTimer (kProbeTimer, m_probePeriodMs.load());
+    }
     notify ([] (HidSequenceManagerListener& l) { l.connectionChanged(); });
 }
 

@@ -243,6 +243,11 @@ bool ProjectBackup::isComplete() const
     return countOf (Result::kCopied) + countOf (Result::kSkipped) == (int) m_entries.size();
 }
 
+juce::String ProjectBackup::label (const ProjectListRow& row)
+{
+    return juce::String (row.index).paddedLeft ('0', 3) + " " + row.name;
+}
+
 int ProjectBackup::countOf (Result result) const
 {
     return (int) std::count_if (m_entries.begin(), m_entries.end(),
@@ -251,9 +256,6 @@ int ProjectBackup::countOf (Result result) const
 
 juce::String ProjectBackup::summary() const
 {
-    const auto label = [] (const ProjectListRow& row)
-    { return juce::String (row.index).paddedLeft ('0', 3) + " " + row.name; };
-
     juce::StringArray lines;
     lines.add ("Imported " + juce::String (countOf (Result::kCopied)) + " of " + juce::String ((int) m_entries.size())
                + " projects into " + m_folder.getFullPathName() + ".");

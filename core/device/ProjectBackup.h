@@ -102,6 +102,8 @@ public:
     Progress getProgress (double currentFraction) const;
     // "3 of 7: Night Drive (48 KB of 224 KB)"
     static juce::String describe (const Progress& progress);
+    // "002 Night Drive": a project as the run's message names it.
+    static juce::String label (const ProjectListRow& row);
 
     // The one message at the end: what was copied and where, what was not
     // and why, and why the run stopped early if it did.

@@ -14,7 +14,7 @@ AboutPage::AboutPage() : View ("AboutPage")
         juce::Component::SafePointer<AboutPage> safe (this);
         return m_opener.open (manual, [safe, manual] (const juce::String& reason) {
             if (safe != nullptr && safe->showMessage)
-                safe->showMessage ({}, couldNotOpen (manual, reason));
+                safe->showMessage ({}, "Could not open the manual " + manual.getFullPathName() + ": " + reason + ".");
         });
     };
     setLookAndFeel (&m_lookAndFeel);
@@ -54,19 +54,12 @@ void AboutPage::onTransitioned (bool shown)
     FlashingMessage::getInstance()->setMessage ({});
 }
 
-juce::String AboutPage::couldNotOpen (const juce::File& manual, const juce::String& reason)
-{
-    return "Could not open the manual " + manual.getFullPathName() + ": " + reason + ".";
-}
-
 void AboutPage::buttonClicked (juce::Button*)
 {
     // A manual that is not there: the button does nothing.
     const auto manual = manualLocation ? manualLocation() : juce::File();
-    if (! manual.existsAsFile() || ! openManual)
-        return;
-    if (! openManual (manual) && showMessage)
-        showMessage ({}, couldNotOpen (manual, m_opener.program + " could not be started"));
+    if (manual.existsAsFile() && openManual)
+        openManual (manual);
 }
 
 } // namespace korva

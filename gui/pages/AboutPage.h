@@ -34,8 +34,6 @@ public:
     // The desktop's default program, which opens the manual.
     DesktopOpener& getOpener() noexcept { return m_opener; }
 
-    static juce::String couldNotOpen (const juce::File& manual, const juce::String& reason);
-
 private:
     void buttonClicked (juce::Button*) override;
 

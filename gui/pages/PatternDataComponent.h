@@ -54,9 +54,6 @@ public:
     bool isInterestedInFileDrag (const juce::StringArray& files) override;
     void filesDropped (const juce::StringArray& files, int x, int y) override;
 
-    // Drops that wait for a box to close.
-    DropHolder& getHolder() noexcept { return m_holder; }
-
 private:
     const juce::File m_temporaryFolder;
     DropHolder m_holder { *this };

@@ -169,7 +169,6 @@ public:
     // Dropped while a box is open, they are taken once it is closed.
     void filesDropped (const juce::StringArray& paths, int, int) override;
     bool isDragOver() const noexcept { return m_dragOver; }
-    DropHolder& getDropHolder() noexcept { return m_dropHolder; }
 
 private:
     void changeListenerCallback (juce::ChangeBroadcaster*) override;

@@ -383,14 +383,11 @@ void ProjectView::openDataFolder()
                          + infra::FileFailure { folder, error, {} }.reason() + ".");
         return;
     }
-    const auto couldNotOpen = "Could not open the data folder " + folder.getFullPathName() + ": ";
     juce::Component::SafePointer<ProjectView> safe (this);
-    const bool started = m_opener.open (folder, [safe, couldNotOpen] (const juce::String& reason) {
+    m_opener.open (folder, [safe, folder] (const juce::String& reason) {
         if (safe != nullptr)
-            safe->message ({}, couldNotOpen + reason + ".");
+            safe->message ({}, "Could not open the data folder " + folder.getFullPathName() + ": " + reason + ".");
     });
-    if (! started)
-        message ({}, couldNotOpen + m_opener.program + " could not be started.");
 }
 
 //==============================================================================

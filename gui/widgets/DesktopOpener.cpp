@@ -29,13 +29,18 @@ juce::File findProgram (const juce::String& program)
 
 bool DesktopOpener::open (const juce::File& fileOrFolder, Failed failed)
 {
+    const auto notStarted = [&] {
+        if (failed)
+            failed (program + " could not be started");
+        return false;
+    };
     const auto executable = findProgram (program);
     if (! executable.existsAsFile() || ::access (executable.getFullPathName().toRawUTF8(), X_OK) != 0)
-        return false;
+        return notStarted();
 
     auto child = std::make_unique<juce::ChildProcess>();
     if (! child->start (juce::StringArray { executable.getFullPathName(), fileOrFolder.getFullPathName() }, 0))
-        return false;
+        return notStarted();
 
     m_running.push_back ({ std::move (child), std::move (failed) });
     startTimer (checkIntervalMs);

@@ -21,9 +21,10 @@ public:
     DesktopOpener() = default;
     ~DesktopOpener() override;
 
-    // False when the program could not be started at all. Once started, a
-    // program that ends with a failure status calls `failed` with the reason,
-    // on the message thread, unless the opener is gone by then.
+    // Starts the program; false when it could not be started. A program that
+    // could not be started, or that ends with a failure status later, calls
+    // `failed` with the reason (at once, or later on the message thread
+    // unless the opener is gone by then).
     bool open (const juce::File& fileOrFolder, Failed failed = {});
 
     // The reason told for a program that ended with this status: xdg-open's

@@ -39,22 +39,17 @@ void Notice::dismiss()
     setVisible (false);
 }
 
-juce::TextLayout Notice::layoutFor (int width) const
+void Notice::place()
 {
     juce::AttributedString text;
     text.setWordWrap (juce::AttributedString::byWord);
     text.setJustification (juce::Justification::centred);
     text.append (m_text, juce::Font (kTextHeight), juce::Colours::black);
-    juce::TextLayout layout;
-    layout.createLayout (text, (float) juce::jmax (1, width - 2 * kPadding));
-    return layout;
-}
+    m_layout.createLayout (text, (float) juce::jmax (1, m_area.getWidth() - 2 * kPadding));
 
-void Notice::place()
-{
     // As tall as the text needs, from the bottom of the area up; a text taller
     // than the area is cut at its foot.
-    const int needed = (int) std::ceil (layoutFor (m_area.getWidth()).getHeight()) + 2 * kPadding;
+    const int needed = (int) std::ceil (m_layout.getHeight()) + 2 * kPadding;
     const int height = juce::jmin (m_area.getHeight(), needed);
     setBounds (m_area.withTop (m_area.getBottom() - height));
 }
@@ -68,9 +63,8 @@ void Notice::paint (juce::Graphics& g)
     g.setColour (juce::Colour (0xFF7D7D7D));
     g.drawRoundedRectangle (area, 4.0f, 1.0f);
 
-    const auto layout = layoutFor (getWidth());
     auto text = getLocalBounds().reduced (kPadding).toFloat();
-    layout.draw (g, text.withSizeKeepingCentre (text.getWidth(), juce::jmin (text.getHeight(), layout.getHeight())));
+    m_layout.draw (g, text.withSizeKeepingCentre (text.getWidth(), juce::jmin (text.getHeight(), m_layout.getHeight())));
 }
 
 } // namespace korva

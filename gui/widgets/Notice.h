@@ -27,11 +27,12 @@ public:
     void mouseUp (const juce::MouseEvent&) override { dismiss(); }
 
 private:
-    juce::TextLayout layoutFor (int width) const;
+    // Lays the text out for the area's width and sizes the notice to it.
     void place();
 
     juce::String m_text;
     juce::Rectangle<int> m_area;
+    juce::TextLayout m_layout; // the text as place() laid it out
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Notice)
 };

@@ -124,6 +124,18 @@ protected:
         return false;
     }
 
+    // A file dragged from a file manager and dropped at a point of the window;
+    // the source saw the data asked for.
+    void dropFile (const juce::File& file, juce::Point<int> inWindow)
+    {
+        const auto at = manager.onScreen (inWindow);
+        x11::XdndDragSource source;
+        source.drag (x11::XdndDragSource::dropWindowAt (at.x, at.y), at.x, at.y,
+                     { x11::fileUri (file.getFullPathName().toStdString()) });
+        EXPECT_TRUE (source.waitUntilDone (5000));
+        EXPECT_TRUE (source.outcome().dataSent);
+    }
+
     // The one window of the program with this title, once there is just one:
     // a progress window of the same title (Import All's) closes itself half a
     // second after its end, when its message is up already.

@@ -538,14 +538,7 @@ TEST_F (EndToEndOnTheDesktop, APatternIsDraggedOutAndAMidiFileDroppedIn)
         const auto bytes = midiFile ({ track });
         ASSERT_TRUE (dropped.replaceWithData (bytes.data(), bytes.size()));
     }
-    const auto area = manager.onScreen (ui::dropArea);
-    const auto dropOnTheArea = [&] (const juce::File& file) {
-        x11::XdndDragSource source;
-        source.drag (x11::XdndDragSource::dropWindowAt (area.x, area.y), area.x, area.y,
-                     { x11::fileUri (file.getFullPathName().toStdString()) });
-        EXPECT_TRUE (source.waitUntilDone (5000));
-        EXPECT_TRUE (source.outcome().dataSent);
-    };
+    const auto dropOnTheArea = [&] (const juce::File& file) { dropFile (file, ui::dropArea); };
     const auto patternBefore = korva.currentPattern();
     dropOnTheArea (dropped);
     ASSERT_TRUE (waitUntil ([&] { return korva.currentPattern() != patternBefore; }, 15000)) << korva.log();
@@ -610,14 +603,7 @@ TEST_F (EndToEndOnTheDesktop, ALossyDropIsToldUntilClickedAndADropUnderABoxWaits
     const auto whole = write ("whole.mid", midiFile ({ TrackBytes().noteOn (0, 64).noteOff (240, 64).endOfTrack (240) }));
     const auto broken = write ("broken.mid", { 'n', 'o', 't', ' ', 'M', 'I', 'D', 'I' });
 
-    const auto area = manager.onScreen (ui::dropArea);
-    const auto drop = [&] (const juce::File& file) {
-        x11::XdndDragSource source;
-        source.drag (x11::XdndDragSource::dropWindowAt (area.x, area.y), area.x, area.y,
-                     { x11::fileUri (file.getFullPathName().toStdString()) });
-        EXPECT_TRUE (source.waitUntilDone (5000));
-        EXPECT_TRUE (source.outcome().dataSent);
-    };
+    const auto drop = [&] (const juce::File& file) { dropFile (file, ui::dropArea); };
     const auto noticeShown = [] (const juce::Image& s) {
         const auto foot = averageColour (s, { ui::dropNoticeFoot.x - 20, ui::dropNoticeFoot.y - 2, 40, 4 });
         return std::abs (foot.getRed() - ui::noticeBackground.getRed())

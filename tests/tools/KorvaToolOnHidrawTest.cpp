@@ -70,6 +70,26 @@ struct KorvaToolOnHidraw : ::testing::Test
         return r.out;
     }
 
+    // The test's folders handed to "nobody", who may then run korva there.
+    void handOverToNobody()
+    {
+        ASSERT_NE (nobody, nullptr);
+        ASSERT_EQ (::chmod (root.get().getFullPathName().toRawUTF8(), 0755), 0);
+        for (const auto& folder : {home, work, devices})
+            ASSERT_EQ (::chown (folder.getFullPathName().toRawUTF8(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+
+    // `korva projects` as "nobody", another user than the test's.
+    ProcessResult projectsAsNobody() const
+    {
+        return runProcess ("/usr/bin/setpriv",
+                           {"--reuid=" + std::to_string (nobody->pw_uid), "--regid=" + std::to_string (nobody->pw_gid),
+                            "--clear-groups", "--", KORVA_TOOL_BINARY, "projects"},
+                           work, 30000, environment());
+    }
+
+    const passwd* nobody = ::getpwnam ("nobody");
+
     Bytes onDevice (int index) const
     {
         korva::sim::ProjectStore projects (store.getFullPathName().toStdString(), {});
@@ -124,18 +144,8 @@ TEST_F (KorvaToolOnHidraw, ListsPullsPushesAndRoundTripsAPatternThroughTheNode)
 // let go, the same command works.
 TEST_F (KorvaToolOnHidraw, AKorvaInUseByAnotherProgramIsLeftAloneForEveryUser)
 {
-    const passwd* nobody = ::getpwnam ("nobody");
-    ASSERT_NE (nobody, nullptr);
-    ASSERT_EQ (::chmod (root.get().getFullPathName().toRawUTF8(), 0755), 0);
-    for (const auto& folder : {home, work, devices})
-        ASSERT_EQ (::chown (folder.getFullPathName().toRawUTF8(), nobody->pw_uid, nobody->pw_gid), 0);
+    handOverToNobody();
     ASSERT_TRUE (plugIn ("0666")) << korva.log();
-    const auto projectsAsNobody = [&] {
-        return runProcess ("/usr/bin/setpriv",
-                           {"--reuid=" + std::to_string (nobody->pw_uid), "--regid=" + std::to_string (nobody->pw_gid),
-                            "--clear-groups", "--", KORVA_TOOL_BINARY, "projects"},
-                           work, 30000, environment());
-    };
 
     int error = 0;
     auto held = hidlink::claimWithLock (korva.node(), false, error);
@@ -156,18 +166,9 @@ TEST_F (KorvaToolOnHidraw, AKorvaInUseByAnotherProgramIsLeftAloneForEveryUser)
 // device.
 TEST_F (KorvaToolOnHidraw, AUserWithoutTheUdevRuleIsToldWhyAndWhatToDo)
 {
-    const passwd* nobody = ::getpwnam ("nobody");
-    ASSERT_NE (nobody, nullptr);
-    ASSERT_EQ (::chmod (root.get().getFullPathName().toRawUTF8(), 0755), 0);
-    for (const auto& folder : {home, work, devices})
-        ASSERT_EQ (::chown (folder.getFullPathName().toRawUTF8(), nobody->pw_uid, nobody->pw_gid), 0);
-
+    handOverToNobody();
     ASSERT_TRUE (plugIn ("0600")) << korva.log();
-    const ProcessResult r = runProcess ("/usr/bin/setpriv",
-                                        {"--reuid=" + std::to_string (nobody->pw_uid),
-                                         "--regid=" + std::to_string (nobody->pw_gid), "--clear-groups", "--",
-                                         KORVA_TOOL_BINARY, "projects"},
-                                        work, 30000, environment());
+    const ProcessResult r = projectsAsNobody();
     EXPECT_EQ (r.exitCode, 1) << r.err;
     EXPECT_EQ (r.err, "korva: " + devicemessages::cannotOpenDevice (korva.node(), EACCES).toStdString() + "\n");
     EXPECT_EQ (r.out, "");

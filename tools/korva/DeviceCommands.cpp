@@ -299,9 +299,7 @@ int runPull (const Arguments& args)
     {
         // As the window's import: never the project the KORVA is using.
         if (row->index == ProjectDataManager::getInstance()->currentProjectIndex.load())
-            return failLine ("korva: " + juce::String (row->index).paddedLeft ('0', 3) + " " + row->name + ": "
-                                 + ProjectBackup::kInUse,
-                             kExitFailure);
+            return failLine ("korva: " + ProjectBackup::label (*row) + ": " + ProjectBackup::kInUse, kExitFailure);
         rows.push_back (*row);
     }
     else
@@ -336,7 +334,7 @@ int runPull (const Arguments& args)
 
     while (const auto row = backup.startNext())
     {
-        const juce::String name = juce::String (row->index).paddedLeft ('0', 3) + " " + row->name;
+        const juce::String name = ProjectBackup::label (*row);
         const auto progress = backup.getProgress (0.0);
         const juce::String label = all ? juce::String (kTransferring) + " (" + juce::String (progress.number) + "/"
                                              + juce::String (progress.count) + ") " + name
@@ -357,15 +355,13 @@ int runPull (const Arguments& args)
             return DeviceSession::report (outcome, all ? name : juce::String());
     }
     // A folder that cannot be made is told before any project.
-    if (backup.getCurrent() == nullptr && backup.isOver() && backup.countOf (ProjectBackup::Result::kFailed) == 0
-        && backup.getStopReason().isNotEmpty())
+    if (backup.getCurrent() == nullptr && backup.getStopReason().isNotEmpty())
         return DeviceSession::report (Outcome::failed (backup.getStopReason()));
     // What the run passed over (the project in use) is told, as the window's
     // message does; it is no failure of the command.
     for (const auto& entry : backup.getEntries())
         if (entry.result == ProjectBackup::Result::kSkipped)
-            std::cerr << "korva: " << juce::String (entry.row.index).paddedLeft ('0', 3) << " " << entry.row.name
-                      << ": " << entry.failure << std::endl;
+            std::cerr << "korva: " << ProjectBackup::label (entry.row) << ": " << entry.failure << std::endl;
     return exitCode;
 }
 
