@@ -1,5 +1,7 @@
 #include "tests/gui/shell/X11Probe.h"
 
+#include "tests/support/TestSupport.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -225,6 +227,11 @@ CoveringWindow::CoveringWindow (unsigned long covered) : m_covered (covered)
     // selects its substructure.
     XSelectInput (d, root, SubstructureNotifyMask);
 
+    // A window that has just appeared takes the keyboard (the program itself,
+    // or the window manager for it), perhaps a little later: that is over
+    // before the other window comes.
+    korva::test::waitUntil ([&] { return focusIsIn (covered); }, 3000);
+
     XWindowAttributes attributes;
     Window child = 0;
     int x = 0, y = 0;
@@ -245,8 +252,17 @@ CoveringWindow::CoveringWindow (unsigned long covered) : m_covered (covered)
     XMapRaised (d, m_window);
     XEvent event;
     XWindowEvent (d, m_window, ExposureMask, &event); // mapped and shown
-    XSetInputFocus (d, m_window, RevertToParent, CurrentTime);
-    XSync (d, False);
+    // As a user clicks into it: until it is on top with the keyboard (a
+    // window manager may have put it below the window that had the keyboard,
+    // or still be busy with the window it has just managed).
+    korva::test::waitUntil (
+        [&] {
+            XRaiseWindow (d, m_window);
+            XSetInputFocus (d, m_window, RevertToParent, CurrentTime);
+            XSync (d, False);
+            return focusIsIn (m_window) && ! coveredIsAbove();
+        },
+        3000);
 }
 
 CoveringWindow::~CoveringWindow()
@@ -282,6 +298,11 @@ bool CoveringWindow::coveredIsAbove() const
 
 bool CoveringWindow::coveredHasFocus() const
 {
+    return focusIsIn (m_covered);
+}
+
+bool CoveringWindow::focusIsIn (unsigned long window) const
+{
     auto* d = static_cast<Display*> (m_display);
     if (d == nullptr)
         return false;
@@ -290,7 +311,7 @@ bool CoveringWindow::coveredHasFocus() const
     XGetInputFocus (d, &focus, &revert);
     for (Window w = focus; w != 0 && w != DefaultRootWindow (d);)
     {
-        if (w == m_covered)
+        if (w == window)
             return true;
         Window root = 0, parent = 0, *children = nullptr;
         unsigned int count = 0;

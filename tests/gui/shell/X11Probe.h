@@ -54,6 +54,8 @@ public:
     bool activationRequested();
 
 private:
+    bool focusIsIn (unsigned long window) const;
+
     void* m_display = nullptr; // Xlib's Display
     unsigned long m_covered = 0, m_window = 0, m_activeWindowAtom = 0;
     bool m_requested = false;
