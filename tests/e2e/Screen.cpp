@@ -214,19 +214,29 @@ std::vector<juce::Point<int>> alertButtons (const juce::Image& dialog)
 
 AlertIcon alertIcon (const juce::Image& dialog)
 {
-    int red = 0, blue = 0;
+    // The icon is a tall shape on the box's left, in red or blue; a progress
+    // bar, also blue, is a thin band across the box: it is told apart by the
+    // rows its colour takes.
+    int red = 0, blue = 0, redRows = 0, blueRows = 0;
     for (int y = 0; y < dialog.getHeight(); ++y)
+    {
+        int redInRow = 0, blueInRow = 0;
         for (int x = 0; x < dialog.getWidth() / 3; ++x)
         {
             const auto c = dialog.getPixelAt (x, y);
             const int r = c.getRed(), g = c.getGreen(), b = c.getBlue();
-            red += r - b > 40 && r - g > 25;
-            blue += b - r > 40 && b - g > 25;
+            redInRow += r - b > 40 && r - g > 25;
+            blueInRow += b - r > 40 && b - g > 25;
         }
-    constexpr int kIconPixels = 100; // an icon, not a stray mark
-    if (red > kIconPixels && red > 4 * blue)
+        red += redInRow;
+        blue += blueInRow;
+        redRows += redInRow > 0;
+        blueRows += blueInRow > 0;
+    }
+    constexpr int kIconPixels = 100, kIconRows = 40; // an icon, not a stray mark or a bar
+    if (red > kIconPixels && redRows >= kIconRows && red > 4 * blue)
         return AlertIcon::kWarning;
-    if (blue > kIconPixels && blue > 4 * red)
+    if (blue > kIconPixels && blueRows >= kIconRows && blue > 4 * red)
         return AlertIcon::kInformation;
     return AlertIcon::kNone;
 }
