@@ -1,7 +1,7 @@
 # KORVA Manager: the two commands a newcomer needs are `make run` and `make test`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build run test fuzz package format clean
+.PHONY: all setup configure build run test fuzz package format clean windows
 
 all: build
 
@@ -16,6 +16,12 @@ build: configure
 
 run: build
 	@scripts/run.sh
+
+# The Windows build (MinGW-w64): korva.exe and the headless tests, in
+# build-windows; `ctest --preset windows` runs the tests under Wine.
+windows: setup
+	@cmake --preset windows > /dev/null
+	@cmake --build --preset windows -j $(JOBS)
 
 test: setup
 	@scripts/test.sh
@@ -32,4 +38,4 @@ format:
 	@find core gui tools tests benchmarks -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz build-windows

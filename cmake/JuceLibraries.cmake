@@ -1,4 +1,5 @@
-# JUCE is compiled exactly once per build tree, into two shared libraries:
+# JUCE is compiled exactly once per build tree, into two libraries (shared on
+# Linux; static in the Windows build, whose programs carry everything):
 #   korva_juce_core - the headless modules (no display needed)
 #   korva_juce_gui  - graphics and GUI, on top of korva_juce_core
 # Everything else (our libraries, the app, the tools, the tests) links these.
@@ -95,7 +96,7 @@ endfunction()
 
 function(korva_add_juce_library name)
     cmake_parse_arguments(ARG "" "" "MODULES;DEPENDS" ${ARGN})
-    add_library(${name} SHARED)
+    add_library(${name} ${KORVA_LIBRARY_TYPE})
 
     foreach(module IN LISTS ARG_MODULES)
         get_target_property(sources ${module} INTERFACE_SOURCES)
@@ -123,6 +124,11 @@ endfunction()
 
 korva_add_juce_library(korva_juce_core
     MODULES juce_core juce_events juce_data_structures juce_cryptography)
+
+if(WIN32)
+    target_link_libraries(korva_juce_core PUBLIC PkgConfig::ZLIB)
+    return() # the Windows build is headless
+endif()
 
 if(KORVA_FUZZ)
     return() # the fuzzing build has no GUI

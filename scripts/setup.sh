@@ -32,6 +32,9 @@ packages=(
     desktop-file-utils x11-utils
     # scripts/measure-idle.sh finds the window and shows the ABOUT page
     xdotool
+    # the Windows build (make windows): MinGW-w64 with posix threads, its
+    # zlib, and Wine 8 to run the Windows tests on this machine
+    g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64
 )
 
 missing=()

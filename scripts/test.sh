@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the optimised build, then all tests again under
+# Builds and runs every test: the Windows build's headless tests under Wine,
+# the optimised build, then all tests again under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the concurrency tests under
 # ThreadSanitizer. GUI tests get a virtual X display from Xvfb, managed by
 # openbox. Last, every fuzz target runs for a few seconds, so that they keep
@@ -9,7 +10,9 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 export KORVA_TEST_START=$(date +%s)
 
-for preset in default asan tsan; do
+# The Windows build comes first: the Linux tests compare korva.exe with korva
+# and drive it through Wine's HID bus.
+for preset in windows default asan tsan; do
     echo "== configure + build: $preset ($(( $(date +%s) - KORVA_TEST_START )) s)"
     cmake --preset "$preset" > /dev/null
     cmake --build --preset "$preset" -j "$jobs"
@@ -19,7 +22,7 @@ done
 # user's desktop (openbox); the tests find it through DISPLAY. It never resets: by default the server starts over whenever its last client
 # leaves, and a test connecting just then loses its connection.
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset" \
-    scripts/with-window-manager.sh scripts/run-ctest.sh default asan tsan
+    scripts/with-window-manager.sh scripts/run-ctest.sh windows default asan tsan
 echo "== fuzz targets, ${KORVA_TEST_FUZZ_SECONDS:-3} s each ($(( $(date +%s) - KORVA_TEST_START )) s)"
 FUZZ_SECONDS=${KORVA_TEST_FUZZ_SECONDS:-3} scripts/fuzz.sh
 echo "== all tests passed ($(( $(date +%s) - KORVA_TEST_START )) s)"

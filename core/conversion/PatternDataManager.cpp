@@ -2,6 +2,7 @@
 
 #include "core/conversion/PatternConverter.h"
 #include "core/infra/FileTools.h"
+#include "core/infra/UserFolders.h"
 #include "core/midi/MidiFileWriter.h"
 
 namespace korva
@@ -29,7 +30,7 @@ juce::File PatternDataManager::getDefaultTemporaryFolder()
     if (auto* application = juce::JUCEApplicationBase::getInstance())
         applicationName = application->getApplicationName();
 
-    return juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
+    return infra::UserFolders::applicationData()
         .getChildFile ("MELDRA")
         .getChildFile (applicationName)
         .getChildFile ("Temp");

@@ -1,6 +1,7 @@
 #include "core/device/DeviceMessages.h"
 
 #include "core/device/HidSequenceManager.h"
+#include "core/infra/FileTools.h"
 
 #include <cerrno>
 #include <cstring>
@@ -12,14 +13,13 @@ namespace devicemessages
 {
 juce::String cannotOpenDevice (const juce::String& devicePath, int error)
 {
-    const juce::String reason (std::strerror (error));
+    const juce::String reason = infra::FileTools::errorText (error);
     juce::String text = "KORVA is plugged in, but " + devicePath + " cannot be opened (" + reason + ").";
     if (error == EBUSY)
         text << " Another program is using it: KORVA Manager or a korva command, perhaps of another user."
                 " Close that program first.";
     else if (error == EACCES || error == EPERM)
-        text << " This user may not use the KORVA until the udev rule of KORVA Manager is installed"
-                " (see \"Connecting the KORVA\" in the manual). Install it, then unplug the KORVA and plug it in again.";
+        text << " " << accessDeniedRemedy();
     return text;
 }
 

@@ -27,6 +27,10 @@ constexpr const char* kNotResponding = "KORVA does not answer. Unplug it and plu
 // reason, and for a node this user may not open, the remedy (the udev rule).
 juce::String cannotOpenDevice (const juce::String& devicePath, int error);
 
+// What to do about a KORVA the system does not let this user open: each
+// system has its own remedy.
+juce::String accessDeniedRemedy();
+
 // "Communication Error (0009)": a result code or transfer result that has no
 // message of its own, as four digits.
 juce::String communicationError (int result);

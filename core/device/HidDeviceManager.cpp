@@ -1,6 +1,7 @@
 #include "core/device/HidDeviceManager.h"
 
 #include "core/device/HidDeviceTransferThreads.h"
+#include "core/infra/FileTools.h"
 
 #include <cerrno>
 #include <cstring>
@@ -191,7 +192,7 @@ void HidDeviceManager::connectedHidDevice (juce::String identifier)
         else if (failure.error != 0)
         {
             infra::debugPrintf ("HidDeviceManager: %s cannot be opened (%s): not connected", failure.path.c_str(),
-                                std::strerror (failure.error));
+                                infra::FileTools::errorText (failure.error).toRawUTF8());
             delete m_pHidInput.exchange (nullptr);
             m_unopenedDevice = identifier;
             m_busyDevice.clear();

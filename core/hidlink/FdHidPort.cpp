@@ -30,7 +30,7 @@ juce::int64 nowMs()
 }
 } // namespace
 
-bool errorMeansGone (int error) noexcept
+bool errnoMeansGone (int error) noexcept
 {
     switch (error)
     {
@@ -119,6 +119,11 @@ void FdHidPort::wake()
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto n = ::write (m_wakeFd, &one, sizeof (one));
     }
+}
+
+bool FdHidPort::errorMeansGone (int error) const noexcept
+{
+    return errnoMeansGone (error);
 }
 
 int FdHidPort::writeReport (const std::uint8_t* data, int size)

@@ -2,10 +2,12 @@
 
 // What the access layer needs from the system, once per kind of device: the
 // present devices, a description of one path, an open port for reading and
-// writing reports, and a hot-plug watcher. Two backends run side by side:
-// Linux hidraw for the real KORVA, and Unix-domain sockets for virtual ones.
+// writing reports, and a hot-plug watcher. On Linux two backends run side by
+// side: hidraw for the real KORVA, and Unix-domain sockets for virtual ones;
+// on Windows the HID class driver is the only one (WinHidBackend.h).
 
 #include "core/hidlink/HidLink.h"
+#include "core/hidlink/HidWait.h"
 
 #include <cstdint>
 #include <memory>
@@ -41,14 +43,27 @@ public:
     virtual void wake() = 0;
 
     // Sends one output report, report-ID byte first. Returns the number of
-    // bytes the system took, or -errno.
+    // bytes the system took, or minus the system's error number (errno on
+    // Linux, GetLastError() on Windows).
     virtual int writeReport (const std::uint8_t* data, int size) = 0;
+
+    // Whether an error number of this port's system (as writeReport gives
+    // it) means that the device will not answer again: its peer has closed,
+    // it was unplugged, or the system gave up on it. A write that merely
+    // timed out is not one.
+    virtual bool errorMeansGone (int error) const noexcept = 0;
 };
 
-// An error of a write (or a read) that means the device will not answer
-// again: its peer has closed, it was unplugged, or the kernel gave up on it.
-// A write that merely timed out is not one.
-bool errorMeansGone (int error) noexcept;
+// What to open a port for: the reader waits for reports while the writer
+// sends, each on a handle of its own.
+enum class HidPortUse
+{
+    kReading,
+    kWriting
+};
+
+// The judgement of FdHidPort: which errno values mean the device is gone.
+bool errnoMeansGone (int error) noexcept;
 
 // A port over a file descriptor: a hidraw node, a socket of a virtual device,
 // or in tests one end of a socketpair. Reads wait with poll() on the
@@ -66,6 +81,7 @@ public:
     ReadStatus readReport (std::uint8_t* buffer, int size, int timeoutMs, int& bytesRead) override;
     void wake() override;
     int writeReport (const std::uint8_t* data, int size) override;
+    bool errorMeansGone (int error) const noexcept override;
 
 private:
     const int m_fd;
@@ -97,19 +113,20 @@ struct HidChange
     HidDeviceCaps caps;
 };
 
-// Watches for arrivals and removals. The registry's thread polls the
-// descriptor (if any) and calls collect when it is readable, or when the
-// timeout has passed.
+// Watches for arrivals and removals. Made, used and destroyed on the
+// registry's thread, which waits on the waitable (if any) and calls collect
+// when it is ready, or when the timeout has passed.
 class HidWatcher
 {
 public:
     virtual ~HidWatcher() = default;
 
-    // The descriptor to poll for input, or -1.
-    virtual int getDescriptor() const = 0;
+    // What to wait on (HidWait.h: a descriptor on Linux, a handle on
+    // Windows), or kNoWaitable.
+    virtual HidWaitable getWaitable() const = 0;
     // How long to wait before calling collect without input; -1 for ever.
     virtual int getTimeoutMs() const = 0;
-    // Reads what the descriptor holds (readable says whether it is) and
+    // Takes what the waitable holds (readable says whether it is ready) and
     // appends the arrivals of target devices and all removals.
     virtual void collect (bool readable, std::vector<HidChange>& changes) = 0;
 };
@@ -127,9 +144,10 @@ public:
     virtual std::vector<HidDeviceCaps> enumerate() = 0;
     virtual HidDeviceCaps describe (const std::string& path) = 0;
 
-    // Null when the path cannot be opened; `error` is then the system's
-    // error number (EACCES: this user may not open it), and the reason is traced.
-    virtual std::unique_ptr<HidPort> openPort (const std::string& path, int& error) = 0;
+    // Null when the path cannot be opened; `error` is then an errno value,
+    // whatever the system (EACCES: this user may not open it; EBUSY: another
+    // program has it; ENODEV: it has gone), and the reason is traced.
+    virtual std::unique_ptr<HidPort> openPort (const std::string& path, HidPortUse use, int& error) = 0;
 
     // Takes the device for this program alone, before its ports are opened:
     // two programs never talk to one KORVA at once. Null with `error` EBUSY
@@ -142,18 +160,21 @@ public:
         return std::make_unique<HidClaim>();
     }
 
-    // Null when this backend cannot watch (the reason is traced). Created
+    // Null when this backend cannot watch (the reason is traced). Called on
+    // the registry's thread, which owns the watcher from then on (on Windows
+    // its window must belong to the thread that dispatches its messages),
     // before the registry enumerates, so nothing arriving meanwhile is missed.
     virtual std::unique_ptr<HidWatcher> createWatcher() = 0;
 };
 
-// The hidraw nodes of the system, through libudev.
+// The hidraw nodes of the system, through libudev (Linux).
 std::shared_ptr<HidBackend> makeHidrawBackend();
 
-// The virtual devices: sockets in `folder`, created when missing.
+// The virtual devices: sockets in `folder`, created when missing (Linux).
 std::shared_ptr<HidBackend> makeVirtualBackend (const std::string& folder);
 
-// Both, the virtual one on the default folder.
+// The backends of this system: on Linux hidraw and the virtual devices of
+// the default folder, on Windows the HID class driver.
 std::vector<std::shared_ptr<HidBackend>> makeDefaultBackends();
 
 } // namespace hidlink

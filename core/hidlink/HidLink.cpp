@@ -6,9 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace korva
 {
@@ -155,7 +152,7 @@ bool HidDeviceWrite::write (const std::uint8_t* data, int size)
     const int written = m_port->writeReport (data, size);
     if (written < 0)
     {
-        m_lostDevice = m_lostDevice || errorMeansGone (-written);
+        m_lostDevice = m_lostDevice || m_port->errorMeansGone (-written);
         infra::debugPrint (
             (juce::String ("Err(WriteFile):") + juce::String::formatted ("GetLastError() = %d", -written)).toRawUTF8());
         return false;
@@ -251,8 +248,8 @@ void HidDevice::open()
     std::unique_ptr<HidPort> readPort, writePort;
     if (m_claim != nullptr)
     {
-        readPort = m_backend->openPort (m_caps.path, readError);
-        writePort = m_backend->openPort (m_caps.path, writeError);
+        readPort = m_backend->openPort (m_caps.path, HidPortUse::kReading, readError);
+        writePort = m_backend->openPort (m_caps.path, HidPortUse::kWriting, writeError);
     }
     const int error = m_claim == nullptr     ? (claimError != 0 ? claimError : EBUSY)
                       : readPort == nullptr  ? (readError != 0 ? readError : EIO)
@@ -359,36 +356,73 @@ HidInput* HidInput::create (const juce::String& identifier, HidInputCallback* ca
 }
 
 //==============================================================================
-// The registry's thread: waits on the watchers' descriptors and a wake-up
-// descriptor, and hands every change to the connect callbacks.
+// The identifiers of devices whose link was lost, reported from the threads
+// that found out (a reader, a writer) and taken by the registry's thread.
+class HidManager::LostDevices
+{
+public:
+    LostDevices() = default;
+
+    HidWaitable getWaitable() const noexcept { return m_signal.getWaitable(); }
+
+    void add (const juce::String& identifier)
+    {
+        {
+            const std::lock_guard<std::mutex> lock (m_lock);
+            m_identifiers.add (identifier);
+        }
+        m_signal.raise();
+    }
+
+    juce::StringArray take()
+    {
+        m_signal.consume();
+        const std::lock_guard<std::mutex> lock (m_lock);
+        auto taken = m_identifiers;
+        m_identifiers.clear();
+        return taken;
+    }
+
+private:
+    HidWakeSignal m_signal;
+    std::mutex m_lock;
+    juce::StringArray m_identifiers;
+
+    JUCE_DECLARE_NON_COPYABLE (LostDevices)
+};
+
+//==============================================================================
+// The registry's thread. It makes the backends' watchers (they belong to it:
+// on Windows the hot-plug window must be the thread's that dispatches its
+// messages), then, once the registry has enumerated, waits on them, on the
+// lost devices and on a wake-up signal, and hands every change to the
+// connect callbacks. The watchers go with the thread.
 class HidManager::Watcher final : private juce::Thread
 {
 public:
-    // `lostFd` becomes readable when devices lost their link; `onLost` is
-    // then called on this thread.
-    Watcher (std::vector<std::unique_ptr<HidWatcher>> watchers, int lostFd, std::function<void()> onLost)
-        : juce::Thread ("HidManager"), m_watchers (std::move (watchers)), m_wakeFd (::eventfd (0, EFD_CLOEXEC)),
-          m_lostFd (lostFd), m_onLost (std::move (onLost))
+    // `onLost` is called on this thread when `lost` has devices to remove.
+    // Returns once the watchers exist.
+    Watcher (std::vector<std::shared_ptr<HidBackend>> backends, std::shared_ptr<LostDevices> lost,
+             std::function<void()> onLost)
+        : juce::Thread ("HidManager"), m_backends (std::move (backends)), m_lost (std::move (lost)),
+          m_onLost (std::move (onLost))
     {
-        m_dueMs.resize (m_watchers.size(), -1);
-        const auto now = nowMs();
-        for (size_t i = 0; i < m_watchers.size(); ++i)
-            m_dueMs[i] = dueTime (*m_watchers[i], now);
-        startThread();
+        if (startThread())
+            m_watching.wait (-1);
+        else
+            infra::debugPrint ("HidManager: no thread, hot-plug is off");
     }
 
     ~Watcher() override
     {
         signalThreadShouldExit();
-        if (m_wakeFd >= 0)
-        {
-            const std::uint64_t one = 1;
-            [[maybe_unused]] const auto n = ::write (m_wakeFd, &one, sizeof (one));
-        }
+        m_stop.raise();
         waitForThreadToExit (-1);
-        if (m_wakeFd >= 0)
-            ::close (m_wakeFd);
     }
+
+    // What the watchers saw since they were made, and everything after, is
+    // handed on from now.
+    void startDelivering() { m_deliver.raise(); }
 
     juce::Thread::ThreadID getId() const noexcept { return m_threadId.load(); }
 
@@ -402,22 +436,59 @@ private:
     void run() override
     {
         m_threadId = juce::Thread::getCurrentThreadId();
-        if (m_wakeFd < 0)
+        for (auto& backend : m_backends)
+            if (auto watcher = backend->createWatcher())
+                m_watchers.push_back (std::move (watcher));
+        m_watching.signal();
+
+        if (m_stop.isValid() && m_deliver.isValid())
+            watch();
+        else
+            infra::debugPrint ("HidManager: no wake-up signal, hot-plug is off");
+
+        // Destroyed by the thread that made them.
+        m_watchers.clear();
+    }
+
+    void watch()
+    {
+        std::vector<HidWaitable> waitables;
+        std::vector<bool> ready;
+        int error = 0;
+
+        // Until the registry has enumerated, changes wait where they are
+        // (while on Windows the window still gets its messages), so that
+        // none is handed on before the registry has the devices it concerns.
+        for (;;)
         {
-            infra::debugPrint ("HidManager: no wake-up descriptor, hot-plug is off");
-            return;
+            if (threadShouldExit())
+                return;
+            const int count = waitForAny ({m_stop.getWaitable(), m_deliver.getWaitable()}, -1, ready, error);
+            if (count < 0)
+            {
+                infra::debugPrintf ("HidManager: waiting failed (system error %d), hot-plug is off", error);
+                return;
+            }
+            if (threadShouldExit() || ready[0])
+                return;
+            if (ready[1])
+                break;
         }
 
-        std::vector<pollfd> fds;
+        m_dueMs.assign (m_watchers.size(), -1);
+        const auto start = nowMs();
+        for (size_t i = 0; i < m_watchers.size(); ++i)
+            m_dueMs[i] = dueTime (*m_watchers[i], start);
+
         std::vector<HidChange> changes;
 
         while (! threadShouldExit())
         {
-            fds.clear();
-            fds.push_back ({m_wakeFd, POLLIN, 0});
-            fds.push_back ({m_lostFd, POLLIN, 0});
+            waitables.clear();
+            waitables.push_back (m_stop.getWaitable());
+            waitables.push_back (m_lost->getWaitable());
             for (auto& watcher : m_watchers)
-                fds.push_back ({watcher->getDescriptor(), POLLIN, 0}); // negative descriptors are ignored
+                waitables.push_back (watcher->getWaitable());
 
             const auto now = nowMs();
             juce::int64 waitMs = -1;
@@ -426,21 +497,21 @@ private:
                     waitMs = waitMs < 0 ? juce::jmax<juce::int64> (0, due - now)
                                         : juce::jmin (waitMs, juce::jmax<juce::int64> (0, due - now));
 
-            const int ready = ::poll (fds.data(), static_cast<nfds_t> (fds.size()), static_cast<int> (waitMs));
-            if (ready < 0 && errno != EINTR)
+            const int count = waitForAny (waitables, static_cast<int> (waitMs), ready, error);
+            if (count < 0)
             {
-                infra::debugPrintf ("HidManager: poll failed (%s), hot-plug is off", std::strerror (errno));
+                infra::debugPrintf ("HidManager: waiting failed (system error %d), hot-plug is off", error);
                 return;
             }
-            if (threadShouldExit() || (ready > 0 && (fds[0].revents & POLLIN) != 0))
+            if (threadShouldExit() || ready[0])
                 return;
-            if (ready > 0 && (fds[1].revents & POLLIN) != 0)
+            if (ready[1])
                 m_onLost();
 
             const auto after = nowMs();
             for (size_t i = 0; i < m_watchers.size(); ++i)
             {
-                const bool readable = ready > 0 && (fds[i + 2].revents & (POLLIN | POLLERR | POLLHUP)) != 0;
+                const bool readable = ready[i + 2];
                 const bool due = m_dueMs[i] >= 0 && after >= m_dueMs[i];
                 if (! readable && ! due)
                     continue;
@@ -462,57 +533,16 @@ private:
         }
     }
 
-    std::vector<std::unique_ptr<HidWatcher>> m_watchers;
-    std::vector<juce::int64> m_dueMs;
-    const int m_wakeFd;
-    const int m_lostFd;
+    const std::vector<std::shared_ptr<HidBackend>> m_backends;
+    const std::shared_ptr<LostDevices> m_lost;
     const std::function<void()> m_onLost;
+    std::vector<std::unique_ptr<HidWatcher>> m_watchers; // this thread's alone
+    std::vector<juce::int64> m_dueMs;
+    HidWakeSignal m_stop, m_deliver;
+    juce::WaitableEvent m_watching;
     std::atomic<juce::Thread::ThreadID> m_threadId{nullptr};
 
     JUCE_DECLARE_NON_COPYABLE (Watcher)
-};
-
-//==============================================================================
-// The identifiers of devices whose link was lost, reported from the threads
-// that found out (a reader, a writer) and taken by the registry's thread.
-class HidManager::LostDevices
-{
-public:
-    LostDevices() : m_fd (::eventfd (0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-    ~LostDevices()
-    {
-        if (m_fd >= 0)
-            ::close (m_fd);
-    }
-
-    int getDescriptor() const noexcept { return m_fd; }
-
-    void add (const juce::String& identifier)
-    {
-        {
-            const std::lock_guard<std::mutex> lock (m_lock);
-            m_identifiers.add (identifier);
-        }
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto n = ::write (m_fd, &one, sizeof (one));
-    }
-
-    juce::StringArray take()
-    {
-        std::uint64_t count = 0;
-        [[maybe_unused]] const auto n = ::read (m_fd, &count, sizeof (count));
-        const std::lock_guard<std::mutex> lock (m_lock);
-        auto taken = m_identifiers;
-        m_identifiers.clear();
-        return taken;
-    }
-
-private:
-    const int m_fd;
-    std::mutex m_lock;
-    juce::StringArray m_identifiers;
-
-    JUCE_DECLARE_NON_COPYABLE (LostDevices)
 };
 
 //==============================================================================
@@ -548,12 +578,12 @@ void HidManager::deleteInstance()
 HidManager::HidManager (std::vector<std::shared_ptr<HidBackend>> backends)
     : m_backends (std::move (backends)), m_lostDevices (std::make_shared<LostDevices>())
 {
-    // The watchers exist before the enumeration, so a device plugged in
-    // meanwhile is reported afterwards (at worst twice, which replaces it).
-    std::vector<std::unique_ptr<HidWatcher>> watchers;
-    for (auto& backend : m_backends)
-        if (auto watcher = backend->createWatcher())
-            watchers.push_back (std::move (watcher));
+    // The watchers exist before the enumeration (the registry's thread makes
+    // them, and is waited for), so a device plugged in meanwhile is reported
+    // afterwards (at worst twice, which replaces it). Their changes are
+    // handed on only after the enumeration, so a removal is never handed on
+    // before the arrival it undoes.
+    m_watcher = std::make_unique<Watcher> (m_backends, m_lostDevices, [this] { removeLostDevices(); });
 
     addConnectCallback (this);
 
@@ -562,8 +592,7 @@ HidManager::HidManager (std::vector<std::shared_ptr<HidBackend>> backends)
             if (caps.isTarget())
                 notifyConnected (caps);
 
-    m_watcher = std::make_unique<Watcher> (std::move (watchers), m_lostDevices->getDescriptor(),
-                                           [this] { removeLostDevices(); });
+    m_watcher->startDelivering();
 }
 
 HidManager::~HidManager()

@@ -6,8 +6,9 @@
 // that sends one output report at a time. It knows nothing of what the
 // reports contain.
 //
-// Devices come from backends (HidBackend.h): the Linux hidraw nodes of real
-// devices and the sockets of virtual ones. The registry does not care which.
+// Devices come from backends (HidBackend.h): on Linux the hidraw nodes of
+// real devices and the sockets of virtual ones, on Windows the HID class
+// driver. The registry does not care which.
 
 #include <juce_core/juce_core.h>
 
@@ -134,7 +135,7 @@ public:
     // One output report, report ID first; size must be outputReportLength.
     bool write (const std::uint8_t* data, int size);
 
-    // A write failed in a way that means the device is gone (errorMeansGone).
+    // A write failed in a way that means the device is gone (as its port judges).
     bool hasLostDevice() const noexcept { return m_lostDevice; }
 
 private:
@@ -240,8 +241,9 @@ private:
 
 //==============================================================================
 // The registry, one per process. Arrivals and removals are handled on the
-// registry's own thread ("HidManager"), which waits on the backends' hot-plug
-// descriptors; construction and destruction run on the caller's thread.
+// registry's own thread ("HidManager"), which makes the backends' hot-plug
+// watchers and waits on them; construction and destruction run on the
+// caller's thread.
 class HidManager final : public HidDeviceConnectCallback
 {
 public:

@@ -96,7 +96,7 @@ public:
     // The monitor holds its own reference to the udev context.
     explicit UdevWatcher (UdevPtr<udev_monitor> monitor) : m_monitor (std::move (monitor)) {}
 
-    int getDescriptor() const override { return udev_monitor_get_fd (m_monitor.get()); }
+    HidWaitable getWaitable() const override { return udev_monitor_get_fd (m_monitor.get()); }
     int getTimeoutMs() const override { return -1; }
 
     void collect (bool, std::vector<HidChange>& changes) override
@@ -136,7 +136,7 @@ public:
             ::close (m_inotifyFd);
     }
 
-    int getDescriptor() const override { return m_inotifyFd; }
+    HidWaitable getWaitable() const override { return m_inotifyFd >= 0 ? m_inotifyFd : kNoWaitable; }
     int getTimeoutMs() const override { return m_inotifyFd >= 0 ? -1 : kRescanIntervalMs; }
     void collect (bool readable, std::vector<HidChange>& changes) override;
 
@@ -223,7 +223,7 @@ public:
         return describeUdevDevice (device.get(), path);
     }
 
-    std::unique_ptr<HidPort> openPort (const std::string& path, int& error) override
+    std::unique_ptr<HidPort> openPort (const std::string& path, HidPortUse, int& error) override
     {
         error = 0;
         const int fd = ::open (path.c_str(), O_RDWR | O_CLOEXEC);

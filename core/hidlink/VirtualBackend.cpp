@@ -122,7 +122,7 @@ public:
     VirtualWatcher (VirtualBackend& backend, int inotifyFd);
     ~VirtualWatcher() override { ::close (m_inotifyFd); }
 
-    int getDescriptor() const override { return m_inotifyFd; }
+    HidWaitable getWaitable() const override { return m_inotifyFd; }
     int getTimeoutMs() const override { return m_watching ? -1 : kRewatchIntervalMs; }
     void collect (bool readable, std::vector<HidChange>& changes) override;
 
@@ -217,7 +217,7 @@ public:
         return caps;
     }
 
-    std::unique_ptr<HidPort> openPort (const std::string& path, int& error) override
+    std::unique_ptr<HidPort> openPort (const std::string& path, HidPortUse, int& error) override
     {
         virtualdevice::Hello hello;
         const int fd = connectAndGreet (path, hello, error);
@@ -338,11 +338,6 @@ void VirtualWatcher::collect (bool readable, std::vector<HidChange>& changes)
 std::shared_ptr<HidBackend> makeVirtualBackend (const std::string& folder)
 {
     return std::make_shared<VirtualBackend> (folder);
-}
-
-std::vector<std::shared_ptr<HidBackend>> makeDefaultBackends()
-{
-    return {makeHidrawBackend(), makeVirtualBackend (virtualdevice::defaultFolder())};
 }
 
 } // namespace hidlink

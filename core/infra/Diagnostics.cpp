@@ -1,5 +1,7 @@
 #include "core/infra/Diagnostics.h"
 
+#include "core/infra/UserFolders.h"
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -55,7 +57,7 @@ juce::File resolveLogFile()
         return beside.getChildFile ("log.txt");
 
     // An installed program cannot write beside itself: use the per-user folder.
-    auto perUser = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
+    auto perUser = infra::UserFolders::applicationData()
                        .getChildFile ("MELDRA")
                        .getChildFile ("KORVA Manager");
     perUser.createDirectory();
@@ -80,13 +82,7 @@ void appendToLog (const char* text)
         line << "\r\n\r\n";
     }
 
-    char stamp[64];
-    const std::time_t now = std::time (nullptr);
-    std::tm local {};
-    localtime_r (&now, &local);
-    std::strftime (stamp, sizeof (stamp), "%m/%d %H:%M:%S: ", &local);
-
-    line << stamp << juce::String::fromUTF8 (text) << "\r\n";
+    line << juce::Time::getCurrentTime().formatted ("%m/%d %H:%M:%S: ") << juce::String::fromUTF8 (text) << "\r\n";
 
     auto& file = state.file;
     if (file == juce::File())
@@ -135,7 +131,7 @@ void writeToDebugOutput (const char* text, bool isReport)
     }
 
     if (toStandardError)
-        juce::Logger::outputDebugString (juce::String::fromUTF8 (text));
+        std::cerr << text << std::endl; // as JUCE's Linux debug output, on every system
 
     if (hook)
         hook (text);

@@ -34,7 +34,10 @@ struct FileTools
 
     // The calls below go to the system directly, because the framework's file
     // classes only say whether something worked. Each returns 0 when it did,
-    // otherwise the system's error number.
+    // otherwise the system's error number: errno's, also on Windows, whose
+    // own codes are told in errno's terms (a full disk is ENOSPC, a file
+    // another program holds open without sharing is EBUSY). Each system has
+    // its file (FileToolsLinux.cpp, FileToolsWindows.cpp).
 
     // Creates the folder and its missing ancestors.
     static int makeFolders (const juce::File& folder);
@@ -64,6 +67,15 @@ struct FileTools
     // which a rename or a change of permissions moves). A null time when the
     // file cannot be read.
     static juce::Time creationTime (const juce::File& file);
+
+    // strerror's words for an error number, the same on every system (the
+    // C library of Windows words some of them differently).
+    static juce::String errorText (int error);
+    // The error number of the calling thread's last failed system call, in
+    // the terms of the calls above, for a failure of the framework's file
+    // classes; clearLastError first, so that 0 says the system told nothing.
+    static int lastError();
+    static void clearLastError();
 };
 
 } // namespace infra

@@ -1,6 +1,8 @@
 #include "core/projects/ProjectDataManager.h"
 
 #include "core/infra/FileTools.h"
+#include "core/infra/UserFolders.h"
+#include "core/projects/ProjectFileName.h"
 #include "core/projects/ProjectLists.h"
 #include "core/settings/DirectorySetting.h"
 
@@ -101,7 +103,7 @@ juce::File ProjectDataManager::getPushedProjectFile() const
     {
         auto* app = juce::JUCEApplicationBase::getInstance();
         const juce::String appName = app != nullptr ? app->getApplicationName() : juce::String ("KORVA Manager");
-        m_tempFolder = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
+        m_tempFolder = infra::UserFolders::applicationData()
                            .getChildFile ("MELDRA")
                            .getChildFile (appName)
                            .getChildFile ("Temp");
@@ -210,19 +212,6 @@ bool ProjectDataManager::writeProjectName (const juce::File& file, const juce::S
     return result == 0;
 }
 
-namespace
-{
-// A device name becomes part of a file name: it must never name a folder.
-juce::String fileNameSafe (const juce::String& name)
-{
-    juce::String safe;
-    for (auto c : name)
-        safe += (c == '/' || c == '\\' || c < 0x20 || c == 0x7F) ? juce::String ("_") : juce::String::charToString (c);
-    return safe;
-}
-
-} // namespace
-
 juce::File ProjectDataManager::saveToDataDirectory (const juce::File& finished, infra::FileFailure* failure)
 {
     return saveToFolder (finished, dataDirectory ? dataDirectory() : juce::File(), failure);
@@ -231,7 +220,11 @@ juce::File ProjectDataManager::saveToDataDirectory (const juce::File& finished, 
 juce::File ProjectDataManager::saveToFolder (const juce::File& finished, const juce::File& folder,
                                              infra::FileFailure* failure)
 {
-    const auto base = fileNameSafe (getProjectName()) + "_" + juce::Time::getCurrentTime().formatted ("%Y%m%d_%H%M%S");
+    // The device's name becomes a file name this system takes (with the time
+    // stamp after it, a device name such as CON is no reserved name).
+    const auto base = projectfilename::mendForThisSystem (getProjectName() + "_"
+                                                          + (clock ? clock() : juce::Time::getCurrentTime())
+                                                                .formatted ("%Y%m%d_%H%M%S"));
     return placeInFolder (finished, folder, base, false, failure);
 }
 

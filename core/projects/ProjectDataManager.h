@@ -78,10 +78,11 @@ public:
     static bool writeProjectName (const juce::File& file, const juce::String& name, int* error = nullptr);
 
     // Moves a finished file into the data folder as
-    // "<name>_<yyyymmdd_hhmmss>.prj". A file of that name is never replaced:
-    // the new one gets a numbered suffix. Returns the file, or a null file
-    // and the failure (about the folder) when the project could not be
-    // stored; the folder is then as it was.
+    // "<name>_<yyyymmdd_hhmmss>.prj", the whole name mended into one the
+    // system takes (projectfilename::mendForThisSystem). A file of that name
+    // is never replaced: the new one gets a numbered suffix. Returns the
+    // file, or a null file and the failure (about the folder) when the
+    // project could not be stored; the folder is then as it was.
     juce::File saveToDataDirectory (const juce::File& finished, infra::FileFailure* failure = nullptr);
     // The same into another folder (a finished import: the folder it was
     // assembled in; the korva tool's copies).
@@ -111,6 +112,9 @@ public:
 
     // Where finished projects go (the data folder); tests point it elsewhere.
     std::function<juce::File()> dataDirectory;
+    // The time a finished project's name is stamped with (when empty, the
+    // current time); tests fix it.
+    std::function<juce::Time()> clock;
 
 private:
     static juce::File placeInFolder (const juce::File& source, const juce::File& folder, const juce::String& base,

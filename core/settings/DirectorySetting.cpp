@@ -1,6 +1,7 @@
 #include "core/settings/DirectorySetting.h"
 
 #include "core/infra/FileTools.h"
+#include "core/infra/UserFolders.h"
 #include "core/infra/ValueTreeTools.h"
 #include "core/infra/VarUtility.h"
 
@@ -59,10 +60,9 @@ DirectorySetting::DirectorySetting() : ValueTreeConvertible (kType), dataDirecto
 
 const juce::String& DirectorySetting::defaultDataDirectory()
 {
-    static const juce::String path = withForwardSlashes (juce::File::getSpecialLocation (juce::File::userHomeDirectory)
-                                                             .getChildFile ("MELDRA")
-                                                             .getChildFile ("KORVA")
-                                                             .getFullPathName());
+    // Windows: C:/Users/<name>/MELDRA/KORVA.
+    static const juce::String path = withForwardSlashes (
+        infra::UserFolders::home().getChildFile ("MELDRA").getChildFile ("KORVA").getFullPathName());
     return path;
 }
 
@@ -78,7 +78,8 @@ DirectorySettingManager* DirectorySettingManager::getInstance()
 
 juce::File DirectorySettingManager::dirSettingFile()
 {
-    return juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
+    // Windows: %APPDATA%\MELDRA\KORVA Manager\DirectorySetting.bin.
+    return infra::UserFolders::applicationData()
         .getChildFile ("MELDRA")
         .getChildFile ("KORVA Manager")
         .getChildFile ("DirectorySetting.bin");
@@ -127,7 +128,9 @@ juce::String DirectorySettingManager::getDataDirectory() const
 
 juce::File DirectorySettingManager::getDataDirectoryFile() const
 {
-    const auto path = getDataDirectory();
+    // Kept with "/" on every system; whether it is a full path is the
+    // system's to say in its own separators (Windows: D:\Work, \\server\share).
+    const auto path = getDataDirectory().replaceCharacter ('/', juce::File::getSeparatorChar());
     return juce::File::isAbsolutePath (path) ? juce::File (path) : juce::File();
 }
 

@@ -17,7 +17,8 @@ class DirectorySetting final : public infra::ValueTreeConvertible
 public:
     DirectorySetting();
 
-    // home/MELDRA/KORVA, written with "/" as separator; computed once.
+    // home/MELDRA/KORVA, written with "/" as separator on every system
+    // (C:/Users/<name>/MELDRA/KORVA); computed once.
     static const juce::String& defaultDataDirectory();
 
     juce::String dataDirectory;

@@ -5,12 +5,12 @@
 #include "tests/support/TestMain.h"
 
 #include "core/infra/Diagnostics.h"
+#include "tests/support/TestPlatform.h"
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
 
 #include <cstdlib>
-#include <stdlib.h>
 
 namespace korva
 {
@@ -23,10 +23,10 @@ int runAllTests (int argc, char** argv, const std::function<void()>& prepare)
 
     // Tests never touch the real home folder: settings, data folders and
     // locks all go below a home of their own.
-    char homeTemplate[] = "/tmp/korva-test-home-XXXXXX";
-    const char* home = mkdtemp (homeTemplate);
-    if (home != nullptr)
-        setenv ("HOME", home, 1);
+    const auto home = makeUniqueFolder (juce::File::getSpecialLocation (juce::File::tempDirectory),
+                                        "korva-test-home-");
+    if (home != juce::File())
+        useAsHome (home);
 
     juce::ScopedJuceInitialiser_GUI juce;
 
@@ -44,8 +44,8 @@ int runAllTests (int argc, char** argv, const std::function<void()>& prepare)
 
     const int result = RUN_ALL_TESTS();
     logFolder.deleteRecursively();
-    if (home != nullptr)
-        juce::File (home).deleteRecursively();
+    if (home != juce::File())
+        home.deleteRecursively();
     return result;
 }
 } // namespace test

@@ -1,10 +1,10 @@
 #include "tests/support/TestSupport.h"
 
 #include "core/infra/Diagnostics.h"
+#include "tests/support/TestPlatform.h"
 
 #include <atomic>
 #include <memory>
-#include <stdlib.h>
 
 namespace korva
 {
@@ -69,16 +69,9 @@ juce::StringArray namesIn (const juce::File& folder, int what)
 
 TempFolder::TempFolder()
 {
-    // mkdtemp: a folder of our own even while other test processes make theirs.
-    auto pattern = juce::File::getSpecialLocation (juce::File::tempDirectory)
-                       .getChildFile ("korva-test-XXXXXX")
-                       .getFullPathName()
-                       .toStdString();
-    if (::mkdtemp (pattern.data()) != nullptr)
-    {
-        m_folder = juce::File (pattern);
-    }
-    else
+    // A folder of our own even while other test processes make theirs.
+    m_folder = makeUniqueFolder (juce::File::getSpecialLocation (juce::File::tempDirectory), "korva-test-");
+    if (m_folder == juce::File())
     {
         m_folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
                        .getNonexistentChildFile ("korva-test", "", false);
@@ -86,10 +79,29 @@ TempFolder::TempFolder()
     }
 }
 
+namespace
+{
+// Lets the owner write every folder and file below `folder` that a test made
+// read-only, so that they can be removed. Symbolic links are never followed:
+// a link to "/" in a test's folder (a Wine prefix has one) would otherwise
+// open the whole system to everyone.
+void makeWritableBelow (const juce::File& folder)
+{
+    if (folder.isSymbolicLink())
+        return;
+    folder.setReadOnly (false, false);
+    if (! folder.isDirectory())
+        return;
+    for (const auto& entry : juce::RangedDirectoryIterator (folder, false, "*", juce::File::findFilesAndDirectories,
+                                                           juce::File::FollowSymlinks::no))
+        makeWritableBelow (entry.getFile());
+}
+} // namespace
+
 TempFolder::~TempFolder()
 {
-    m_folder.setReadOnly (false, true);
-    m_folder.deleteRecursively();
+    makeWritableBelow (m_folder);
+    m_folder.deleteRecursively (false);
 }
 
 DebugOutputCapture::DebugOutputCapture()

@@ -10,13 +10,11 @@
 #include "core/settings/DirectorySetting.h"
 #include "tools/korva/DeviceSession.h"
 #include "tools/korva/FitReportOutput.h"
+#include "tools/korva/Terminal.h"
 #include "tools/korva/ToolFiles.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <iostream>
-#include <poll.h>
-#include <unistd.h>
 
 namespace korva
 {
@@ -100,14 +98,11 @@ bool confirm (const juce::String& question)
             std::cerr << std::endl;
             return false;
         }
-        pollfd input{STDIN_FILENO, POLLIN, 0};
-        if (::poll (&input, 1, 100) <= 0)
-            continue;
         char c = 0;
-        const auto got = ::read (STDIN_FILENO, &c, 1);
-        if (got < 0 && errno == EINTR)
+        const auto input = terminal::readByte (100, c);
+        if (input == terminal::Input::kNothingYet)
             continue;
-        if (got <= 0)
+        if (input == terminal::Input::kEnd)
         {
             std::cerr << std::endl;
             return false;

@@ -6,13 +6,12 @@
 #include "core/projects/ProjectLists.h"
 #include "core/settings/DirectorySetting.h"
 #include "core/settings/InstanceLock.h"
+#include "tools/korva/Terminal.h"
 #include "tools/korva/ToolFiles.h"
 
 #include <atomic>
-#include <csignal>
 #include <cstdlib>
 #include <iostream>
-#include <unistd.h>
 
 namespace korva
 {
@@ -32,32 +31,20 @@ constexpr int kSettleTimeoutMs = HidSequenceManager::kReplyTimeoutMs + 5000;
 constexpr int kCancelRepeatMs = 100;
 
 std::atomic<int> g_interrupts{0};
-std::atomic<bool> g_handlersInstalled{false};
 // Removed when the command is stopped by a second Ctrl+C.
 std::mutex g_stagingLock;
 juce::File g_staging;
 
-void onInterrupt (int)
+// Ctrl+C, and the other ways of asking the command to end (Terminal.h).
+void onInterrupt()
 {
     g_interrupts.fetch_add (1);
 }
 
-void installInterruptHandlers()
-{
-    if (g_handlersInstalled.exchange (true))
-        return;
-    struct sigaction action{};
-    action.sa_handler = onInterrupt;
-    sigemptyset (&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction (signal, &action, nullptr);
-}
-
 bool standardErrorIsTerminal()
 {
-    static const bool terminal = ::isatty (STDERR_FILENO) == 1;
-    return terminal;
+    static const bool onTerminal = terminal::isTerminal (terminal::Stream::kError);
+    return onTerminal;
 }
 
 juce::uint32 now()
@@ -108,7 +95,7 @@ struct DeviceSession::ProgressBar
     void clear()
     {
         if (drawn)
-            std::cerr << "\r\033[K" << std::flush;
+            std::cerr << terminal::eraseLine() << std::flush;
         drawn = false;
     }
 
@@ -153,7 +140,7 @@ int DeviceSession::refuse (const juce::String& text, int exitCode)
 
 bool DeviceSession::open (int& exitCode)
 {
-    installInterruptHandlers();
+    terminal::onInterrupt (onInterrupt);
     exitCode = kExitFailure;
 
     // The KORVA answers one program at a time, and the program's temporary

@@ -2,6 +2,7 @@
 
 #include "core/infra/Diagnostics.h"
 #include "tools/korva/Arguments.h"
+#include "tools/korva/Terminal.h"
 #include "tools/korva/ToolFiles.h"
 
 #include <juce_events/juce_events.h>
@@ -23,12 +24,15 @@ int runCommand (const std::vector<std::string>& args);
 
 int runProgram (int argc, char** argv)
 {
+    // Before anything is written: the same bytes on every system.
+    terminal::prepareStandardStreams();
+
     // The program's traces stay off the tool's standard error unless asked for.
     const bool traces = infra::diagnostics::tracesRequestedByEnvironment();
     infra::diagnostics::setStandardErrorEnabled (traces);
     infra::diagnostics::setTracesToStandardError (traces);
 
-    const int exitCode = runCommand (infra::commandline::argumentsOf (argc, argv));
+    const int exitCode = runCommand (terminal::arguments (argc, argv));
 
     // What the framework does at the end of the program: the at-exit
     // managers go newest first (their threads with them), then the message

@@ -7,12 +7,11 @@
 #include "core/device/DeviceMessages.h"
 #include "tools/korva/DeviceCommands.h"
 #include "tools/korva/PatternCommands.h"
+#include "tools/korva/Terminal.h"
 #include "tools/korva/ToolFiles.h"
 
 #include <cstdlib>
 #include <iostream>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace korva
 {
@@ -30,9 +29,8 @@ constexpr int kDefaultColumns = 80;
 // The terminal's width, else $COLUMNS, else 80 columns.
 int outputColumns()
 {
-    winsize size{};
-    if (::ioctl (STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
+    if (const int columns = terminal::outputColumns(); columns > 0)
+        return columns;
     const int columns = juce::String (std::getenv ("COLUMNS")).getIntValue();
     return columns > 0 ? columns : kDefaultColumns;
 }
@@ -66,7 +64,7 @@ int printPreview (const juce::File& midiFile, int bars, const Arguments& args, c
     }
     else
     {
-        const bool ascii = args.has ("--ascii") || ::isatty (STDOUT_FILENO) == 0;
+        const bool ascii = args.has ("--ascii") || ! terminal::isTerminal (terminal::Stream::kOutput);
         for (const std::string& line : renderPianoRoll (preview, outputColumns(), ascii))
             std::cout << line << '\n';
         std::cout.flush();

@@ -1,7 +1,7 @@
 #include "tools/korva/ToolFiles.h"
 
-#include <cerrno>
-#include <cstring>
+#include "core/infra/FileTools.h"
+
 #include <iostream>
 
 namespace korva
@@ -13,9 +13,12 @@ namespace tool
 namespace
 {
 
+// Why the framework's file call that just failed did (cleared before it with
+// FileTools::clearLastError), in the system's words.
 juce::String systemReason (const juce::String& fallback)
 {
-    return errno != 0 ? juce::String (std::strerror (errno)).toLowerCase() : fallback;
+    const int error = infra::FileTools::lastError();
+    return error != 0 ? infra::FileTools::errorText (error).toLowerCase() : fallback;
 }
 
 } // namespace
@@ -62,7 +65,7 @@ bool readExactly (const juce::File& file, std::size_t expectedSize, const char* 
                  juce::String ((juce::int64)expectedSize);
         return false;
     }
-    errno = 0;
+    infra::FileTools::clearLastError();
     if (!file.loadFileAsData (data) || data.getSize() != expectedSize)
     {
         reason = "cannot read the file (" + systemReason ("read error") + ")";
@@ -92,7 +95,7 @@ bool writeThroughTemporary (const juce::File& target, const FileWriter& write, j
         reason = "nothing was written";
         return false;
     }
-    errno = 0;
+    infra::FileTools::clearLastError();
     if (!temporary.overwriteTargetFileWithTemporary())
     {
         reason = "cannot replace the file (" + systemReason ("rename failed") + ")";
@@ -107,7 +110,7 @@ bool writeBytes (const juce::File& target, const void* data, std::size_t size, j
         target,
         [data, size] (const juce::File& temporary, juce::String& why)
         {
-            errno = 0;
+            infra::FileTools::clearLastError();
             juce::FileOutputStream out (temporary);
             if (out.openedOk() && out.write (data, size))
             {

@@ -1,7 +1,9 @@
 #include "core/conversion/PatternDataManager.h"
 #include "core/conversion/PatternConverter.h"
+#include "core/infra/UserFolders.h"
 #include "tests/core/engine/EngineTestSupport.h"
 #include "tests/core/midi/MidiTestSupport.h"
+#include "tests/support/TestPlatform.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -53,21 +55,16 @@ Bytes bytesOf (const juce::File& file)
     return Bytes (p, p + data.getSize());
 }
 
-// Points HOME, and with it the per-user application-data folder, at a folder
-// of the test's own while it lives.
+// Points the home, and with it the per-user application-data folder, at a
+// folder of the test's own while it lives.
 class ScopedHome
 {
 public:
-    explicit ScopedHome (const juce::File& home)
-    {
-        if (const char* previous = std::getenv ("HOME"))
-            m_previous = previous;
-        setenv ("HOME", home.getFullPathName().toRawUTF8(), 1);
-    }
-    ~ScopedHome() { setenv ("HOME", m_previous.c_str(), 1); }
+    explicit ScopedHome (const juce::File& home) { useAsHome (home); }
+    ~ScopedHome() { useAsHome (m_previous); }
 
 private:
-    std::string m_previous;
+    const juce::File m_previous = infra::UserFolders::home();
 };
 
 } // namespace
@@ -99,8 +96,7 @@ TEST (PatternDataManager, FirstUseEmptiesTheTemporaryFolder)
 TEST (PatternDataManager, DefaultTemporaryFolderIsTheApplicationsOwn)
 {
     EXPECT_EQ (PatternDataManager::getDefaultTemporaryFolder(),
-               juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
-                   .getChildFile ("MELDRA/KORVA Manager/Temp"));
+               infra::UserFolders::applicationData().getChildFile ("MELDRA/KORVA Manager/Temp"));
 }
 
 TEST (PatternDataManager, PatternInformationFillsEveryField)
@@ -250,7 +246,9 @@ TEST (PatternDataManagerConcurrency, GetInstanceCreatesOneManagerForEveryThread)
 {
     TempFolder home;
     const ScopedHome scopedHome (home.get());
-    const juce::File leftOver = home.get().getChildFile (".config/MELDRA/KORVA Manager/Temp/1/old.mid");
+    const juce::File temporary = infra::UserFolders::applicationData().getChildFile ("MELDRA/KORVA Manager/Temp");
+    ASSERT_TRUE (temporary.isAChildOf (home.get())) << temporary.getFullPathName();
+    const juce::File leftOver = temporary.getChildFile ("1/old.mid");
     ASSERT_TRUE (leftOver.create().wasOk());
 
     std::vector<PatternDataManager*> seen (6, nullptr);
@@ -263,7 +261,7 @@ TEST (PatternDataManagerConcurrency, GetInstanceCreatesOneManagerForEveryThread)
     ASSERT_NE (seen[0], nullptr);
     for (PatternDataManager* manager : seen)
         EXPECT_EQ (manager, seen[0]);
-    EXPECT_EQ (seen[0]->getTemporaryFolder(), home.get().getChildFile (".config/MELDRA/KORVA Manager/Temp"));
+    EXPECT_EQ (seen[0]->getTemporaryFolder(), temporary);
     EXPECT_FALSE (leftOver.exists());
     EXPECT_TRUE (seen[0]->isThreadRunning());
     EXPECT_EQ (seen[0]->getThreadName(), "PatternDataManager");

@@ -3,9 +3,10 @@
 // A backend whose devices are made up by the test: what enumeration finds,
 // the hot-plug changes it reports (through a pipe, so the registry's thread
 // really waits for them), and ports that are one end of a socketpair whose
-// other end the test holds.
+// other end the test holds. Linux only (pipes, socketpairs, FdHidPort).
 
 #include "core/hidlink/HidBackend.h"
+#include "tests/core/hidlink/ScopedRegistry.h"
 
 #include <deque>
 #include <fcntl.h>
@@ -93,7 +94,7 @@ public:
         m_openErrors[path] = error;
     }
 
-    std::unique_ptr<hidlink::HidPort> openPort (const std::string& path, int& error) override
+    std::unique_ptr<hidlink::HidPort> openPort (const std::string& path, hidlink::HidPortUse, int& error) override
     {
         {
             const std::lock_guard<std::mutex> lock (m_lock);
@@ -119,7 +120,7 @@ private:
     {
     public:
         explicit Watcher (FakeBackend& owner) : m_owner (owner) {}
-        int getDescriptor() const override { return m_owner.m_pipe[0]; }
+        hidlink::HidWaitable getWaitable() const override { return m_owner.m_pipe[0]; }
         int getTimeoutMs() const override { return -1; }
 
         void collect (bool, std::vector<hidlink::HidChange>& changes) override
@@ -145,25 +146,6 @@ private:
     std::map<std::string, std::vector<int>> m_peers;
     std::map<std::string, int> m_openErrors;
     int m_pipe[2]{-1, -1};
-};
-
-// Creates the process's registry over the given backends and deletes it at
-// the end of the test.
-class ScopedRegistry
-{
-public:
-    explicit ScopedRegistry (std::vector<std::shared_ptr<hidlink::HidBackend>> backends)
-    {
-        hidlink::HidManager::deleteInstance();
-        m_registry = hidlink::HidManager::createInstance (std::move (backends));
-    }
-    ~ScopedRegistry() { hidlink::HidManager::deleteInstance(); }
-
-    hidlink::HidManager* operator->() const noexcept { return m_registry; }
-    hidlink::HidManager* get() const noexcept { return m_registry; }
-
-private:
-    hidlink::HidManager* m_registry = nullptr;
 };
 
 } // namespace test

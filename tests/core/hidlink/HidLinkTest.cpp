@@ -1,6 +1,7 @@
 #include "core/hidlink/HidBackend.h"
 #include "core/hidlink/HidLink.h"
 #include "tests/core/hidlink/FakeBackend.h"
+#include "tests/core/hidlink/HidLinkTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -20,95 +21,10 @@ using hidlink::HidPort;
 
 namespace
 {
-std::vector<std::uint8_t> report (std::initializer_list<int> head, std::size_t size = 65)
-{
-    std::vector<std::uint8_t> bytes (size, 0);
-    std::size_t i = 0;
-    for (int value : head)
-        bytes[i++] = static_cast<std::uint8_t> (value);
-    return bytes;
-}
-
 void sendTo (int fd, const std::vector<std::uint8_t>& bytes)
 {
     ASSERT_EQ (::send (fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t> (bytes.size()));
 }
-
-juce::uint32 trailingNumber (const juce::String& identifier)
-{
-    return static_cast<juce::uint32> (identifier.fromLastOccurrenceOf (",", false, false).getLargeIntValue());
-}
-
-// Records what reaches it; the thread of the first call too.
-class RecordingCallback final : public hidlink::HidInputCallback
-{
-public:
-    void onHidInput (hidlink::HidInput* source, const std::uint8_t* data, int size) override
-    {
-        const std::lock_guard<std::mutex> lock (m_lock);
-        m_sources.push_back (source);
-        m_reports.emplace_back (data, data + size);
-        m_changed.notify_all();
-    }
-
-    bool waitForCount (std::size_t count, int timeoutMs = 3000)
-    {
-        std::unique_lock<std::mutex> lock (m_lock);
-        return m_changed.wait_for (lock, std::chrono::milliseconds (timeoutMs),
-                                   [&] { return m_reports.size() >= count; });
-    }
-
-    std::vector<std::vector<std::uint8_t>> reports()
-    {
-        const std::lock_guard<std::mutex> lock (m_lock);
-        return m_reports;
-    }
-
-    std::vector<hidlink::HidInput*> sources()
-    {
-        const std::lock_guard<std::mutex> lock (m_lock);
-        return m_sources;
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    std::vector<std::vector<std::uint8_t>> m_reports;
-    std::vector<hidlink::HidInput*> m_sources;
-};
-
-class ConnectRecorder final : public hidlink::HidDeviceConnectCallback
-{
-public:
-    ConnectRecorder() { hidlink::HidManager::addConnectCallback (this); }
-    ~ConnectRecorder() override { hidlink::HidManager::removeConnectCallback (this); }
-
-    void onConnected (const hidlink::HidDeviceCaps& caps) override { record ("+" + caps.path); }
-    void onDisconnected (const hidlink::HidDeviceCaps& caps) override { record ("-" + caps.path); }
-
-    std::vector<std::string> events()
-    {
-        const std::lock_guard<std::mutex> lock (m_lock);
-        return m_events;
-    }
-    std::vector<juce::Thread::ThreadID> threads()
-    {
-        const std::lock_guard<std::mutex> lock (m_lock);
-        return m_threads;
-    }
-
-private:
-    void record (const std::string& event)
-    {
-        const std::lock_guard<std::mutex> lock (m_lock);
-        m_events.push_back (event);
-        m_threads.push_back (juce::Thread::getCurrentThreadId());
-    }
-
-    std::mutex m_lock;
-    std::vector<std::string> m_events;
-    std::vector<juce::Thread::ThreadID> m_threads;
-};
 
 struct RegistryFixture : ::testing::Test
 {
@@ -367,6 +283,7 @@ public:
     ReadStatus readReport (std::uint8_t*, int, int, int&) override { return ReadStatus::kGone; }
     void wake() override {}
     int writeReport (const std::uint8_t*, int size) override { return size - 1; }
+    bool errorMeansGone (int) const noexcept override { return false; }
 };
 } // namespace
 

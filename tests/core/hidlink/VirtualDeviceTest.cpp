@@ -235,7 +235,7 @@ TEST (HidrawBackend, WorksWhereUdevIsNotRunning)
     EXPECT_EQ (null.inputReportLength, 0);
 
     int error = 0;
-    EXPECT_EQ (backend->openPort ("/dev/hidraw-that-is-not-there", error), nullptr);
+    EXPECT_EQ (backend->openPort ("/dev/hidraw-that-is-not-there", hidlink::HidPortUse::kReading, error), nullptr);
     EXPECT_EQ (error, ENOENT);
     EXPECT_TRUE (
         traces.contains ("HidrawBackend: cannot open /dev/hidraw-that-is-not-there: No such file or directory"));

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <regex>
 
 namespace korva
@@ -119,6 +120,47 @@ TEST (ProjectDataManager, DeviceNamesNeverLeaveTheDataFolder)
     const auto saved = manager.saveToDataDirectory (temp);
     ASSERT_TRUE (saved.existsAsFile());
     EXPECT_EQ (saved.getParentDirectory(), tmp / "data");
+}
+
+// Two device names that give the same file name: the later project is
+// numbered, the earlier one stays as it was.
+TEST (ProjectDataManager, MendedNamesThatMeetAreNumberedNeverReplaced)
+{
+    TempFolder tmp;
+    const auto data = tmp / "data";
+    ProjectDataManager manager;
+    manager.dataDirectory = [&] { return data; };
+    manager.clock = [] { return juce::Time (2026, 2, 5, 14, 7, 9, 0, true); };
+
+    struct Case
+    {
+        const char* deviceName;
+        const char* fileName;
+    };
+    const Case cases[] = {
+        { "a/b", "a_b_20260305_140709.prj" },
+        { "a\\b", "a_b_20260305_140709_2.prj" },
+        { "a_b", "a_b_20260305_140709_3.prj" },
+    };
+    for (int i = 0; i < (int) std::size (cases); ++i)
+    {
+        manager.setProjectName (cases[i].deviceName);
+        infra::FileFailure failure;
+        const auto temp = manager.beginImport (failure);
+        ASSERT_TRUE (ProjectDataManager::writeBlockToFile (temp, projectHeader (cases[i].deviceName, i)));
+        const auto saved = manager.saveToDataDirectory (temp, &failure);
+        EXPECT_EQ (saved, data.getChildFile (cases[i].fileName)) << cases[i].deviceName << ": " << failure.reason();
+    }
+
+    // Each file holds its own project.
+    for (int i = 0; i < (int) std::size (cases); ++i)
+    {
+        juce::MemoryBlock header;
+        ASSERT_TRUE (ProjectDataManager::readProjectHeader (data.getChildFile (cases[i].fileName), header));
+        EXPECT_EQ (ProjectDataManager::readProjectName (header), cases[i].deviceName);
+    }
+    EXPECT_EQ (namesIn (data), juce::StringArray ({ "a_b_20260305_140709.prj", "a_b_20260305_140709_2.prj",
+                                                    "a_b_20260305_140709_3.prj" }));
 }
 
 TEST (ProjectDataManager, ALeftOverTemporaryFileIsDeletedAtStart)

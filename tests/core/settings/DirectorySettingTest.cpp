@@ -1,3 +1,4 @@
+#include "core/infra/UserFolders.h"
 #include "core/infra/ValueTreeTools.h"
 #include "core/settings/DirectorySetting.h"
 #include "tests/support/TestSupport.h"
@@ -13,9 +14,11 @@ TEST (DirectorySetting, FirstStartUsesTheHomeFolderAndWritesTheFileAtTheEnd)
 {
     TempFolder tmp;
     const auto file = tmp / "MELDRA/KORVA Manager/DirectorySetting.bin";
-    const auto expected = juce::File::getSpecialLocation (juce::File::userHomeDirectory)
+    // Written with "/" on every system (Windows: C:/Users/<name>/MELDRA/KORVA).
+    const auto expected = infra::UserFolders::home()
                               .getChildFile ("MELDRA/KORVA")
-                              .getFullPathName();
+                              .getFullPathName()
+                              .replaceCharacter ('\\', '/');
 
     {
         DirectorySettingManager manager (file);
@@ -49,6 +52,7 @@ TEST (DirectorySetting, AChosenFolderIsStoredWithForwardSlashesAndSavedAtOnce)
 
     DirectorySettingManager reloaded (file);
     EXPECT_EQ (reloaded.getDataDirectory(), manager.getDataDirectory());
+    EXPECT_EQ (reloaded.getDataDirectoryFile(), tmp / "Work/Projects");
 }
 
 TEST (DirectorySetting, DamagedFilesFallBackToTheDefault)
