@@ -149,6 +149,13 @@ public:
                                    [&] { return m_pendingReads[path] > 0; });
     }
 
+    // How many reads of `path` have begun so far.
+    int readsBegun (const std::string& path)
+    {
+        const std::lock_guard<std::mutex> lock (m_lock);
+        return m_readsBegun[path];
+    }
+
     // Waits until `path` has been asked to read `count` times.
     bool waitForReads (const std::string& path, int count, int timeoutMs = 3000)
     {

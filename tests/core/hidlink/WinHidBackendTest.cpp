@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 namespace korva
 {
@@ -531,6 +533,87 @@ TEST_F (WinHidFixture, AFailedOpenIsToldAsAnErrnoValue)
     auto input = openInput (a.path, callback);
     EXPECT_EQ (input->getOpenFailure().error, 0);
     EXPECT_EQ (api->counts().readersAlive, 1);
+}
+
+//==============================================================================
+// What the registry promises its client, on the Windows backend too: a second
+// input on a device takes the reports over, and the first one leaving does
+// not cut the second off.
+TEST_F (WinHidFixture, ASecondInputTakesOverAndTheFirstOneLeavingDoesNotCutItOff)
+{
+    const auto a = korvaInterface ("0001");
+    api->plug (a);
+    create();
+    RecordingCallback firstCallback, secondCallback;
+    auto first = openInput (a.path, firstCallback);
+    ASSERT_NE (first, nullptr);
+    std::unique_ptr<hidlink::HidInput> second (hidlink::HidInput::create (first->getIdentifier(), &secondCallback));
+    ASSERT_NE (second, nullptr);
+
+    api->send (a.path, report ({0x00, 0xA8}));
+    ASSERT_TRUE (secondCallback.waitForCount (1));
+
+    first.reset();
+    api->send (a.path, report ({0x00, 0xA9}));
+    ASSERT_TRUE (secondCallback.waitForCount (2));
+    EXPECT_TRUE (firstCallback.reports().empty());
+    EXPECT_EQ (secondCallback.sources(), (std::vector<hidlink::HidInput*>{second.get(), second.get()}));
+}
+
+// Deleting an input while its reader is in the callback waits for the call
+// to return; afterwards the reader calls nobody (a call would reach freed
+// memory, which the sanitizers see).
+TEST_F (WinHidConcurrency, DeletingAnInputWhileItsReaderDeliversWaitsForTheDelivery)
+{
+    const auto a = korvaInterface ("0001");
+    api->plug (a);
+    create();
+
+    struct BlockingCallback final : hidlink::HidInputCallback
+    {
+        void onHidInput (hidlink::HidInput*, const std::uint8_t*, int) override
+        {
+            entered.signal();
+            release.wait (10000);
+            deletedBeforeReturn = deleted->load();
+            ++calls;
+        }
+        juce::WaitableEvent entered, release;
+        std::atomic<bool>* deleted = nullptr;
+        std::atomic<bool> deletedBeforeReturn{false};
+        std::atomic<int> calls{0};
+    };
+
+    std::atomic<bool> deleted{false};
+    auto callback = std::make_unique<BlockingCallback>();
+    callback->deleted = &deleted;
+    auto input = openInput (a.path, *callback);
+    ASSERT_NE (input, nullptr);
+    api->send (a.path, report ({0x00, 0xA8}));
+    ASSERT_TRUE (callback->entered.wait (3000));
+
+    juce::WaitableEvent deleting;
+    std::thread deleter (
+        [&]
+        {
+            deleting.signal();
+            input.reset();
+            deleted = true;
+        });
+    ASSERT_TRUE (deleting.wait (3000));
+    callback->release.signal();
+    deleter.join();
+    EXPECT_TRUE (deleted.load());
+    EXPECT_FALSE (callback->deletedBeforeReturn.load()) << "the deletion must wait for the delivery";
+    EXPECT_EQ (callback->calls.load(), 1);
+    callback.reset();
+
+    // Two more reports: the reader takes both and asks for the next, having
+    // called nobody.
+    const int readsSoFar = api->readsBegun (a.path);
+    api->send (a.path, report ({0x00, 0xA9}));
+    api->send (a.path, report ({0x00, 0xAE}));
+    EXPECT_TRUE (api->waitForReads (a.path, readsSoFar + 2));
 }
 
 } // namespace korva
