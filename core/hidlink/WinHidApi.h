@@ -166,7 +166,7 @@ public:
         // Signals the wake-up event, for good. Any thread.
         virtual void wake() = 0;
         // Waits up to timeoutMs on the wake-up event: true when woken.
-        virtual bool sleep (int timeoutMs) = 0;
+        virtual bool waitForWake (int timeoutMs) = 0;
     };
 
     // Null with `error` when the path cannot be opened, or the events made.

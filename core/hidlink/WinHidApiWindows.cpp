@@ -248,7 +248,7 @@ public:
 
     void wake() override { ::SetEvent (m_wakeEvent); }
 
-    bool sleep (int timeoutMs) override
+    bool waitForWake (int timeoutMs) override
     {
         return ::WaitForSingleObject (m_wakeEvent, timeoutMs < 0 ? INFINITE : static_cast<DWORD> (timeoutMs))
                == WAIT_OBJECT_0;

@@ -155,7 +155,7 @@ private:
                                 code (error));
         m_lastReadError = error;
         const int delay = timeLeftMs < 0 ? m_timing.retryDelayMs : juce::jmin (timeLeftMs, m_timing.retryDelayMs);
-        return m_reader->sleep (delay) ? ReadStatus::kWoken : ReadStatus::kTimeout;
+        return m_reader->waitForWake (delay) ? ReadStatus::kWoken : ReadStatus::kTimeout;
     }
 
     const std::string m_path;

@@ -425,7 +425,7 @@ private:
             m_owner.m_changed.notify_all();
         }
 
-        bool sleep (int timeoutMs) override
+        bool waitForWake (int timeoutMs) override
         {
             std::unique_lock<std::mutex> lock (m_owner.m_lock);
             m_owner.m_counts.longestSleepMs = std::max (m_owner.m_counts.longestSleepMs, timeoutMs);

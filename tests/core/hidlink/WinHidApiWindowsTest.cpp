@@ -182,7 +182,7 @@ TEST (WinHidApiOnWindows, TheReaderWaitsIsWokenAndCancels)
     EXPECT_EQ (reader->await (20000, bytesRead, error), WinHidApi::Reader::Outcome::kWoken);
     waker.join();
     EXPECT_FALSE (reader->cancel (bytesRead)) << "nothing had come";
-    EXPECT_TRUE (reader->sleep (20000)) << "woken for good";
+    EXPECT_TRUE (reader->waitForWake (20000)) << "woken for good";
     reader.reset();
     ::CloseHandle (device);
 
